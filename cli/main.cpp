@@ -1,0 +1,21 @@
+// fornax-cli: the command-line face of the Fornax disc-writing engine.
+
+#include <CLI/CLI.hpp>
+
+#include "cli/iso_command.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Fornax writes files and folders to CDs, DVDs and ISO 9660 image files.\n"
+               "Run 'fornax-cli COMMAND --help' for the options of a command."};
+  app.name("fornax-cli");
+  app.require_subcommand(1);
+  app.footer("Start with: fornax-cli iso my.iso FOLDER   (builds an image of FOLDER)");
+  int exitCode = 0;
+  fornax::cli::AddIsoCommand(app, exitCode);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error);
+  }
+  return exitCode;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The engine's texts. Log lines and failure texts are upper-case English; a
+// "{}" is filled with a name or a number.
+
+namespace fornax {
+
+// Compilation
+inline constexpr const char* kMsgMaxDirectories = "MAXIMUM DIRECTORIES CAN BE {}";
+inline constexpr const char* kMsgMaxFiles = "MAXIMUM FILES CAN BE {}";
+inline constexpr const char* kMsgInvalidDestination = "INVALID DESTINATION PATH";
+inline constexpr const char* kMsgNameDoesNotFit = "NAME TOO LONG FOR A DIRECTORY RECORD, NOT ADDED: {}";
+inline constexpr const char* kMsgNameInUse = "NAME ALREADY USED BY ANOTHER ENTRY, NOT ADDED: {}";
+inline constexpr const char* kMsgCantReadFolder = "CAN'T READ FOLDER \"{}\": {}";
+inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (LINK LOOP), NOT ADDED: {}";
+
+// Image production
+inline constexpr const char* kMsgInternalError0004 = "INTERNAL ERROR 0004";
+inline constexpr const char* kMsgCantOpenFile =
+    "CAN'T OPEN FILE \"{}\" OR FILE IS IN USES BY OTHER SOFTWARE";
+inline constexpr const char* kMsgCantCreateFile = "CAN'T CREATE FILE \"{}\"";
+inline constexpr const char* kMsgSourceChanged =
+    "FILE \"{}\" CHANGED SIZE SINCE IT WAS ADDED; THE IMAGE DOES NOT HOLD IT AS IT IS NOW";
+
+}  // namespace fornax

@@ -1,0 +1,319 @@
+#include "engine/image/compilation.h"
+
+#include <algorithm>
+#include <ctime>
+#include <fmt/format.h>
+
+#include "engine/base/scsi_device.h"
+#include "engine/base/text.h"
+#include "engine/image/iso_names.h"
+#include "engine/base/messages.h"
+
+namespace fornax {
+namespace {
+
+int64_t RoundedSize(int64_t size) { return (size + 2047) / 2048 * 2048; }
+
+TDateTime ListingDate(const TSearchRec& listing) {
+  TDateTime value;
+  return FileDateToDateTime(listing.WriteTime, value) ? value : Now();
+}
+
+std::string StripOneTrailingBackslash(std::string path) {
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+TCompilation::TCompilation(TCompilationHost& host) : FHost(host) {}
+TCompilation::~TCompilation() = default;
+
+void TCompilation::ClearCompilation(int MaxFiles, int MaxDirs) {
+  FTimeZoneOffset = LocalUtcOffsetMinutes(static_cast<int64_t>(std::time(nullptr))) / 15;
+  FFiles.Clear();
+  FDirs.Clear();
+  FIsoOrder.clear();
+  FJolietOrder.clear();
+  FByPath.clear();
+  FMaxFiles = MaxFiles;
+  // Path tables number parents with 16 bits.
+  FMaxDirs = std::min(MaxDirs, 65535);
+  FCompilationBytes = 0;
+
+  auto root = std::make_unique<TDEntry>();
+  root->ShortName = "CD_ROOT";
+  root->LongName = "CD Root Directory";
+  root->Path = "\\";
+  FRoot = FDirs.Add(std::move(root));
+  FRoot->Parent = FRoot;
+  FIsoOrder.push_back(FRoot);
+  FJolietOrder.push_back(FRoot);
+}
+
+TDEntry* TCompilation::NewDirectoryRecord() {
+  TDEntry* dir = FDirs.Add(std::make_unique<TDEntry>());
+  FIsoOrder.push_back(dir);
+  FJolietOrder.push_back(dir);
+  return dir;
+}
+
+TFEntry* TCompilation::NewFileRecord() {
+  if (static_cast<int>(FFiles.Count()) >= FMaxFiles) {
+    FHost.Report(fmt::format(kMsgMaxFiles, FMaxFiles), ltCapacity);
+    return nullptr;
+  }
+  return FFiles.Add(std::make_unique<TFEntry>());
+}
+
+void TCompilation::Append(TDEntry* Dir, TFEntry* Entry) {
+  Entry->Owner = Dir;
+  Entry->Next = nullptr;
+  Entry->Prev = Dir->LastEntry;
+  if (Dir->LastEntry)
+    Dir->LastEntry->Next = Entry;
+  else
+    Dir->FirstEntry = Entry;
+  Dir->LastEntry = Entry;
+}
+
+void TCompilation::Unlink(TDEntry* Dir, TFEntry* Entry) {
+  if (Entry->Prev)
+    Entry->Prev->Next = Entry->Next;
+  else
+    Dir->FirstEntry = Entry->Next;
+  if (Entry->Next)
+    Entry->Next->Prev = Entry->Prev;
+  else
+    Dir->LastEntry = Entry->Prev;
+  Entry->Next = Entry->Prev = nullptr;
+}
+
+void TCompilation::IndexName(TDEntry* Dir, TFEntry* Entry) {
+  Dir->ByName.emplace(UpperCase(Entry->LongName), Entry);
+  Dir->ByIsoName.emplace(IsoNameKey(Entry->ShortName), Entry);
+}
+
+void TCompilation::UnindexName(TDEntry* Dir, TFEntry* Entry) {
+  const auto byName = Dir->ByName.find(UpperCase(Entry->LongName));
+  if (byName != Dir->ByName.end() && byName->second == Entry) Dir->ByName.erase(byName);
+  const auto byIso = Dir->ByIsoName.find(IsoNameKey(Entry->ShortName));
+  if (byIso != Dir->ByIsoName.end() && byIso->second == Entry) Dir->ByIsoName.erase(byIso);
+}
+
+// Folders merged into one destination can bring two equal short names; readers
+// would show only one of the two, so the later entry gets a numeric tail.
+void TCompilation::AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::string shortName) {
+  const auto taken = [&](const std::string& candidate) {
+    const auto it = Dir->ByIsoName.find(IsoNameKey(candidate));
+    return it != Dir->ByIsoName.end() && it->second != Entry;
+  };
+  if (taken(shortName)) shortName = MakeUniqueShortName(shortName, Entry->IsDirectory(), taken);
+  Entry->ShortName = shortName;
+  if (Entry->Directory) Entry->Directory->ShortName = shortName;
+}
+
+bool TCompilation::RefuseUnfitName(const std::string& shortName, const std::string& longName,
+                                   bool isDirectory, const std::string& what) {
+  if (NamesFitRecord(shortName, longName, isDirectory)) return false;
+  FHost.Report(">>> " + fmt::format(kMsgNameDoesNotFit, what), ltImageError);
+  return true;
+}
+
+TDEntry* TCompilation::FindDirectory(const std::string& Path) const {
+  const std::string key = StripOneTrailingBackslash(UpperCase(Path));
+  if (key.empty()) return FRoot;
+  const auto it = FByPath.find(key);
+  return it == FByPath.end() ? nullptr : it->second;
+}
+
+TFEntry* TCompilation::FindEntry(const TDEntry* Dir, const std::string& Name) const {
+  if (!Dir) return nullptr;
+  const auto it = Dir->ByName.find(UpperCase(Name));
+  return it == Dir->ByName.end() ? nullptr : it->second;
+}
+
+TDEntry* TCompilation::ForceDirectoryPath(const std::string& Path) {
+  if (TDEntry* existing = FindDirectory(Path)) return existing;
+  const size_t cut = Path.rfind('\\');
+  const std::string head = cut == std::string::npos ? "" : Path.substr(0, cut);
+  const std::string tail = cut == std::string::npos ? Path : Path.substr(cut + 1);
+  if (!FindDirectory(head)) ForceDirectoryPath(head);
+  TDEntry* parent = FindDirectory(head);
+  if (!parent) return nullptr;
+  if (tail.empty()) return parent;
+  return AddDirectoryByName(parent, tail, faDirectory);
+}
+
+TDEntry* TCompilation::AddDirectoryByName(TDEntry* Parent, const std::string& Name, int Attr) {
+  std::string name = Name;
+  if (!name.empty() && name.front() == '\\') name.erase(0, 1);
+  if (!name.empty() && name.back() == '\\') name.pop_back();
+  TSearchRec listing;
+  listing.Name = listing.LongName = name;
+  listing.ShortName = ShortNameFromDirectoryName(name);
+  listing.Attr = Attr;
+  listing.WriteTime = static_cast<int64_t>(std::time(nullptr));
+  return AddDirectory(Parent, listing);
+}
+
+TDEntry* TCompilation::AddDirectory(TDEntry* Parent, const TSearchRec& Listing) {
+  bool full = false;
+  return InsertDirectory(Parent, Listing, full);
+}
+
+TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listing, bool& full) {
+  full = false;
+  if (!Parent) return nullptr;
+  std::string candidate = Parent->Path + "\\" + Listing.LongName;
+  if (candidate.rfind("\\\\", 0) == 0) candidate.erase(0, 1);
+  if (TDEntry* existing = FindDirectory(candidate)) return existing;
+
+  const std::string shortName =
+      Listing.ShortName.empty() ? UpperCase(Listing.LongName) : Listing.ShortName;
+  if (RefuseUnfitName(shortName, Listing.LongName, true, candidate)) return nullptr;
+  if (FindEntry(Parent, Listing.LongName)) {
+    // A file of that name already stands there; a folder beside it would give
+    // readers two entries of one name.
+    FHost.Report(">>> " + fmt::format(kMsgNameInUse, candidate), ltImageError);
+    return nullptr;
+  }
+  // Both records are checked before either is made, so a refused add leaves
+  // nothing behind.
+  full = true;
+  if (static_cast<int>(FDirs.Count()) >= FMaxDirs) {
+    FHost.Report(">>> " + fmt::format(kMsgMaxDirectories, FMaxDirs), ltCapacity);
+    return nullptr;
+  }
+  if (static_cast<int>(FFiles.Count()) >= FMaxFiles) {
+    FHost.Report(fmt::format(kMsgMaxFiles, FMaxFiles), ltCapacity);
+    return nullptr;
+  }
+  full = false;
+  TDEntry* dir = NewDirectoryRecord();
+  TFEntry* entry = NewFileRecord();
+
+  dir->Parent = Parent;
+  dir->LongName = Listing.LongName;
+  dir->Self = entry;
+  dir->Path = (Parent == FRoot ? std::string() : Parent->Path) + "\\" + UpperCase(Listing.LongName);
+  FByPath.emplace(dir->Path, dir);
+
+  entry->LongName = Listing.LongName;
+  entry->Attributes = Listing.Attr;
+  entry->Directory = dir;
+  entry->DateTime = ListingDate(Listing);
+  Append(Parent, entry);
+  AssignUniqueShortName(Parent, entry, UpperCase(shortName));
+  IndexName(Parent, entry);
+  return dir;
+}
+
+bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::string& SourcePath,
+                            int32_t ExistingLocation, bool ArchiveMode) {
+  if (!Dir) return false;
+  const bool isDirectory = (Listing.Attr & faDirectory) != 0;
+  std::string longName = Listing.LongName;
+  if (!isDirectory && longName.find('.') == std::string::npos) longName += '.';
+
+  TFEntry* existing = FindEntry(Dir, longName);
+  std::string shortFileName = Listing.ShortName.empty() ? UpperCase(longName) : Listing.ShortName;
+  std::string longFileName = longName;
+  TDateTime dateTime = ListingDate(Listing);
+  bool skip = Utf16Length(longFileName) > 108;
+  const bool replace = existing && FHost.ReplacesFiles();
+
+  FHost.AddingFile(SourcePath, longFileName, shortFileName, dateTime, Listing.Attr, Listing.Size,
+                   skip);
+  if (skip) return false;
+  if (existing && !replace) return false;
+  if (replace && (existing->IsDirectory() || isDirectory)) {
+    // A file never takes the place of a folder (its contents would be orphaned).
+    FHost.Report(">>> " + fmt::format(kMsgNameInUse, SourcePath.empty() ? longFileName : SourcePath),
+              ltImageError);
+    return false;
+  }
+  // The handler may have renamed the entry onto another one of this directory.
+  if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
+  const std::string what = SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath;
+  if (RefuseUnfitName(UpperCase(shortFileName), longFileName, isDirectory, what)) return false;
+
+  TFEntry* entry = existing;
+  if (!replace) {
+    entry = NewFileRecord();
+    if (!entry) return false;
+    Append(Dir, entry);
+  } else {
+    UnindexName(Dir, entry);
+    if (!entry->Imported) FCompilationBytes -= RoundedSize(entry->ISOSize);
+  }
+  entry->LongName = longFileName;
+  entry->ISOSize = entry->JolietSize = Listing.Size;
+  entry->Attributes = Listing.Attr;
+  entry->DateTime = dateTime;
+  entry->SourcePath = SourcePath;
+  entry->ArchiveMode = ArchiveMode;
+  AssignUniqueShortName(Dir, entry, UpperCase(shortFileName));
+  IndexName(Dir, entry);
+  if (ExistingLocation != 0) {
+    entry->ISOLocation = entry->JolietLocation = ExistingLocation;
+    entry->Imported = true;
+  } else {
+    entry->ISOLocation = entry->JolietLocation = 0;
+    entry->Imported = false;
+    FCompilationBytes += RoundedSize(Listing.Size);
+  }
+  return true;
+}
+
+void TCompilation::RemoveDirectoryRecord(TDEntry* Dir) {
+  FByPath.erase(Dir->Path);
+  FIsoOrder.clear();
+  FJolietOrder.clear();
+  FDirs.Remove(Dir);
+}
+
+void TCompilation::DeleteEntry(TDEntry* Dir, TFEntry* Entry) {
+  if (!Dir || !Entry) return;
+  if (TDEntry* sub = Entry->Directory) {
+    while (sub->FirstEntry) DeleteEntry(sub, sub->FirstEntry);
+    RemoveDirectoryRecord(sub);
+    Entry->Directory = nullptr;
+  } else if (!Entry->Imported) {
+    FCompilationBytes -= RoundedSize(Entry->ISOSize);
+  }
+  Unlink(Dir, Entry);
+  UnindexName(Dir, Entry);
+  FFiles.Remove(Entry);
+}
+
+bool TCompilation::DeleteDirectory(TDEntry* Dir) {
+  if (!Dir || Dir == FRoot) return false;
+  while (Dir->FirstEntry) DeleteEntry(Dir, Dir->FirstEntry);
+  DeleteEntry(Dir->Parent, Dir->Self);
+  return true;
+}
+
+void TCompilation::RemoveEntryByName(const std::string& DirPath, const std::string& Name) {
+  TDEntry* dir = FindDirectory(DirPath);
+  if (!dir) return;
+  if (TFEntry* entry = FindEntry(dir, Name)) DeleteEntry(dir, entry);
+}
+
+void TCompilation::RemoveEmptyDirectories() {
+  // Removing a directory can leave its parent empty; those parents are handled
+  // as they appear instead of rescanning the whole table after each removal.
+  std::vector<TDEntry*> pending;
+  FDirs.ForEach([&](TDEntry* dir) {
+    if (dir != FRoot && !dir->FirstEntry) pending.push_back(dir);
+  });
+  while (!pending.empty()) {
+    TDEntry* dir = pending.back();
+    pending.pop_back();
+    TDEntry* parent = dir->Parent;
+    DeleteDirectory(dir);
+    if (parent != FRoot && !parent->FirstEntry) pending.push_back(parent);
+  }
+}
+
+}  // namespace fornax

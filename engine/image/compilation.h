@@ -1,0 +1,106 @@
+#pragma once
+// The compilation: the tree of directories and files the next image or disc
+// will hold, with its tables, capacity limits and running size total.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/base/date_time.h"
+#include "engine/image/entries.h"
+#include "engine/image/record_table.h"
+#include "engine/platform/dir_listing.h"
+
+namespace fornax {
+
+// What the compilation needs from the engine that owns it: the log, the two
+// add events and the two switches that change how entries are added.
+class TCompilationHost {
+ public:
+  virtual ~TCompilationHost() = default;
+  virtual void Report(const std::string& Message, uint8_t mType) = 0;
+  virtual void AddingFile(const std::string& FullPath, std::string& LongFileName,
+                          std::string& ShortFileName, TDateTime& DateTime, int Attr,
+                          int64_t FileSize, bool& Skip) = 0;
+  virtual void AddingDirectory(std::string& LongName, std::string& ShortName, bool& Skip) = 0;
+  virtual bool ReplacesFiles() const = 0;
+  virtual bool KeepsLastFolderOnly() const = 0;
+};
+
+class TCompilation {
+ public:
+  explicit TCompilation(TCompilationHost& host);
+  ~TCompilation();
+  TCompilation(const TCompilation&) = delete;
+  TCompilation& operator=(const TCompilation&) = delete;
+
+  void ClearCompilation(int MaxFiles, int MaxDirs);
+  int DirectoryCount() const { return static_cast<int>(FDirs.Count()) - 1; }
+  int FileCount() const { return static_cast<int>(FFiles.Count()); }
+  int MaxFiles() const { return FMaxFiles; }
+  int MaxDirs() const { return FMaxDirs; }
+  TDEntry* RootDirectory() const { return FRoot; }
+  int64_t CompilationBytes() const { return FCompilationBytes; }
+  // Offset of local time from UTC in 15-minute steps, as directory records carry it.
+  int TimeZoneOffset() const { return FTimeZoneOffset; }
+
+  TDEntry* FindDirectory(const std::string& Path) const;
+  TFEntry* FindEntry(const TDEntry* Dir, const std::string& Name) const;
+  TDEntry* ForceDirectoryPath(const std::string& Path);
+  TDEntry* AddDirectoryByName(TDEntry* Parent, const std::string& Name, int Attr);
+  TDEntry* AddDirectory(TDEntry* Parent, const TSearchRec& Listing);
+  bool AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::string& SourcePath,
+                int32_t ExistingLocation, bool ArchiveMode);
+  bool AddFileEntry(const std::string& DestPath, const std::string& SourceFile, bool KeepPath);
+  bool AddDirectoryTree(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
+                        int AttrMask, bool Recursive, bool KeepPath, bool ArchiveOnly);
+
+  void DeleteEntry(TDEntry* Dir, TFEntry* Entry);
+  bool DeleteDirectory(TDEntry* Dir);
+  void RemoveEntryByName(const std::string& DirPath, const std::string& Name);
+  void RemoveEmptyDirectories();
+  void ClearArchiveBits();
+  // Bytes of a file, or of every file below a folder when Path ends with "/".
+  static int64_t FolderSize(const std::string& Path);
+
+  // The directory table (creation order, the root first) and the file table.
+  const TRecordTable<TDEntry>& Directories() const { return FDirs; }
+  const TRecordTable<TFEntry>& Files() const { return FFiles; }
+  // The directories in path-table order, as the last layout left them.
+  std::vector<TDEntry*>& IsoOrder() { return FIsoOrder; }
+  std::vector<TDEntry*>& JolietOrder() { return FJolietOrder; }
+  const std::vector<TDEntry*>& IsoOrder() const { return FIsoOrder; }
+  const std::vector<TDEntry*>& JolietOrder() const { return FJolietOrder; }
+
+ private:
+  // AddDirectory, telling a refused name from a full table (full set).
+  TDEntry* InsertDirectory(TDEntry* Parent, const TSearchRec& Listing, bool& full);
+  TDEntry* NewDirectoryRecord();
+  TFEntry* NewFileRecord();
+  void Append(TDEntry* Dir, TFEntry* Entry);
+  void Unlink(TDEntry* Dir, TFEntry* Entry);
+  void IndexName(TDEntry* Dir, TFEntry* Entry);
+  void UnindexName(TDEntry* Dir, TFEntry* Entry);
+  void AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::string shortName);
+  void RemoveDirectoryRecord(TDEntry* Dir);
+  bool RefuseUnfitName(const std::string& shortName, const std::string& longName,
+                       bool isDirectory, const std::string& what);
+  bool ScanFolder(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
+                  int AttrMask, bool Recursive, bool ArchiveOnly,
+                  std::vector<std::pair<uint64_t, uint64_t>>& chain);
+  std::string CompilationPathOf(const std::string& folder, bool lastOnly) const;
+
+  TCompilationHost& FHost;
+  TRecordTable<TDEntry> FDirs;
+  TRecordTable<TFEntry> FFiles;
+  std::vector<TDEntry*> FIsoOrder, FJolietOrder;
+  std::unordered_map<std::string, TDEntry*> FByPath;
+  TDEntry* FRoot = nullptr;
+  int FMaxFiles = 0, FMaxDirs = 0;
+  int64_t FCompilationBytes = 0;
+  int FTimeZoneOffset = 0;
+};
+
+}  // namespace fornax

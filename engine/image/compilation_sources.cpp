@@ -1,0 +1,187 @@
+// The parts of the compilation that read the local file system: single files,
+// folder scans, folder sizes and the archive state of source files.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fmt/format.h>
+
+#include "engine/base/messages.h"
+#include "engine/base/scsi_device.h"
+#include "engine/base/text.h"
+#include "engine/image/compilation.h"
+#include "engine/image/iso_names.h"
+
+namespace fornax {
+namespace {
+
+using TFolderChain = std::vector<std::pair<uint64_t, uint64_t>>;
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// Absolute, without "." and ".." steps, so that no step of it becomes a
+// directory called ".." on the disc.
+std::string NormalPath(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  if (error) absolute = path;
+  return WithoutTrailingSlash(absolute.lexically_normal().string());
+}
+
+bool MatchesEverything(const std::string& mask) { return mask == "*.*" || mask == "*"; }
+
+}  // namespace
+
+// The compilation path ("\A\B") that recreates a local folder, without the
+// root "/" (as a drive letter is left out) and with each step spelled as the
+// compilation spells names.
+std::string TCompilation::CompilationPathOf(const std::string& folder, bool lastOnly) const {
+  std::vector<std::string> steps;
+  const std::string path = NormalPath(folder);
+  size_t start = 0;
+  while (start <= path.size()) {
+    const size_t end = std::min(path.find('/', start), path.size());
+    if (end > start) steps.push_back(MakeLongName(path.substr(start, end - start)));
+    start = end + 1;
+  }
+  if (lastOnly && steps.size() > 1) steps.erase(steps.begin(), steps.end() - 1);
+  std::string out;
+  for (const std::string& step : steps) out += "\\" + step;
+  return out.empty() ? "\\" : out;
+}
+
+bool TCompilation::AddFileEntry(const std::string& DestPath, const std::string& SourceFile,
+                                bool KeepPath) {
+  TDEntry* dest = nullptr;
+  if (KeepPath) {
+    const std::string source = NormalPath(SourceFile);
+    const std::string folder = source.substr(0, source.rfind('/') + 1);
+    dest = ForceDirectoryPath(CompilationPathOf(folder, FHost.KeepsLastFolderOnly()));
+  } else {
+    dest = FindDirectory(DestPath);
+  }
+  if (!dest) {
+    FHost.Report(kMsgInvalidDestination, ltImageError);
+    return false;
+  }
+  TSearchRec item;
+  if (!FindFile(SourceFile, faAnyFile, item) || (item.Attr & faDirectory)) return false;
+  return AddEntry(dest, item, SourceFile, 0, false);
+}
+
+bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
+                                    const std::string& Mask, int AttrMask, bool Recursive,
+                                    bool KeepPath, bool ArchiveOnly) {
+  if (!Dest) return false;
+  TDEntry* destination = Dest;
+  if (KeepPath) {
+    std::string path = CompilationPathOf(Folder, FHost.KeepsLastFolderOnly());
+    if (Dest->Path != "\\") path = Dest->Path + path;
+    ForceDirectoryPath(path);
+    destination = FindDirectory(path);
+    if (!destination) {
+      FHost.Report(kMsgInvalidDestination, ltImageError);
+      return false;
+    }
+  }
+  struct stat st {};
+  TFolderChain chain;
+  if (::stat(Folder.c_str(), &st) == 0) chain.emplace_back(st.st_dev, st.st_ino);
+  return ScanFolder(destination, WithoutTrailingSlash(Folder), Mask.empty() ? "*.*" : Mask,
+                    AttrMask, Recursive, ArchiveOnly, chain);
+}
+
+bool TCompilation::ScanFolder(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
+                              int AttrMask, bool Recursive, bool ArchiveOnly,
+                              TFolderChain& chain) {
+  // What could not be read is reported and left out; the rest goes on.
+  const TSearchResult everything = FindFiles(Folder, "*.*", faAnyFile);
+  if (!everything.Ok)
+    FHost.Report(">>> " + fmt::format(kMsgCantReadFolder, Folder, everything.Error), ltImageError);
+  if (Recursive) {
+    for (const TSearchRec& item : everything.Items) {
+      if (!(item.Attr & faDirectory)) continue;
+      std::string longName = item.LongName;
+      std::string shortName = item.ShortName.empty() ? UpperCase(item.LongName) : item.ShortName;
+      bool skip = false;
+      FHost.AddingDirectory(longName, shortName, skip);
+      if (skip) continue;
+      const std::string subFolder = JoinPath(Folder, item.Name);
+      const std::pair<uint64_t, uint64_t> identity(item.Device, item.Inode);
+      if (std::find(chain.begin(), chain.end(), identity) != chain.end()) {
+        FHost.Report(">>> " + fmt::format(kMsgFolderLoop, subFolder), ltImageError);
+        continue;
+      }
+      // A name that cannot be recorded, or one a file already holds, leaves
+      // that folder out; running out of room ends the whole scan.
+      bool full = false;
+      TDEntry* sub = InsertDirectory(Dest, item, full);
+      if (!sub && full) return false;
+      if (!sub) continue;
+      chain.push_back(identity);
+      const bool ok = ScanFolder(sub, subFolder, Mask, AttrMask, Recursive, ArchiveOnly, chain);
+      chain.pop_back();
+      if (!ok) return false;
+      if (!sub->FirstEntry) DeleteDirectory(sub);
+    }
+  }
+  TSearchResult filtered;
+  const bool reuse = MatchesEverything(Mask) && (AttrMask & faAnyFile) == faAnyFile;
+  if (!reuse) filtered = FindFiles(Folder, Mask, AttrMask);
+  for (const TSearchRec& item : reuse ? everything.Items : filtered.Items) {
+    if (item.Attr & faDirectory) continue;
+    if (ArchiveOnly && !(item.Attr & faArchive)) continue;
+    AddEntry(Dest, item, JoinPath(Folder, item.Name), 0, ArchiveOnly);
+  }
+  return true;
+}
+
+void TCompilation::ClearArchiveBits() {
+  FFiles.ForEach([](TFEntry* entry) {
+    if (entry->IsDirectory() || (entry->Attributes & faDirectory)) return;
+    if (!(entry->Attributes & faArchive) || !entry->ArchiveMode || entry->SourcePath.empty()) return;
+    SetArchiveAttribute(entry->SourcePath, false);
+  });
+}
+
+namespace {
+
+int64_t SumFolder(const std::string& folder, TFolderChain& chain) {
+  int64_t total = 0;
+  for (const TSearchRec& item : FindFiles(folder, "*.*", faAnyFile).Items) {
+    if (!(item.Attr & faDirectory)) {
+      total += item.Size;
+      continue;
+    }
+    const std::pair<uint64_t, uint64_t> identity(item.Device, item.Inode);
+    if (std::find(chain.begin(), chain.end(), identity) != chain.end()) continue;
+    chain.push_back(identity);
+    total += SumFolder(JoinPath(folder, item.Name), chain);
+    chain.pop_back();
+  }
+  return total;
+}
+
+}  // namespace
+
+int64_t TCompilation::FolderSize(const std::string& Path) {
+  if (!Path.empty() && Path.back() == '/') {
+    struct stat st {};
+    TFolderChain chain;
+    if (::stat(Path.c_str(), &st) == 0) chain.emplace_back(st.st_dev, st.st_ino);
+    return SumFolder(Path, chain);
+  }
+  TSearchRec item;
+  return FindFile(Path, faAnyFile, item) ? item.Size : 0;
+}
+
+}  // namespace fornax

@@ -1,0 +1,59 @@
+#pragma once
+// The two record types of a compilation: TDEntry, one per directory, and
+// TFEntry, one per file and one per subdirectory (a subdirectory is also an
+// entry of its parent's list, besides its TDEntry).
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "engine/base/date_time.h"
+
+namespace fornax {
+
+struct TFEntry;
+
+struct TDEntry {
+  std::string ShortName;   // ISO 9660 identifier (upper case)
+  std::string LongName;    // Joliet name
+  int64_t ISOSize = 0;     // bytes of the ISO 9660 extent (layout)
+  int64_t JolietSize = 0;  // bytes of the Joliet extent (layout)
+  std::string Path;        // upper-case path from the root: "\" for the root, "\DOCS\2004" below it
+  int32_t ISOLocation = 0;     // sector relative to the ISO directory area (layout)
+  int32_t JolietLocation = 0;  // sector relative to the Joliet directory area (layout)
+  int32_t Number = 0;          // 1-based position in the path tables
+  TDEntry* Parent = nullptr;   // the root is its own parent
+  TFEntry* FirstEntry = nullptr;
+
+  // Bookkeeping of the compilation; not part of what is written.
+  TFEntry* LastEntry = nullptr;  // appends without walking the list
+  TFEntry* Self = nullptr;       // the entry that stands for this directory in its parent
+  size_t TableSlot = 0;
+  std::unordered_map<std::string, TFEntry*> ByName;     // upper-case long name -> entry
+  std::unordered_map<std::string, TFEntry*> ByIsoName;  // ISO identifier key -> entry
+};
+
+struct TFEntry {
+  std::string ShortName;  // ISO 9660 identifier without version suffix, upper case
+  std::string LongName;   // Joliet name
+  std::string SourcePath; // local source file; empty for directories and imported entries
+  bool Imported = false;  // lies on the disc already, at the absolute ISOLocation
+  TDateTime DateTime = 0;
+  int64_t ISOSize = 0;         // file size, or the subdirectory's ISO extent size
+  int64_t JolietSize = 0;      // file size, or the subdirectory's Joliet extent size
+  int32_t ISOLocation = 0;     // relative to the first file location (new files), to the
+  int32_t JolietLocation = 0;  // directory area (subdirectories), absolute when Imported
+  int32_t Attributes = 0;      // directory 0x10, hidden 0x02, archive 0x20
+  bool ArchiveMode = false;    // added by a folder scan in archive-only mode
+  TDEntry* Directory = nullptr;  // the directory this entry stands for, if any
+  TFEntry* Next = nullptr;
+
+  // Bookkeeping of the compilation; not part of what is written.
+  TFEntry* Prev = nullptr;
+  TDEntry* Owner = nullptr;  // the directory whose list holds this entry
+  size_t TableSlot = 0;
+
+  bool IsDirectory() const { return Directory != nullptr; }
+};
+
+}  // namespace fornax

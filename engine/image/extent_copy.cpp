@@ -1,0 +1,114 @@
+#include "engine/image/extent_copy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/base/sector.h"
+#include "engine/image/stream_ex.h"
+
+namespace fornax {
+namespace {
+
+constexpr size_t kCopyBuffer = 131072;
+
+[[noreturn]] void Fail(const char* what) {
+  throw EStreamError(std::string(what) + ": " + std::strerror(errno));
+}
+
+void WriteAll(int image, const uint8_t* data, size_t length, int64_t at) {
+  while (length > 0) {
+    const ssize_t n = ::pwrite(image, data, length, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      Fail("Write error on the image file");
+    }
+    data += n;
+    at += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+// Copies [from, to) of the source to the same offsets shifted by `shift`;
+// returns the bytes copied, fewer when the source ends early.
+int64_t CopyRange(int source, int image, int64_t from, int64_t to, int64_t shift,
+                  std::atomic<int64_t>* progress) {
+  static thread_local bool kernelCopy = true;
+  int64_t done = from;
+  while (done < to) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(to - done, 1 << 24));
+    ssize_t n = -1;
+    if (kernelCopy) {
+      loff_t in = done, out = done + shift;
+      n = ::copy_file_range(source, &in, image, &out, want, 0);
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                    errno == EBADF)) {
+        kernelCopy = false;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == ENOSPC) Fail("Write error on the image file");
+      if (n < 0) Fail("Read error on a source file");
+    } else {
+      static thread_local std::vector<uint8_t> buffer(kCopyBuffer);
+      n = ::pread(source, buffer.data(), std::min(want, kCopyBuffer), static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail("Read error on a source file");
+      WriteAll(image, buffer.data(), static_cast<size_t>(n), done + shift);
+    }
+    if (n == 0) break;
+    done += n;
+    if (progress) progress->fetch_add(n, std::memory_order_relaxed);
+  }
+  return done - from;
+}
+
+}  // namespace
+
+TExtentCopy CopyExtent(int source, int image, int64_t at, int64_t plannedBytes,
+                       bool holesReadAsZero, std::atomic<int64_t>* progress) {
+  TExtentCopy outcome;
+  int64_t offset = 0;
+  while (offset < plannedBytes) {
+    // Skip the holes of a sparse source: they are zeros already in the image.
+    off_t data = static_cast<off_t>(offset);
+    if (holesReadAsZero) {
+      data = ::lseek(source, static_cast<off_t>(offset), SEEK_DATA);
+      if (data < 0 && errno == ENXIO) break;  // only a hole up to the end of the file
+      if (data < 0) data = static_cast<off_t>(offset);  // no hole support: copy it all
+    }
+    if (data >= plannedBytes) break;
+    if (progress) progress->fetch_add(data - offset, std::memory_order_relaxed);
+    off_t hole = holesReadAsZero ? ::lseek(source, data, SEEK_HOLE) : -1;
+    if (hole < 0 || hole > plannedBytes) hole = static_cast<off_t>(plannedBytes);
+    const int64_t copied = CopyRange(source, image, data, hole, at, progress);
+    offset = data + copied;
+    if (copied < hole - data) break;  // the file ended early
+  }
+  struct stat st {};
+  const int64_t actual = ::fstat(source, &st) == 0 ? st.st_size : offset;
+  if (actual < plannedBytes) outcome.Shrunk = true;
+  if (actual > plannedBytes) outcome.Grown = true;
+  if (progress && offset < plannedBytes) progress->fetch_add(plannedBytes - offset, std::memory_order_relaxed);
+
+  // Zeros from the source's end to the end of its last sector. In a new
+  // image only the last sector needs writing; elsewhere every byte does.
+  const int64_t end = RoundUpToSector(plannedBytes);
+  int64_t from = std::min(offset, plannedBytes);
+  if (holesReadAsZero) from = std::max(from, end - kSectorSize);
+  static const std::vector<uint8_t> zeros(kCopyBuffer, 0);
+  while (from < end) {
+    const int64_t piece = std::min<int64_t>(end - from, static_cast<int64_t>(kCopyBuffer));
+    WriteAll(image, zeros.data(), static_cast<size_t>(piece), at + from);
+    from += piece;
+  }
+  return outcome;
+}
+
+}  // namespace fornax

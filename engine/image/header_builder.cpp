@@ -1,0 +1,191 @@
+#include "engine/image/header_builder.h"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "engine/base/sector.h"
+#include "engine/image/compilation.h"
+#include "engine/image/el_torito.h"
+#include "engine/image/iso_names.h"
+#include "engine/image/layout.h"
+
+namespace fornax {
+namespace {
+
+struct TTreeWriter {
+  const TImageLayout& Plan;
+  TTree Tree;
+  int TimeZone;
+  TDateTime Now;
+
+  bool Iso() const { return Tree == TTree::Iso; }
+  uint32_t AreaStart() const { return static_cast<uint32_t>(Iso() ? Plan.IsoDirectoryArea : Plan.JolietDirectoryArea); }
+  uint32_t ExtentOf(const TDEntry& d) const { return AreaStart() + static_cast<uint32_t>(Iso() ? d.ISOLocation : d.JolietLocation); }
+  int64_t SizeOf(const TDEntry& d) const { return Iso() ? d.ISOSize : d.JolietSize; }
+};
+
+void Expect(bool condition, const std::string& what) {
+  if (!condition) throw std::logic_error("image header does not match its layout: " + what);
+}
+
+void PadToSector(std::vector<uint8_t>& out) {
+  out.resize(static_cast<size_t>(RoundUpToSector(static_cast<int64_t>(out.size()))), 0);
+}
+
+void AppendSector(std::vector<uint8_t>& out, const TSector& sector) {
+  out.insert(out.end(), sector.begin(), sector.end());
+}
+
+void AppendPathTable(std::vector<uint8_t>& out, const std::vector<TDEntry*>& order,
+                     const TTreeWriter& w, bool bigEndian, int64_t plannedBytes) {
+  const size_t start = out.size();
+  for (size_t i = 0; i < order.size(); ++i) {
+    const TDEntry& dir = *order[i];
+    AppendPathTableRecord(out, DirectoryIdentifier(dir, i == 0, w.Tree), w.ExtentOf(dir),
+                          static_cast<uint16_t>(i == 0 ? 1 : dir.Parent->Number), bigEndian);
+  }
+  Expect(static_cast<int64_t>(out.size() - start) == plannedBytes, "path table size");
+  PadToSector(out);
+}
+
+// Appends one record and moves it to the next sector first when it would
+// cross a sector boundary.
+void AppendPacked(std::vector<uint8_t>& out, size_t extentStart, const TDirectoryRecord& record) {
+  const size_t length = DirectoryRecordLength(record.Identifier.size());
+  const size_t used = (out.size() - extentStart) % kSectorSize;
+  if (used + length > static_cast<size_t>(kSectorSize)) out.resize(out.size() + (kSectorSize - used), 0);
+  AppendDirectoryRecord(out, record);
+}
+
+void AppendFileRecords(std::vector<uint8_t>& out, size_t start, const TFEntry& entry,
+                       const TTreeWriter& w, TDirectoryRecord record) {
+  const int64_t size = w.Iso() ? entry.ISOSize : entry.JolietSize;
+  const int32_t location = w.Iso() ? entry.ISOLocation : entry.JolietLocation;
+  int64_t extent = 0;
+  if (size > 0) extent = entry.Imported ? location : static_cast<int64_t>(w.Plan.FirstFileLocation) + location;
+  // A file too long for one record is told as consecutive extents, every one
+  // but the last flagged as continued.
+  int64_t remaining = size;
+  do {
+    const int64_t part = std::min(remaining, kMaxExtentBytes);
+    record.Extent = static_cast<uint32_t>(extent);
+    record.DataLength = static_cast<uint32_t>(part);
+    remaining -= part;
+    record.Flags = static_cast<uint8_t>((record.Flags & ~kFlagMultiExtent) | (remaining > 0 ? kFlagMultiExtent : 0));
+    AppendPacked(out, start, record);
+    extent += part / kSectorSize;
+  } while (remaining > 0);
+}
+
+void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const TTreeWriter& w) {
+  const size_t start = out.size();
+  if (HasDotRecords(dir, w.Iso())) {
+    TDirectoryRecord dot;
+    dot.Date = w.Now;
+    dot.TimeZone = w.TimeZone;
+    dot.Flags = kFlagDirectory;
+    dot.Extent = w.ExtentOf(dir);
+    dot.DataLength = static_cast<uint32_t>(w.SizeOf(dir));
+    dot.Identifier = std::string(1, '\0');
+    AppendPacked(out, start, dot);
+    dot.Extent = w.ExtentOf(*dir.Parent);
+    dot.DataLength = static_cast<uint32_t>(w.SizeOf(*dir.Parent));
+    dot.Identifier = std::string(1, '\1');
+    AppendPacked(out, start, dot);
+  }
+  for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
+    TDirectoryRecord record;
+    record.Date = entry->DateTime;
+    record.TimeZone = w.TimeZone;
+    record.Identifier = EntryIdentifier(*entry, w.Tree);
+    record.Flags = (entry->Attributes & 0x02) ? kFlagHidden : 0;
+    if (const TDEntry* sub = entry->Directory) {
+      record.Flags |= kFlagDirectory;
+      record.Extent = w.ExtentOf(*sub);
+      record.DataLength = static_cast<uint32_t>(w.SizeOf(*sub));
+      AppendPacked(out, start, record);
+    } else {
+      AppendFileRecords(out, start, *entry, w, record);
+    }
+  }
+  PadToSector(out);
+  Expect(static_cast<int64_t>(out.size() - start) == w.SizeOf(dir), "directory extent of " + dir.Path);
+}
+
+void AppendTree(std::vector<uint8_t>& out, const TCompilation& compilation, const TTreeWriter& w) {
+  compilation.Directories().ForEach([&](const TDEntry* dir) { AppendDirectoryExtent(out, *dir, w); });
+}
+
+TDescriptorPlan DescriptorPlanFor(const TImageLayout& plan, const TDEntry& root, bool iso) {
+  TDescriptorPlan d;
+  d.VolumeSpaceSize = static_cast<uint32_t>(plan.VolumeSpaceSize);
+  d.PathTableSize = static_cast<uint32_t>(iso ? plan.IsoPathTableSize : plan.JolietPathTableSize);
+  d.PathTableL = static_cast<uint32_t>(iso ? plan.IsoPathTableL : plan.JolietPathTableL);
+  d.PathTableM = static_cast<uint32_t>(iso ? plan.IsoPathTableM : plan.JolietPathTableM);
+  d.RootExtent = static_cast<uint32_t>(iso ? plan.IsoDirectoryArea : plan.JolietDirectoryArea);
+  d.RootSize = static_cast<uint32_t>(iso ? root.ISOSize : root.JolietSize);
+  return d;
+}
+
+// Checks that the item that starts now lies at its planned sector.
+void ExpectAt(const std::vector<uint8_t>& out, const TImageLayout& plan, int64_t sector, const char* what) {
+  Expect(static_cast<int64_t>(out.size()) == (sector - plan.SessionStart) * kSectorSize, what);
+}
+
+}  // namespace
+
+void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan,
+                       const TVolumeIdentifiers& ids, TDateTime now,
+                       std::vector<uint8_t>& out, TDescriptorCopy& copy) {
+  out.clear();
+  out.reserve(static_cast<size_t>(plan.HeaderSectors() * kSectorSize));
+  out.resize(16 * kSectorSize, 0);
+  const TDEntry& root = *compilation.RootDirectory();
+
+  ExpectAt(out, plan, plan.PrimaryDescriptor, "primary descriptor");
+  AppendSector(out, PrimaryVolumeDescriptor(ids, DescriptorPlanFor(plan, root, true), now));
+  if (plan.Bootable) {
+    ExpectAt(out, plan, plan.BootRecord, "boot record");
+    AppendSector(out, BootRecordDescriptor(static_cast<uint32_t>(plan.BootCatalogLocation)));
+  }
+  if (plan.Joliet) {
+    ExpectAt(out, plan, plan.JolietDescriptor, "Joliet descriptor");
+    AppendSector(out, JolietVolumeDescriptor(ids, DescriptorPlanFor(plan, root, false)));
+  }
+  ExpectAt(out, plan, plan.Terminator, "terminator");
+  AppendSector(out, TerminatorDescriptor());
+
+  std::fill(copy.Bytes.begin(), copy.Bytes.end(), 0xFF);
+  std::copy(out.begin(), out.end(), copy.Bytes.begin());
+  copy.Length = static_cast<int64_t>(out.size());
+
+  const int timeZone = compilation.TimeZoneOffset();
+  const TTreeWriter iso{plan, TTree::Iso, timeZone, now};
+  const TTreeWriter joliet{plan, TTree::Joliet, timeZone, now};
+  ExpectAt(out, plan, plan.IsoPathTableL, "ISO path table L");
+  AppendPathTable(out, compilation.IsoOrder(), iso, false, plan.IsoPathTableSize);
+  ExpectAt(out, plan, plan.IsoPathTableM, "ISO path table M");
+  AppendPathTable(out, compilation.IsoOrder(), iso, true, plan.IsoPathTableSize);
+  if (plan.Joliet) {
+    ExpectAt(out, plan, plan.JolietPathTableL, "Joliet path table L");
+    AppendPathTable(out, compilation.JolietOrder(), joliet, false, plan.JolietPathTableSize);
+    ExpectAt(out, plan, plan.JolietPathTableM, "Joliet path table M");
+    AppendPathTable(out, compilation.JolietOrder(), joliet, true, plan.JolietPathTableSize);
+  }
+
+  ExpectAt(out, plan, plan.IsoDirectoryArea, "ISO directories");
+  AppendTree(out, compilation, iso);
+  if (plan.Joliet) {
+    ExpectAt(out, plan, plan.JolietDirectoryArea, "Joliet directories");
+    AppendTree(out, compilation, joliet);
+  }
+  if (plan.Bootable) {
+    ExpectAt(out, plan, plan.BootCatalogLocation, "boot catalog");
+    AppendSector(out, BootCatalog(plan.BootImageSectors, static_cast<uint32_t>(plan.BootImageLocation)));
+  }
+  out.resize(out.size() + static_cast<size_t>(plan.PadSectors) * kSectorSize, 0);
+  Expect(static_cast<int64_t>(out.size()) == plan.HeaderSectors() * kSectorSize, "header length");
+}
+
+}  // namespace fornax

@@ -1,0 +1,251 @@
+#include "engine/platform/dir_listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <ctime>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "engine/platform/file_attributes.h"
+#include "engine/platform/short_name_table.h"
+
+namespace fornax {
+namespace {
+
+struct TFolderEntry {
+  std::string Name;
+  struct stat Info;
+};
+
+struct TFolderScan {
+  std::vector<TFolderEntry> Entries;
+  bool Opened = false;
+  bool Ok = true;
+  std::string Error;
+};
+
+std::string ErrorText(int error) { return std::generic_category().message(error); }
+
+// Reading a pipe would block a build forever and devices are no files to copy,
+// so only files and folders are items.
+bool IsListable(const struct stat& Info) {
+  return S_ISREG(Info.st_mode) || S_ISDIR(Info.st_mode);
+}
+
+bool Excluded(int basicAttr, int AttrMask) {
+  return (basicAttr & (faHidden | faSysFile | faDirectory) & ~AttrMask) != 0;
+}
+
+// "a/b//" -> "a/b", so that a folder has one spelling in the cache key; "/"
+// stays the root.
+std::string WithoutTrailingSlashes(const std::string& Path) {
+  const size_t end = Path.find_last_not_of('/');
+  if (end == std::string::npos) return Path.empty() ? Path : "/";
+  return Path.substr(0, end + 1);
+}
+
+std::string ChildPath(const std::string& Folder, const std::string& Name) {
+  if (Folder.empty()) return Name;
+  return Folder.back() == '/' ? Folder + Name : Folder + "/" + Name;
+}
+
+// Every item of Folder. A link leading nowhere or an item deleted meanwhile is
+// no item; any other item that cannot be examined makes the scan incomplete,
+// which the caller must hear about rather than lose the file unnoticed.
+TFolderScan ScanFolder(const std::string& Folder) {
+  TFolderScan scan;
+  DIR* dir = opendir(Folder.c_str());
+  if (dir == nullptr) {
+    scan.Ok = false;
+    scan.Error = ErrorText(errno);
+    return scan;
+  }
+  scan.Opened = true;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        scan.Ok = false;
+        scan.Error = ErrorText(errno);
+      }
+      break;
+    }
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    struct stat info;
+    if (fstatat(dirfd(dir), entry->d_name, &info, 0) != 0) {
+      const int error = errno;
+      if (error == ENOENT || error == ELOOP || error == ENOTDIR) continue;
+      scan.Ok = false;
+      scan.Error = std::string(name) + ": " + ErrorText(error);
+      continue;
+    }
+    if (IsListable(info)) scan.Entries.push_back({std::string(name), info});
+  }
+  closedir(dir);
+  return scan;
+}
+
+TFolderShortNames ShortNamesOf(const TFolderScan& scan) {
+  std::vector<std::string> names;
+  names.reserve(scan.Entries.size());
+  for (const TFolderEntry& entry : scan.Entries) names.push_back(entry.Name);
+  return AssignShortNames(names);
+}
+
+TSearchRec MakeRecord(const std::string& Path, const std::string& Name, const struct stat& Info) {
+  TSearchRec rec;
+  rec.Name = Name;
+  rec.LongName = MakeLongName(Name);
+  rec.Attr = ItemAttributes(Path, Name, Info);
+  rec.Size = S_ISDIR(Info.st_mode) ? 0 : static_cast<int64_t>(Info.st_size);
+  rec.WriteTime = static_cast<int64_t>(Info.st_mtim.tv_sec);
+  rec.Device = static_cast<uint64_t>(Info.st_dev);
+  rec.Inode = static_cast<uint64_t>(Info.st_ino);
+  return rec;
+}
+
+// What identifies a folder's contents: adding, removing or renaming an item
+// changes the folder's mtime and ctime.
+struct TFolderStamp {
+  std::string Path;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  timespec Modified{};
+  timespec Changed{};
+
+  bool operator==(const TFolderStamp& o) const {
+    return Path == o.Path && Device == o.Device && Inode == o.Inode &&
+           Modified.tv_sec == o.Modified.tv_sec && Modified.tv_nsec == o.Modified.tv_nsec &&
+           Changed.tv_sec == o.Changed.tv_sec && Changed.tv_nsec == o.Changed.tv_nsec;
+  }
+};
+
+std::optional<TFolderStamp> StampOf(const std::string& Folder) {
+  struct stat info;
+  if (stat(Folder.c_str(), &info) != 0) return std::nullopt;
+  return TFolderStamp{Folder, info.st_dev, info.st_ino, info.st_mtim, info.st_ctim};
+}
+
+timespec WallClock() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return now;
+}
+
+// File systems stamp times at a coarse tick (a second on some), so a folder
+// changed again within the tick of its last change keeps its stamp. A table is
+// only kept once its folder has been still for longer than any tick.
+bool Settled(const TFolderStamp& stamp, const timespec& scanStarted) {
+  return stamp.Changed.tv_sec + 2 < scanStarted.tv_sec;
+}
+
+// The short-name table of the folder searched last, so that taking the items of
+// one folder one by one costs one scan, not one per item.
+class TShortNameCache {
+ public:
+  std::optional<std::string> Lookup(const TFolderStamp& stamp, const std::string& Name) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!stamp_ || !(*stamp_ == stamp)) return std::nullopt;
+    const auto found = names_.find(Name);
+    if (found == names_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  void Store(const TFolderStamp& stamp, TFolderShortNames names) {
+    std::lock_guard<std::mutex> guard(lock_);
+    stamp_ = stamp;
+    names_ = std::move(names);
+  }
+
+ private:
+  std::mutex lock_;
+  std::optional<TFolderStamp> stamp_;
+  TFolderShortNames names_;
+};
+
+TShortNameCache& Cache() {
+  static TShortNameCache cache;
+  return cache;
+}
+
+void Remember(const std::optional<TFolderStamp>& stamp, const timespec& scanStarted,
+              TFolderShortNames names) {
+  if (stamp && Settled(*stamp, scanStarted)) Cache().Store(*stamp, std::move(names));
+}
+
+// The alias a search of Folder gives Name.
+std::string FolderShortName(const std::string& Folder, const std::string& Name,
+                            const std::string& LongName) {
+  const timespec started = WallClock();
+  const std::optional<TFolderStamp> stamp = StampOf(Folder);
+  if (stamp) {
+    if (std::optional<std::string> cached = Cache().Lookup(*stamp, Name)) return *cached;
+    const TFolderScan scan = ScanFolder(Folder);
+    if (scan.Opened) {
+      TFolderShortNames names = ShortNamesOf(scan);
+      const auto found = names.find(Name);
+      std::optional<std::string> alias;
+      if (found != names.end()) alias = found->second;
+      Remember(stamp, started, std::move(names));
+      if (alias) return *alias;
+    }
+  }
+  // A folder that cannot be listed has no search to agree with, and an item
+  // that appeared after the scan is not in it: the alias stands on its own.
+  return MakeShortName(LongName, [](const std::string&) { return false; });
+}
+
+}  // namespace
+
+TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int AttrMask) {
+  const std::string folder = WithoutTrailingSlashes(Folder);
+  const timespec started = WallClock();
+  const std::optional<TFolderStamp> stamp = StampOf(folder);
+  const TFolderScan scan = ScanFolder(folder);
+  TSearchResult result;
+  result.Ok = scan.Ok;
+  result.Error = scan.Error;
+  if (!scan.Opened) return result;
+
+  // Aliases cover the whole folder, not only what Mask lets through, so that
+  // two searches with different masks never hand out the same alias twice.
+  TFolderShortNames shortNames = ShortNamesOf(scan);
+  for (const TFolderEntry& entry : scan.Entries) {
+    if (Excluded(BasicAttributes(entry.Name, entry.Info), AttrMask)) continue;
+    const std::string longName = MakeLongName(entry.Name);
+    if (!MatchesMask(longName, Mask) && (longName == entry.Name || !MatchesMask(entry.Name, Mask)))
+      continue;
+    TSearchRec rec = MakeRecord(ChildPath(folder, entry.Name), entry.Name, entry.Info);
+    rec.ShortName = shortNames[entry.Name];
+    result.Items.push_back(std::move(rec));
+  }
+  Remember(stamp, started, std::move(shortNames));
+  return result;
+}
+
+bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item) {
+  const std::string path = WithoutTrailingSlashes(Path);
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return false;
+  const std::string folder =
+      slash == std::string::npos ? "." : WithoutTrailingSlashes(path.substr(0, slash + 1));
+
+  // The path as given, so that "file/" is no file, as the system has it.
+  struct stat info;
+  if (stat(Path.c_str(), &info) != 0 || !IsListable(info)) return false;
+  if (Excluded(BasicAttributes(name, info), AttrMask)) return false;
+  TSearchRec rec = MakeRecord(path, name, info);
+  if (!IsShortNameValid(rec.LongName)) rec.ShortName = FolderShortName(folder, name, rec.LongName);
+  Item = std::move(rec);
+  return true;
+}
+
+}  // namespace fornax

@@ -1,0 +1,80 @@
+#pragma once
+// Directory search over the local file system: what a search reports for one
+// item, with the 8.3 alias the compilation uses for the ISO 9660 tree.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/platform/short_names.h"
+
+namespace fornax {
+
+// Attribute bits, as the compilation records them.
+inline constexpr int faReadOnly = 0x01;
+inline constexpr int faHidden = 0x02;
+inline constexpr int faSysFile = 0x04;
+inline constexpr int faDirectory = 0x10;
+inline constexpr int faArchive = 0x20;
+inline constexpr int faAnyFile = 0x3F;
+
+// One item of a directory search.
+struct TSearchRec {
+  std::string Name;       // the name as stored on the file system; source paths are built from it
+  std::string LongName;   // the name for the compilation (UTF-8; see MakeLongName)
+  std::string ShortName;  // 8.3 alias of ISO 9660 d-characters; empty when LongName already is one
+  int Attr = 0;           // faDirectory, faHidden, faArchive
+  int64_t Size = 0;       // bytes; 0 for directories
+  int64_t WriteTime = 0;  // last modification, seconds since the Unix epoch
+  uint64_t Device = 0;    // identity of the item, to notice folders reached twice
+  uint64_t Inode = 0;
+};
+
+struct TSearchResult {
+  std::vector<TSearchRec> Items;
+  bool Ok = true;         // false when the folder could not be read
+  std::string Error;      // the system's reason when not Ok
+};
+
+// Items of Folder (with or without a trailing "/") whose name matches Mask and
+// whose attributes fit AttrMask, in the order the file system returns them.
+// "." and ".." are not reported. Symbolic links are reported as what they point
+// to; dangling links, devices, pipes and sockets are not reported.
+// Mask is tried on LongName and on Name. An item is left out when it has
+// faHidden or faDirectory and AttrMask lacks that bit (faAnyFile: everything).
+// Short names are unique across the whole folder, whatever Mask and AttrMask
+// let through. Ok is false with the system's reason when the folder cannot be
+// read, and also when one of its items could not be examined (Error then names
+// it); Items holds what could be read.
+TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int AttrMask);
+
+// The item at Path (a file or a folder; "dir/" is the folder, "file/" nothing),
+// with the same short name a search of its folder gives it. False when there is
+// no such file or folder, when Path names no item of a folder ("/", "x/..") or
+// when AttrMask leaves it out. Searching the items of one folder one by one
+// costs one scan of the folder: the last folder's short names are kept until
+// the folder changes.
+bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item);
+
+// Windows wildcard match, without regard to case: "*" any run, "?" one
+// character, and "*.*" every name (with or without a dot). An empty mask
+// matches every name.
+bool MatchesMask(const std::string& Name, const std::string& Mask);
+
+// Attributes the compilation reads for an existing item: faDirectory, faHidden
+// (a name starting with "."), and faArchive for a file changed since it was
+// last archived; -1 when there is no item at Path. Folders never report
+// faArchive.
+// The archive state is the user extended attribute "user.fornax.archived",
+// holding the file's mtime and size when it was archived; a file without it, or
+// whose mtime or size moved since, has faArchive. Where the file system keeps
+// no user attributes (some tmpfs, NFS) every file has faArchive.
+int ReadAttributes(const std::string& Path);
+// Sets the archive state of a file: archive=false records "archived as it is
+// now", archive=true forgets the record. Returns false when it cannot be
+// recorded: no such item, no user attributes on the file system, or no write
+// permission on the file (the system asks for it to set attributes). Folders
+// have no state: false gives true, true gives false.
+bool SetArchiveAttribute(const std::string& Path, bool archive);
+
+}  // namespace fornax

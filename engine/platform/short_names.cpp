@@ -1,0 +1,133 @@
+#include "engine/platform/short_names.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string_view>
+
+#include "engine/base/text.h"
+
+namespace fornax {
+namespace {
+
+constexpr size_t kStemLength = 8;
+constexpr size_t kExtensionLength = 3;
+
+bool IsDChar(char32_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool IsDCharEitherCase(char32_t c) { return IsDChar(c) || (c >= 'a' && c <= 'z'); }
+
+// One d-character per character of the name: a letter's upper case, "_" for
+// everything a d-character cannot spell (so "ñ" costs one "_", not two).
+char ToDChar(char32_t c) {
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  return IsDChar(c) ? static_cast<char>(c) : '_';
+}
+
+std::u32string Decode(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  while (pos < text.size()) out += DecodeUtf8(text, pos);
+  return out;
+}
+
+std::string ToDChars(std::u32string_view chars, size_t limit) {
+  std::string out;
+  for (const char32_t c : chars) {
+    if (out.size() == limit) break;
+    if (c != '.') out += ToDChar(c);
+  }
+  return out;
+}
+
+// The first `count` characters of text.
+std::string_view CutChars(std::string_view text, size_t count) {
+  size_t pos = 0;
+  for (size_t n = 0; n < count && pos < text.size(); ++n) DecodeUtf8(text, pos);
+  return text.substr(0, pos);
+}
+
+std::string FirstFreeTail(const std::string& Stem, const std::string& Extension,
+                          const TNameTaken& isTaken) {
+  for (uint64_t n = 1; n <= kMaxShortNameTail; ++n) {
+    std::string candidate = ShortNameWithTail(Stem, Extension, n);
+    if (!isTaken(candidate)) return candidate;
+  }
+  throw std::length_error("no free short name for " + Stem);
+}
+
+}  // namespace
+
+std::string MakeLongName(const std::string& Name) {
+  const auto plain = [](char ch) { return ch >= 0x20 && ch < 0x7F && ch != '\\'; };
+  // Most names need no repair: spare them the decoding.
+  if (std::all_of(Name.begin(), Name.end(), plain)) return Name;
+  std::string out;
+  out.reserve(Name.size());
+  size_t pos = 0;
+  while (pos < Name.size()) {
+    const char32_t c = DecodeUtf8(Name, pos);
+    const bool unusable = c == '\\' || c < 0x20 || c == 0x7F;
+    AppendUtf8(out, unusable ? U'_' : c);
+  }
+  return out;
+}
+
+bool IsShortNameValid(const std::string& LongName) {
+  const size_t dot = LongName.find('.');
+  const std::string_view name(LongName);
+  const std::string_view stem = name.substr(0, dot);
+  const std::string_view ext = dot == std::string::npos ? std::string_view() : name.substr(dot + 1);
+  if (stem.empty() || stem.size() > kStemLength) return false;
+  if (dot != std::string::npos && (ext.empty() || ext.size() > kExtensionLength)) return false;
+  for (const std::string_view part : {stem, ext})
+    for (const char ch : part)
+      if (!IsDCharEitherCase(static_cast<unsigned char>(ch))) return false;  // also a second dot
+  return true;
+}
+
+TShortNameBase ShortNameBase(const std::string& LongName) {
+  std::u32string chars;
+  for (const char32_t c : Decode(LongName))
+    if (c != ' ') chars += c;
+  const size_t firstKept = chars.find_first_not_of(U'.');
+  const std::u32string_view rest =
+      firstKept == std::u32string::npos ? std::u32string_view()
+                                        : std::u32string_view(chars).substr(firstKept);
+  const size_t lastDot = rest.rfind(U'.');
+  TShortNameBase base;
+  if (lastDot == std::u32string_view::npos) {
+    base.Stem = ToDChars(rest, std::string::npos);
+  } else {
+    base.Stem = ToDChars(rest.substr(0, lastDot), std::string::npos);
+    base.Extension = ToDChars(rest.substr(lastDot + 1), kExtensionLength);
+  }
+  if (base.Stem.empty()) base.Stem = "_";
+  return base;
+}
+
+std::string ShortNameWithTail(const std::string& Stem, const std::string& Extension,
+                              uint64_t N) {
+  const std::string tail = "_" + std::to_string(N);
+  const size_t room = tail.size() < kStemLength ? kStemLength - tail.size() : 0;
+  std::string out(CutChars(Stem, room));
+  out += tail;
+  if (!Extension.empty()) out += "." + Extension;
+  return out;
+}
+
+std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken) {
+  const TShortNameBase base = ShortNameBase(LongName);
+  return FirstFreeTail(base.Stem, base.Extension, isTaken);
+}
+
+std::string MakeUniqueShortName(const std::string& ShortName, bool isDirectory,
+                                const TNameTaken& isTaken) {
+  const size_t dot = isDirectory ? std::string::npos : ShortName.rfind('.');
+  if (dot == std::string::npos) return FirstFreeTail(ShortName, "", isTaken);
+  return FirstFreeTail(ShortName.substr(0, dot), ShortName.substr(dot + 1), isTaken);
+}
+
+}  // namespace fornax

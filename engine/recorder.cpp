@@ -1,0 +1,135 @@
+#include "engine/recorder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "engine/base/messages.h"
+#include "engine/image/image_file_writer.h"
+#include "engine/image/stream_ex.h"
+
+namespace fornax {
+
+TQzRecorder::TQzRecorder(TComponent* owner) : TSCSIDevice(owner), FCompilation(*this) {
+  WritePostGap = true;
+  ClearCompilation(65535, 8191);
+  SetCacheSize(4194304);
+  JolietFileSystem = true;
+  FinalizeTrack = true;
+  FVersion = "1.23";
+  UnderrunProtection = true;
+}
+
+TQzRecorder::~TQzRecorder() = default;
+
+void TQzRecorder::SetCacheSize(int value) {
+  FCacheSize = value < 2097152 ? 2097152 : value / 2048 * 2048;
+}
+
+void TQzRecorder::ClearCompilation(int MaxFiles, int MaxDirs) {
+  FHeaderStream.clear();
+  FHeaderStream.shrink_to_fit();
+  FCompilation.ClearCompilation(MaxFiles, MaxDirs);
+}
+
+void TQzRecorder::AddingFile(const std::string& FullPath, std::string& LongFileName,
+                             std::string& ShortFileName, TDateTime& DateTime, int Attr,
+                             int64_t FileSize, bool& Skip) {
+  if (OnAddFile) OnAddFile(this, FullPath, LongFileName, ShortFileName, DateTime, Attr, FileSize, Skip);
+}
+
+void TQzRecorder::AddingDirectory(std::string& LongName, std::string& ShortName, bool& Skip) {
+  if (OnAddDir) OnAddDir(this, LongName, ShortName, Skip);
+}
+
+// Booting needs a boot file that exists; its size is taken now, and the
+// image reserves exactly that many sectors for it.
+void TQzRecorder::CheckBootImage() {
+  FBootImageBytes = 0;
+  struct stat st {};
+  if (BootImageFile.empty() || ::stat(BootImageFile.c_str(), &st) != 0) {
+    Bootable = false;
+    return;
+  }
+  if (!Bootable) return;
+  try {
+    TFileStreamEx boot(BootImageFile, fmOpenRead | fmShareDenyNone);
+    FBootImageBytes = boot.Size();
+  } catch (const EStreamError& error) {
+    Log(">>> " + std::string(error.what()), ltImageError);
+    Bootable = false;
+  }
+}
+
+bool TQzRecorder::PrepareImage(bool ForImageFile, TDEntry* ImportTarget) {
+  (void)ImportTarget;  // a session to merge is read from a disc, never for an image file
+  CheckBootImage();
+  TLayoutOptions options;
+  options.SessionStart = 0;
+  options.Joliet = JolietFileSystem;
+  options.Bootable = Bootable;
+  options.BootImageBytes = FBootImageBytes;
+  (void)ForImageFile;
+  FLayout = PlanLayout(FCompilation, options);
+  // The report follows the caller's DoDebug, so a layout asked for quietly
+  // stays quiet and one asked for with the report gets it.
+  if (DoDebug)
+    for (const std::string& line : LayoutReport(FLayout, FileCount())) Log(line, ltInfo);
+  return true;
+}
+
+int64_t TQzRecorder::ImageSectors() const {
+  if (WritePostGap && FLayout.TrackSectors < 300) return 300;
+  return FLayout.TrackSectors;
+}
+
+TVolumeIdentifiers TQzRecorder::VolumeIdentifiers() const {
+  TVolumeIdentifiers ids;
+  ids.System = IdSystem;
+  ids.Volume = IdVolume;
+  ids.VolumeSet = IdVolumeSet;
+  ids.Publisher = IdPublisher;
+  ids.Preparer = IdPreparer;
+  ids.Application = IdApplication;
+  ids.Copyright = FileCopyright;
+  ids.Abstract = FileAbstract;
+  ids.Bibliographic = FileBibliographic;
+  ids.JolietCreation = DateCreation;
+  ids.JolietModification = DateModification;
+  return ids;
+}
+
+void TQzRecorder::BuildHeader(bool ForImageFile, TDEntry* ImportTarget) {
+  FHeaderForImageFile = ForImageFile;
+  FHeaderImportTarget = ImportTarget;
+  BuildHeaderStream(FCompilation, FLayout, VolumeIdentifiers(), Now(), FHeaderStream, FDescriptorCopy);
+  FLayout.TrackSectors = FLayout.VolumeSpaceSize - FLayout.SessionStart;
+}
+
+void TQzRecorder::AppendFileData(TFileStreamEx& Image) {
+  TChangedFiles changed;
+  TImageSources sources{FCompilation, FLayout, FHeaderStream, "", 0,
+                        [this](const std::string& m, uint8_t t) { Log(m, t); }, &FBytesWritten};
+  fornax::AppendFileData(Image, sources, changed);
+  for (const std::string& path : changed) Log(">>> " + fmt::format(kMsgSourceChanged, path), ltImageError);
+}
+
+void TQzRecorder::BuildISOFile(const std::string& FileName, bool QuickSave) {
+  if (!QuickSave) throw EStreamError("Only quick save builds image files in this version");
+  PrepareImage(true, FHeaderImportTarget);
+  BuildHeader(true, FHeaderImportTarget);
+  FBytesWritten = 0;
+  TImageSources sources{FCompilation,
+                        FLayout,
+                        FHeaderStream,
+                        Bootable ? BootImageFile : std::string(),
+                        FBootImageBytes,
+                        [this](const std::string& m, uint8_t t) { Log(m, t); },
+                        &FBytesWritten};
+  const TChangedFiles changed = WriteImageFile(FileName, sources);
+  for (const std::string& path : changed) Log(">>> " + fmt::format(kMsgSourceChanged, path), ltImageError);
+  if (OnWriteDone) OnWriteDone(this, changed.empty() ? "" : fmt::format(kMsgSourceChanged, changed.front()));
+}
+
+}  // namespace fornax

@@ -1,0 +1,154 @@
+#pragma once
+// TQzRecorder: the disc-writing engine as one component. It owns the
+// compilation, the layout and the header, and reports through its events and
+// the log it inherits.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base/date_time.h"
+#include "engine/base/scsi_device.h"
+#include "engine/image/compilation.h"
+#include "engine/image/header_builder.h"
+#include "engine/image/layout.h"
+
+namespace fornax {
+
+class TFileStreamEx;
+
+using TAddFileEvent = std::function<void(TObject* Sender, const std::string& FullPath,
+                                         std::string& LongFileName, std::string& ShortFileName,
+                                         TDateTime& DateTime, int Attr, int64_t FileSize,
+                                         bool& Skip)>;
+using TAddDirEvent =
+    std::function<void(TObject* Sender, std::string& LongName, std::string& ShortName, bool& Skip)>;
+using TWriteDoneEvent = std::function<void(TObject* Sender, const std::string& Error)>;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TEraseDoneEvent = std::function<void(TObject* Sender, bool WithError)>;
+using TDeviceChangedEvent = std::function<void(TObject* Sender)>;
+
+class TQzRecorder : public TSCSIDevice, private TCompilationHost {
+ public:
+  explicit TQzRecorder(TComponent* owner = nullptr);
+  ~TQzRecorder() override;
+
+  // Published properties.
+  bool ASPIInitialized() const { return FASPIInitialized.load(); }
+  uint16_t DeviceMaxWriteSpeed() const { return FDeviceMaxWriteSpeed; }
+  uint16_t DeviceMaxReadSpeed() const { return FDeviceMaxReadSpeed; }
+  std::atomic<uint32_t> DeviceBufferSize{0};
+  std::atomic<uint32_t> DeviceFreeBufferSize{0};
+  bool UnderrunProtection = true;
+  TDeviceChangedEvent OnDeviceChange;
+  TEraseDoneEvent OnEraseDone;
+  uint16_t ReadSpeed = 0;
+  uint16_t WriteSpeed() const { return FWriteSpeed; }
+  void SetWriteSpeed(uint16_t value) { FWriteSpeed = value; }
+  bool FinalizeDisc = false;
+  bool TestWrite = false;
+  bool ReplaceFile = false;
+  bool FinalizeTrack = true;
+  bool PerformOPC = false;
+  std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
+  std::string FileCopyright, FileAbstract, FileBibliographic;
+  TDateTime DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;
+  int CacheSize() const { return FCacheSize; }
+  // Below 2 MiB the cache gets 2 MiB; otherwise whole sectors.
+  void SetCacheSize(int value);
+  std::string ISOFileName;
+  bool JolietFileSystem = true;
+  TAddFileEvent OnAddFile;
+  TAddDirEvent OnAddDir;
+  TWriteDoneEvent OnWriteDone;
+  TNotifyEvent OnFinalizingTrack;
+  const std::string& Version() const { return FVersion; }
+  void SetVersion(const std::string&) {}  // the version is the component's own
+  bool WritePostGap = true;
+
+  // Public settings.
+  bool Bootable = false;
+  std::string BootImageFile;
+  bool KeepLastFolderOnly = false;
+  int16_t SessionToImport = 0;
+  int64_t CompilationBytes() const { return FCompilation.CompilationBytes(); }
+  TDEntry* RootDirectory() const { return FCompilation.RootDirectory(); }
+
+  // The compilation.
+  TCompilation& Compilation() { return FCompilation; }
+  const TCompilation& Compilation() const { return FCompilation; }
+  void ClearCompilation(int MaxFiles, int MaxDirs);
+  int DirectoryCount() const { return FCompilation.DirectoryCount(); }
+  int FileCount() const { return FCompilation.FileCount(); }
+  TDEntry* FindDirectory(const std::string& Path) const { return FCompilation.FindDirectory(Path); }
+  TFEntry* FindEntry(const TDEntry* Dir, const std::string& Name) const { return FCompilation.FindEntry(Dir, Name); }
+  TDEntry* ForceDirectoryPath(const std::string& Path) { return FCompilation.ForceDirectoryPath(Path); }
+  TDEntry* AddDirectoryByName(TDEntry* Parent, const std::string& Name, int Attr) { return FCompilation.AddDirectoryByName(Parent, Name, Attr); }
+  TDEntry* AddDirectory(TDEntry* Parent, const TSearchRec& Listing) { return FCompilation.AddDirectory(Parent, Listing); }
+  bool AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::string& SourcePath, int32_t ExistingLocation, bool ArchiveMode) {
+    return FCompilation.AddEntry(Dir, Listing, SourcePath, ExistingLocation, ArchiveMode);
+  }
+  bool AddFileEntry(const std::string& DestPath, const std::string& SourceFile, bool KeepPath) {
+    return FCompilation.AddFileEntry(DestPath, SourceFile, KeepPath);
+  }
+  bool AddDirectoryTree(TDEntry* Dest, const std::string& Folder, const std::string& Mask, int AttrMask,
+                        bool Recursive, bool KeepPath, bool ArchiveOnly) {
+    return FCompilation.AddDirectoryTree(Dest, Folder, Mask, AttrMask, Recursive, KeepPath, ArchiveOnly);
+  }
+  void DeleteEntry(TDEntry* Dir, TFEntry* Entry) { FCompilation.DeleteEntry(Dir, Entry); }
+  bool DeleteDirectory(TDEntry* Dir) { return FCompilation.DeleteDirectory(Dir); }
+  void RemoveEntryByName(const std::string& DirPath, const std::string& Name) { FCompilation.RemoveEntryByName(DirPath, Name); }
+  void RemoveEmptyDirectories() { FCompilation.RemoveEmptyDirectories(); }
+  void ClearArchiveBits() { FCompilation.ClearArchiveBits(); }
+  static int64_t FolderSize(const std::string& Path) { return TCompilation::FolderSize(Path); }
+
+  // Layout and image production.
+  bool PrepareImage(bool ForImageFile, TDEntry* ImportTarget);
+  int64_t ImageSectors() const;
+  const TImageLayout& Layout() const { return FLayout; }
+  int32_t SessionStart() const { return FLayout.SessionStart; }
+  void BuildHeader(bool ForImageFile, TDEntry* ImportTarget);
+  const std::vector<uint8_t>& HeaderStream() const { return FHeaderStream; }
+  const TDescriptorCopy& DescriptorCopy() const { return FDescriptorCopy; }
+  // Quick save writes the whole file before it returns and throws EStreamError
+  // on a file error (the partial image is removed). A finished image fires
+  // OnWriteDone: with an empty Error, or naming a source that changed size.
+  void BuildISOFile(const std::string& FileName, bool QuickSave);
+  void AppendFileData(TFileStreamEx& Image);
+  // Bytes of the image handed to its target so far.
+  int64_t BytesWritten() const { return FBytesWritten.load(); }
+
+ protected:
+  std::atomic<bool> FASPIInitialized{false};
+  uint16_t FDeviceMaxWriteSpeed = 0, FDeviceMaxReadSpeed = 0;
+
+ private:
+  // TCompilationHost
+  void Report(const std::string& Message, uint8_t mType) override { Log(Message, mType); }
+  void AddingFile(const std::string& FullPath, std::string& LongFileName, std::string& ShortFileName,
+                  TDateTime& DateTime, int Attr, int64_t FileSize, bool& Skip) override;
+  void AddingDirectory(std::string& LongName, std::string& ShortName, bool& Skip) override;
+  bool ReplacesFiles() const override { return ReplaceFile; }
+  bool KeepsLastFolderOnly() const override { return KeepLastFolderOnly; }
+
+  TVolumeIdentifiers VolumeIdentifiers() const;
+  void CheckBootImage();
+
+ private:
+  TCompilation FCompilation;
+  TImageLayout FLayout;
+  std::vector<uint8_t> FHeaderStream;
+  TDescriptorCopy FDescriptorCopy;
+  int64_t FBootImageBytes = 0;
+  bool FHeaderForImageFile = true;
+  TDEntry* FHeaderImportTarget = nullptr;
+  int FCacheSize = 0;
+  uint16_t FWriteSpeed = 0;
+  std::string FVersion;
+  std::atomic<int64_t> FBytesWritten{0};
+};
+
+}  // namespace fornax
