@@ -141,9 +141,10 @@ std::string UpperCase(std::string_view text) {
     }
     const size_t start = pos;
     const char32_t c = DecodeUtf8(text, pos);
-    const char32_t u = UpperChar(c);
+    const bool stray = pos - start == 1;  // not UTF-8: kept as it is
+    const char32_t u = stray ? c : UpperChar(c);
     if (u == c)
-      out.append(text.substr(start, pos - start));  // keeps stray bytes as they are
+      out.append(text.substr(start, pos - start));
     else
       AppendUtf8(out, u);
   }

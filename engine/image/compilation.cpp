@@ -19,6 +19,14 @@ TDateTime ListingDate(const TSearchRec& listing) {
   return FileDateToDateTime(listing.WriteTime, value) ? value : Now();
 }
 
+// Readers drop a final dot ("README." shows as README), so names that differ
+// only by it are one name in a directory.
+std::string NameKey(const std::string& name) {
+  std::string key = UpperCase(name);
+  if (key.size() > 1 && key.back() == '.') key.pop_back();
+  return key;
+}
+
 std::string StripOneTrailingBackslash(std::string path) {
   if (!path.empty() && path.back() == '\\') path.pop_back();
   return path;
@@ -90,12 +98,12 @@ void TCompilation::Unlink(TDEntry* Dir, TFEntry* Entry) {
 }
 
 void TCompilation::IndexName(TDEntry* Dir, TFEntry* Entry) {
-  Dir->ByName.emplace(UpperCase(Entry->LongName), Entry);
+  Dir->ByName.emplace(NameKey(Entry->LongName), Entry);
   Dir->ByIsoName.emplace(IsoNameKey(Entry->ShortName), Entry);
 }
 
 void TCompilation::UnindexName(TDEntry* Dir, TFEntry* Entry) {
-  const auto byName = Dir->ByName.find(UpperCase(Entry->LongName));
+  const auto byName = Dir->ByName.find(NameKey(Entry->LongName));
   if (byName != Dir->ByName.end() && byName->second == Entry) Dir->ByName.erase(byName);
   const auto byIso = Dir->ByIsoName.find(IsoNameKey(Entry->ShortName));
   if (byIso != Dir->ByIsoName.end() && byIso->second == Entry) Dir->ByIsoName.erase(byIso);
@@ -129,7 +137,7 @@ TDEntry* TCompilation::FindDirectory(const std::string& Path) const {
 
 TFEntry* TCompilation::FindEntry(const TDEntry* Dir, const std::string& Name) const {
   if (!Dir) return nullptr;
-  const auto it = Dir->ByName.find(UpperCase(Name));
+  const auto it = Dir->ByName.find(NameKey(Name));
   return it == Dir->ByName.end() ? nullptr : it->second;
 }
 
@@ -226,13 +234,14 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   FHost.AddingFile(SourcePath, longFileName, shortFileName, dateTime, Listing.Attr, Listing.Size,
                    skip);
   if (skip) return false;
-  if (existing && !replace) return false;
-  if (replace && (existing->IsDirectory() || isDirectory)) {
-    // A file never takes the place of a folder (its contents would be orphaned).
+  if (existing && (existing->IsDirectory() || isDirectory)) {
+    // A file never takes the place of a folder of the same name (its contents
+    // would be orphaned), nor stands beside it.
     FHost.Report(">>> " + fmt::format(kMsgNameInUse, SourcePath.empty() ? longFileName : SourcePath),
-              ltImageError);
+                 ltImageError);
     return false;
   }
+  if (existing && !replace) return false;
   // The handler may have renamed the entry onto another one of this directory.
   if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
   const std::string what = SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath;

@@ -95,7 +95,7 @@ TExtentCopy CopyExtent(int source, int image, int64_t at, int64_t plannedBytes,
   const int64_t actual = ::fstat(source, &st) == 0 ? st.st_size : offset;
   if (actual < plannedBytes) outcome.Shrunk = true;
   if (actual > plannedBytes) outcome.Grown = true;
-  if (progress && offset < plannedBytes) progress->fetch_add(plannedBytes - offset, std::memory_order_relaxed);
+  if (progress) progress->fetch_add(RoundUpToSector(plannedBytes) - std::min(offset, plannedBytes), std::memory_order_relaxed);
 
   // Zeros from the source's end to the end of its last sector. In a new
   // image only the last sector needs writing; elsewhere every byte does.

@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "engine/base/text.h"
+
+#include "engine/image/iso_names.h"
+#include "support/recorder_fixture.h"
+#include "support/temp_folder.h"
+
+namespace fornax {
+namespace {
+
+using test::RecorderTest;
+using test::TTempFolder;
+
+class Compilation : public RecorderTest {};
+
+TEST_F(Compilation, StartsWithTheRootOnly) {
+  const TDEntry* root = Rec.RootDirectory();
+  EXPECT_EQ(Rec.DirectoryCount(), 0);
+  EXPECT_EQ(Rec.FileCount(), 0);
+  EXPECT_EQ(Rec.Compilation().MaxFiles(), 65535);
+  EXPECT_EQ(Rec.Compilation().MaxDirs(), 8191);
+  EXPECT_EQ(root->ShortName, "CD_ROOT");
+  EXPECT_EQ(root->LongName, "CD Root Directory");
+  EXPECT_EQ(root->Path, "\\");
+  EXPECT_EQ(root->Parent, root);
+  EXPECT_EQ(root->FirstEntry, nullptr);
+}
+
+TEST_F(Compilation, NamesOfFilesWithoutExtensionGetAFinalDot) {
+  ASSERT_TRUE(AddFile(Rec.RootDirectory(), "README", 10));
+  const TFEntry* entry = Rec.FindEntry(Rec.RootDirectory(), "readme.");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->LongName, "README.");
+  EXPECT_EQ(entry->ShortName, "README.");
+  EXPECT_EQ(EntryIdentifier(*entry, TTree::Iso), "README.;1");
+  EXPECT_EQ(EntryIdentifier(*entry, TTree::Joliet), JolietBytes("README.;1"));
+
+  ASSERT_TRUE(AddFile(Rec.RootDirectory(), "notes", 1));
+  EXPECT_EQ(EntryIdentifier(*Rec.FindEntry(Rec.RootDirectory(), "notes."), TTree::Iso), "NOTES.;1");
+}
+
+TEST_F(Compilation, CountsFileDataInWholeSectors) {
+  TDEntry* root = Rec.RootDirectory();
+  ASSERT_TRUE(AddFile(root, "a.bin", 3000));
+  EXPECT_EQ(Rec.CompilationBytes(), 4096);
+  ASSERT_TRUE(AddFile(root, "empty.bin", 0));
+  EXPECT_EQ(Rec.CompilationBytes(), 4096);
+  // Imported entries and directories add nothing.
+  ASSERT_TRUE(Rec.AddEntry(root, FileListing("old.bin", 5000), "", 777, false));
+  ASSERT_NE(Rec.AddDirectory(root, FolderListing("dir")), nullptr);
+  EXPECT_EQ(Rec.CompilationBytes(), 4096);
+  EXPECT_TRUE(Rec.FindEntry(root, "old.bin")->Imported);
+  EXPECT_EQ(Rec.FindEntry(root, "old.bin")->ISOLocation, 777);
+  // Removing a file gives its sectors back.
+  Rec.RemoveEntryByName("\\", "a.bin");
+  EXPECT_EQ(Rec.CompilationBytes(), 0);
+}
+
+TEST_F(Compilation, AddsANameOnceUnlessReplacing) {
+  TDEntry* root = Rec.RootDirectory();
+  ASSERT_TRUE(AddFile(root, "same.txt", 3000));
+  EXPECT_FALSE(AddFile(root, "SAME.TXT", 9000));
+  EXPECT_EQ(Rec.FileCount(), 1);
+  EXPECT_EQ(Rec.CompilationBytes(), 4096);
+
+  Rec.ReplaceFile = true;
+  ASSERT_TRUE(Rec.AddEntry(root, FileListing("Same.txt", 9000), "/new/Same.txt", 0, false));
+  EXPECT_EQ(Rec.FileCount(), 1);
+  EXPECT_EQ(Rec.CompilationBytes(), 10240);
+  const TFEntry* entry = Rec.FindEntry(root, "same.txt");
+  EXPECT_EQ(entry->SourcePath, "/new/Same.txt");
+  EXPECT_EQ(entry->ISOSize, 9000);
+
+  // Replacing an entry that came from the disc takes nothing off the total.
+  ASSERT_TRUE(Rec.AddEntry(root, FileListing("old.bin", 4096), "", 500, false));
+  ASSERT_TRUE(Rec.AddEntry(root, FileListing("old.bin", 100), "/new/old.bin", 0, false));
+  EXPECT_EQ(Rec.CompilationBytes(), 10240 + 2048);
+  // A file never takes the place of a folder.
+  ASSERT_NE(Rec.AddDirectory(root, FolderListing("docs")), nullptr);
+  EXPECT_FALSE(AddFile(root, "docs", 10));
+  EXPECT_NE(Rec.FindDirectory("\\docs"), nullptr);
+  EXPECT_TRUE(LoggedContaining("NAME ALREADY USED", 4));
+}
+
+TEST_F(Compilation, RefusesLongNamesUnlessTheHandlerAdmitsThem) {
+  TDEntry* root = Rec.RootDirectory();
+  const std::string name108 = std::string(104, 'a') + ".txt";
+  const std::string name109 = std::string(105, 'b') + ".txt";
+  EXPECT_TRUE(AddFile(root, name108, 1));
+  EXPECT_FALSE(AddFile(root, name109, 1));
+
+  Rec.OnAddFile = [](TObject*, const std::string&, std::string& longName, std::string&,
+                     TDateTime&, int, int64_t, bool& skip) {
+    if (longName.size() == 109) skip = false;
+  };
+  EXPECT_FALSE(AddFile(root, name109, 1)) << "109 characters do not fit a Joliet record";
+  EXPECT_TRUE(LoggedContaining("NAME TOO LONG", 4));
+  EXPECT_EQ(Rec.FileCount(), 1);
+}
+
+TEST_F(Compilation, HandlerMayRenameRedateOrSkip) {
+  Rec.OnAddFile = [](TObject* sender, const std::string& path, std::string& longName,
+                     std::string& shortName, TDateTime& date, int attr, int64_t size, bool& skip) {
+    EXPECT_NE(sender, nullptr);
+    EXPECT_EQ(path, "/nowhere/" + std::string(size == 7 ? "a.doc" : "keep.txt"));
+    EXPECT_EQ(attr, 0x20);
+    if (longName == "a.doc") skip = true;
+    if (longName == "keep.txt") {
+      longName = "kept.txt";
+      shortName = "kept.txt";
+      date = 40000.5;
+    }
+  };
+  EXPECT_FALSE(AddFile(Rec.RootDirectory(), "a.doc", 7));
+  EXPECT_TRUE(AddFile(Rec.RootDirectory(), "keep.txt", 8));
+  const TFEntry* entry = Rec.FindEntry(Rec.RootDirectory(), "kept.txt");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->ShortName, "KEPT.TXT");
+  EXPECT_DOUBLE_EQ(entry->DateTime, 40000.5);
+}
+
+TEST_F(Compilation, CapacityLimitsAreLoggedAndLeaveNothingHalfAdded) {
+  Rec.ClearCompilation(2, 1);
+  EXPECT_EQ(Rec.AddDirectoryByName(Rec.RootDirectory(), "docs", 16), nullptr);
+  EXPECT_TRUE(Logged(">>> MAXIMUM DIRECTORIES CAN BE 1", 3));
+  EXPECT_EQ(Rec.DirectoryCount(), 0);
+  EXPECT_EQ(Rec.FileCount(), 0);
+
+  Rec.ClearCompilation(2, 10);
+  EXPECT_TRUE(AddFile(Rec.RootDirectory(), "a", 1));
+  EXPECT_TRUE(AddFile(Rec.RootDirectory(), "b", 1));
+  EXPECT_FALSE(AddFile(Rec.RootDirectory(), "c", 1));
+  EXPECT_TRUE(Logged("MAXIMUM FILES CAN BE 2", 3));
+  // The folder's own entry would be refused, so the folder is not made either.
+  EXPECT_EQ(Rec.AddDirectoryByName(Rec.RootDirectory(), "docs", 16), nullptr);
+  EXPECT_EQ(Rec.DirectoryCount(), 0);
+}
+
+TEST_F(Compilation, FindsDirectoriesWithoutRegardToCase) {
+  TDEntry* docs = Rec.ForceDirectoryPath("\\Docs\\2004");
+  ASSERT_NE(docs, nullptr);
+  EXPECT_EQ(docs->Path, "\\DOCS\\2004");
+  EXPECT_EQ(Rec.FindDirectory("\\docs\\2004\\"), docs);
+  EXPECT_EQ(Rec.FindDirectory("\\docs")->Path, "\\DOCS");
+  EXPECT_EQ(Rec.FindDirectory(""), Rec.RootDirectory());
+  EXPECT_EQ(Rec.FindDirectory("\\"), Rec.RootDirectory());
+  EXPECT_EQ(Rec.FindDirectory("\\nothing"), nullptr);
+  EXPECT_EQ(Rec.DirectoryCount(), 2);
+  EXPECT_EQ(Rec.ForceDirectoryPath("\\DOCS\\2004\\"), docs) << "existing paths are not made again";
+  EXPECT_EQ(Rec.DirectoryCount(), 2);
+}
+
+TEST_F(Compilation, DirectoriesMadeByNameTakeThirteenCharacters) {
+  const TDEntry* dir = Rec.AddDirectoryByName(Rec.RootDirectory(), "\\My Documents 2024 {old}\\", 16);
+  ASSERT_NE(dir, nullptr);
+  EXPECT_EQ(dir->LongName, "My Documents 2024 {old}");
+  EXPECT_EQ(dir->ShortName, "MY_DOCUMENTS_");
+  EXPECT_EQ(ShortNameFromDirectoryName("año{x}~z"), "A_O_X__Z");
+}
+
+TEST_F(Compilation, EqualShortNamesInOneDirectoryAreMadeUnique) {
+  TDEntry* root = Rec.RootDirectory();
+  // Two source folders merged into the root each had their own MYREPO_1.DOC.
+  ASSERT_TRUE(AddFile(root, "My Report 2024.docx", 1, "MYREPO_1.DOC"));
+  ASSERT_TRUE(AddFile(root, "My Report 2025.docx", 1, "MYREPO_1.DOC"));
+  // A folder and a file whose identifiers differ only by the file's final dot.
+  ASSERT_NE(Rec.AddDirectory(root, FolderListing("data")), nullptr);
+  ASSERT_TRUE(AddFile(root, "data file", 1, "DATA."));
+  std::set<std::string> keys;
+  for (const TFEntry* e = root->FirstEntry; e; e = e->Next) {
+    EXPECT_TRUE(keys.insert(IsoNameKey(e->ShortName)).second) << e->ShortName;
+    EXPECT_LE(e->ShortName.size(), 12u);
+  }
+  EXPECT_EQ(Rec.FindEntry(root, "My Report 2024.docx")->ShortName, "MYREPO_1.DOC");
+  EXPECT_EQ(Rec.FindDirectory("\\DATA")->ShortName, "DATA");
+}
+
+TEST_F(Compilation, DeletingAFolderTakesItsWholeSubtree) {
+  TDEntry* a = Rec.ForceDirectoryPath("\\a\\b\\c");
+  ASSERT_TRUE(AddFile(a, "deep.txt", 1));
+  ASSERT_TRUE(AddFile(Rec.FindDirectory("\\a"), "top.txt", 1));
+  ASSERT_TRUE(AddFile(Rec.RootDirectory(), "keep.txt", 1));
+  EXPECT_EQ(Rec.DirectoryCount(), 3);
+  EXPECT_EQ(Rec.FileCount(), 6);
+
+  TDEntry* dirA = Rec.FindDirectory("\\a");
+  EXPECT_TRUE(Rec.DeleteDirectory(dirA));
+  EXPECT_EQ(Rec.DirectoryCount(), 0);
+  EXPECT_EQ(Rec.FileCount(), 1);
+  EXPECT_EQ(Rec.FindDirectory("\\a\\b"), nullptr);
+  EXPECT_EQ(Rec.RootDirectory()->FirstEntry->LongName, "keep.txt");
+  EXPECT_FALSE(Rec.DeleteDirectory(Rec.RootDirectory()));
+  // The names are free again.
+  EXPECT_NE(Rec.ForceDirectoryPath("\\a"), nullptr);
+}
+
+TEST_F(Compilation, RemovesEmptyDirectoriesAndParentsThatBecomeEmpty) {
+  Rec.ForceDirectoryPath("\\x\\y\\z");
+  TDEntry* kept = Rec.ForceDirectoryPath("\\k\\l");
+  ASSERT_TRUE(AddFile(kept, "f.txt", 1));
+  Rec.ForceDirectoryPath("\\k\\empty");
+  Rec.RemoveEmptyDirectories();
+  EXPECT_EQ(Rec.DirectoryCount(), 2);
+  EXPECT_NE(Rec.FindDirectory("\\k\\l"), nullptr);
+  EXPECT_EQ(Rec.FindDirectory("\\x"), nullptr);
+  EXPECT_EQ(Rec.FindDirectory("\\k\\empty"), nullptr);
+}
+
+TEST_F(Compilation, KeepsInsertionOrderAcrossRemovals) {
+  TDEntry* root = Rec.RootDirectory();
+  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"}) ASSERT_TRUE(AddFile(root, name, 1));
+  Rec.RemoveEntryByName("\\", "2.txt");
+  Rec.RemoveEntryByName("\\", "4.txt");
+  ASSERT_TRUE(AddFile(root, "5.txt", 1));
+  std::string order;
+  for (const TFEntry* e = root->FirstEntry; e; e = e->Next) order += e->LongName.substr(0, 1);
+  EXPECT_EQ(order, "135");
+  order.clear();
+  Rec.Compilation().Files().ForEach([&](const TFEntry* e) { order += e->LongName.substr(0, 1); });
+  EXPECT_EQ(order, "135");
+}
+
+// Adding from the local file system.
+class CompilationSources : public RecorderTest {
+ protected:
+  CompilationSources() {
+    Tmp.Write("src/data/a.txt", "aaa");
+    Tmp.Write("src/data/sub/b.txt", "bb");
+    Tmp.Write("src/data/sub/c.bin", "c");
+    Tmp.Folder("src/data/nothing/inside");
+  }
+  std::string Tree() const {
+    std::string out;
+    Rec.Compilation().Directories().ForEach([&](const TDEntry* dir) {
+      for (const TFEntry* e = dir->FirstEntry; e; e = e->Next)
+        if (!e->IsDirectory()) out += (dir->Path == "\\" ? "" : dir->Path) + "\\" + e->LongName + " ";
+    });
+    return out;
+  }
+  std::string PathPrefix() const {
+    std::string prefix;
+    for (const char c : Tmp.Root()) prefix += c == '/' ? '\\' : c;
+    return UpperCase(prefix);
+  }
+  TTempFolder Tmp;
+};
+
+TEST_F(CompilationSources, FlatModePutsAFoldersContentsInTheRoot) {
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
+  EXPECT_EQ(Tree(), "\\a.txt \\SUB\\b.txt \\SUB\\c.bin ");
+  EXPECT_EQ(Rec.FindDirectory("\\nothing"), nullptr) << "folders without files are dropped";
+  EXPECT_EQ(Rec.FindEntry(Rec.RootDirectory(), "a.txt")->SourcePath, Tmp.Path("src/data/a.txt"));
+}
+
+TEST_F(CompilationSources, WithoutRecursionOnlyTheFoldersOwnFilesGoIn) {
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, false, false, false));
+  EXPECT_EQ(Tree(), "\\a.txt ");
+}
+
+TEST_F(CompilationSources, MasksLeaveNoEmptyFolders) {
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.bin", 63, true, false, false));
+  EXPECT_EQ(Tree(), "\\SUB\\c.bin ");
+  EXPECT_EQ(Rec.DirectoryCount(), 1);
+}
+
+TEST_F(CompilationSources, FullPathModeRecreatesTheSourcePath) {
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, true, false));
+  const TDEntry* data = Rec.FindDirectory(PathPrefix() + "\\SRC\\DATA");
+  ASSERT_NE(data, nullptr);
+  EXPECT_NE(Rec.FindEntry(data, "a.txt"), nullptr);
+  EXPECT_NE(Rec.FindDirectory(PathPrefix() + "\\SRC\\DATA\\SUB"), nullptr);
+
+  Tmp.Write("src/other/d.txt", "d");
+  ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("src/other/d.txt"), true));
+  EXPECT_EQ(Rec.FindEntry(Rec.FindDirectory(PathPrefix() + "\\SRC\\OTHER"), "d.txt")->SourcePath,
+            Tmp.Path("src/other/d.txt"));
+}
+
+TEST_F(CompilationSources, LastFolderModeKeepsOnlyTheLastFolder) {
+  Rec.KeepLastFolderOnly = true;
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, true, false));
+  ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("src/data/sub/b.txt"), true));
+  EXPECT_EQ(Tree(), "\\DATA\\a.txt \\DATA\\SUB\\b.txt \\DATA\\SUB\\c.bin \\SUB\\b.txt ");
+  EXPECT_EQ(Rec.FindDirectory("\\data")->ShortName, "DATA");
+}
+
+TEST_F(CompilationSources, SingleFilesGoToTheDestinationOrFail) {
+  EXPECT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("src/data/a.txt"), false));
+  EXPECT_FALSE(Rec.AddFileEntry("\\", Tmp.Path("src/data/missing.txt"), false));
+  EXPECT_FALSE(Rec.AddFileEntry("\\", Tmp.Path("src/data/sub"), false)) << "folders go through the tree scan";
+  EXPECT_FALSE(Rec.AddFileEntry("\\no\\such", Tmp.Path("src/data/a.txt"), false));
+  EXPECT_TRUE(Logged("INVALID DESTINATION PATH", 4));
+  const TFEntry* a = Rec.FindEntry(Rec.RootDirectory(), "a.txt");
+  EXPECT_EQ(a->ISOSize, 3);
+  EXPECT_EQ(a->ShortName, "A.TXT");
+}
+
+TEST_F(CompilationSources, FolderHandlerSkipsButCannotRename) {
+  Tmp.Write("src/data/RECYCLED/gone.txt", "x");
+  Rec.OnAddDir = [](TObject*, std::string& longName, std::string& shortName, bool& skip) {
+    if (UpperCase(longName) == "RECYCLED") skip = true;
+    longName = "renamed";
+    shortName = "RENAMED";
+  };
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
+  EXPECT_EQ(Rec.FindDirectory("\\RECYCLED"), nullptr);
+  EXPECT_EQ(Rec.FindDirectory("\\renamed"), nullptr);
+  EXPECT_NE(Rec.FindDirectory("\\sub"), nullptr);
+}
+
+TEST_F(CompilationSources, AFolderNameTooLongForARecordIsLeftOutAlone) {
+  const std::string longName(120, 'n');
+  Tmp.Write("src/data/" + longName + "/lost.txt", "x");
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
+  EXPECT_TRUE(LoggedContaining(longName, 4));
+  EXPECT_EQ(Tree(), "\\a.txt \\SUB\\b.txt \\SUB\\c.bin ") << "the rest of the folder still goes in";
+}
+
+TEST_F(CompilationSources, FolderSizeSumsEveryLevel) {
+  EXPECT_EQ(TQzRecorder::FolderSize(Tmp.Path("src/data/")), 6);
+  EXPECT_EQ(TQzRecorder::FolderSize(Tmp.Path("src/data/a.txt")), 3);
+  EXPECT_EQ(TQzRecorder::FolderSize(Tmp.Path("src/none/")), 0);
+}
+
+}  // namespace
+}  // namespace fornax
