@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Configures and builds Fornax in build/ (Release with debug information).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${FORNAX_JOBS:-$(nproc)}
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build -j "$jobs"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs everything Fornax needs to build and test, from Debian packages.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  libfmt-dev libcli11-dev libgtest-dev libbenchmark-dev
+  # independent readers the tests compare our images with
+  xorriso genisoimage libarchive-tools p7zip-full python3 python3-pycdlib libcdio-utils
+  # file attributes (archive marks) and benchmarks
+  attr hyperfine
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  as_root apt-get update -q || echo "apt-get update failed; trying with the package lists at hand"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
