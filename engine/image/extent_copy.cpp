@@ -71,30 +71,34 @@ int64_t CopyRange(int source, int image, int64_t from, int64_t to, int64_t shift
 
 }  // namespace
 
-TExtentCopy CopyExtent(int source, int image, int64_t at, int64_t plannedBytes,
+// Below this size looking for holes costs more than copying the zeros.
+constexpr int64_t kSparseWorthLooking = 1 << 20;
+
+TExtentCopy CopyExtent(int source, int64_t sourceSize, int image, int64_t at, int64_t plannedBytes,
                        bool holesReadAsZero, std::atomic<int64_t>* progress) {
   TExtentCopy outcome;
   int64_t offset = 0;
+  const bool skipHoles = holesReadAsZero && sourceSize >= kSparseWorthLooking;
   while (offset < plannedBytes) {
     // Skip the holes of a sparse source: they are zeros already in the image.
     off_t data = static_cast<off_t>(offset);
-    if (holesReadAsZero) {
+    if (skipHoles) {
       data = ::lseek(source, static_cast<off_t>(offset), SEEK_DATA);
       if (data < 0 && errno == ENXIO) break;  // only a hole up to the end of the file
       if (data < 0) data = static_cast<off_t>(offset);  // no hole support: copy it all
     }
     if (data >= plannedBytes) break;
     if (progress) progress->fetch_add(data - offset, std::memory_order_relaxed);
-    off_t hole = holesReadAsZero ? ::lseek(source, data, SEEK_HOLE) : -1;
+    off_t hole = skipHoles ? ::lseek(source, data, SEEK_HOLE) : -1;
     if (hole < 0 || hole > plannedBytes) hole = static_cast<off_t>(plannedBytes);
     const int64_t copied = CopyRange(source, image, data, hole, at, progress);
     offset = data + copied;
     if (copied < hole - data) break;  // the file ended early
   }
-  struct stat st {};
-  const int64_t actual = ::fstat(source, &st) == 0 ? st.st_size : offset;
-  if (actual < plannedBytes) outcome.Shrunk = true;
-  if (actual > plannedBytes) outcome.Grown = true;
+  // A read that ends early means the file shrank while it was copied.
+  const bool endedEarly = offset < std::min(sourceSize, plannedBytes) && !skipHoles;
+  outcome.Shrunk = sourceSize < plannedBytes || endedEarly;
+  outcome.Grown = sourceSize > plannedBytes;
   if (progress) progress->fetch_add(RoundUpToSector(plannedBytes) - std::min(offset, plannedBytes), std::memory_order_relaxed);
 
   // Zeros from the source's end to the end of its last sector. In a new

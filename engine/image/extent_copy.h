@@ -18,7 +18,8 @@ struct TExtentCopy {
 // length; otherwise every zero is written. Adds the bytes handled to
 // `progress`. Throws EStreamError when the image cannot be written or the
 // source cannot be read.
-TExtentCopy CopyExtent(int source, int image, int64_t at, int64_t plannedBytes,
+// `sourceSize` is the source's size when it was opened.
+TExtentCopy CopyExtent(int source, int64_t sourceSize, int image, int64_t at, int64_t plannedBytes,
                        bool holesReadAsZero, std::atomic<int64_t>* progress);
 
 }  // namespace fornax

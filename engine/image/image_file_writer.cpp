@@ -23,24 +23,38 @@ bool IsRegularFile(int fd) {
   return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool SameFile(int a, int b) {
-  struct stat sa {}, sb {};
-  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
+// What the writer knows of the image it writes, taken once.
+struct TImageTarget {
+  TFileStreamEx& Stream;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  bool Regular = false;
+  int64_t Position = 0;
 
-// Copies one source into its extent at the stream's position and moves the
+  explicit TImageTarget(TFileStreamEx& stream) : Stream(stream) {
+    struct stat st {};
+    if (::fstat(stream.Handle(), &st) == 0) {
+      Device = st.st_dev;
+      Inode = st.st_ino;
+      Regular = S_ISREG(st.st_mode);
+    }
+    Position = stream.Seek(0, soFromCurrent);
+  }
+};
+
+// Copies one source into its extent at the image's position and moves the
 // position past the extent.
-void AppendSource(TFileStreamEx& image, const std::string& path, int64_t plannedBytes,
+void AppendSource(TImageTarget& image, const std::string& path, int64_t plannedBytes,
                   const TImageSources& sources, TChangedFiles& changed) {
   TFileStreamEx source(path, fmOpenRead | fmShareDenyNone);
-  if (SameFile(source.Handle(), image.Handle()))
-    throw EStreamError("The image file \"" + image.FileName() + "\" is among its own sources");
-  const int64_t at = image.Seek(0, soFromCurrent);
-  const TExtentCopy copy = CopyExtent(source.Handle(), image.Handle(), at, plannedBytes,
-                                      IsRegularFile(image.Handle()), sources.Progress);
+  struct stat st {};
+  if (::fstat(source.Handle(), &st) != 0) throw EStreamError("Cannot read \"" + path + "\"");
+  if (st.st_dev == image.Device && st.st_ino == image.Inode)
+    throw EStreamError("The image file \"" + image.Stream.FileName() + "\" is among its own sources");
+  const TExtentCopy copy = CopyExtent(source.Handle(), st.st_size, image.Stream.Handle(), image.Position,
+                                      plannedBytes, image.Regular, sources.Progress);
   if (copy.Shrunk || copy.Grown) changed.push_back(path);
-  image.Seek(at + RoundUpToSector(plannedBytes), soFromBeginning);
+  image.Position += RoundUpToSector(plannedBytes);
 }
 
 void WriteBytes(TFileStreamEx& image, const uint8_t* data, size_t length) {
@@ -56,14 +70,15 @@ void WriteBytes(TFileStreamEx& image, const uint8_t* data, size_t length) {
 
 }  // namespace
 
-void AppendFileData(TFileStreamEx& image, const TImageSources& sources, TChangedFiles& changed) {
+namespace {
+
+void AppendFiles(TImageTarget& image, const TImageSources& sources, TChangedFiles& changed) {
   const TImageLayout& plan = sources.Plan;
   sources.Compilation.Files().ForEach([&](const TFEntry* entry) {
     if (entry->IsDirectory() || entry->Imported) return;
-    const int64_t position = image.Seek(0, soFromCurrent);
     if (entry->ISOSize > 0) {
       const int64_t expected = static_cast<int64_t>(plan.FirstFileLocation) + entry->ISOLocation;
-      const int64_t actual = position / kSectorSize;
+      const int64_t actual = image.Position / kSectorSize;
       if (expected != actual && sources.Log)
         sources.Log(fmt::format(">>> {} {} {}<>{}", kMsgInternalError0004, entry->SourcePath,
                                 expected, actual),
@@ -72,11 +87,19 @@ void AppendFileData(TFileStreamEx& image, const TImageSources& sources, TChanged
     if (entry->SourcePath.empty()) {
       // No source to read (never expected of a new file): its planned sectors
       // stay zeros so that every later file keeps its place.
-      image.Seek(position + RoundUpToSector(entry->ISOSize), soFromBeginning);
+      image.Position += RoundUpToSector(entry->ISOSize);
       return;
     }
     AppendSource(image, entry->SourcePath, entry->ISOSize, sources, changed);
   });
+}
+
+}  // namespace
+
+void AppendFileData(TFileStreamEx& image, const TImageSources& sources, TChangedFiles& changed) {
+  TImageTarget target(image);
+  AppendFiles(target, sources, changed);
+  image.Seek(target.Position, soFromBeginning);
 }
 
 TChangedFiles WriteImageFile(const std::string& FileName, const TImageSources& sources) {
@@ -86,11 +109,12 @@ TChangedFiles WriteImageFile(const std::string& FileName, const TImageSources& s
   try {
     WriteBytes(image, sources.Header.data(), sources.Header.size());
     if (sources.Progress) sources.Progress->fetch_add(static_cast<int64_t>(sources.Header.size()));
+    TImageTarget target(image);
     if (!sources.BootImageFile.empty())
-      AppendSource(image, sources.BootImageFile, sources.BootImageBytes, sources, changed);
-    AppendFileData(image, sources, changed);
+      AppendSource(target, sources.BootImageFile, sources.BootImageBytes, sources, changed);
+    AppendFiles(target, sources, changed);
     // Trailing holes leave the file short of its last sectors; give it its length.
-    if (regular) image.SetSize(image.Seek(0, soFromCurrent));
+    if (regular) image.SetSize(target.Position);
   } catch (...) {
     // An image cut short must not be mistaken for a complete one.
     if (regular) ::unlink(FileName.c_str());
