@@ -70,8 +70,13 @@ std::string CheckInputs(const TIsoOptions& options, const std::vector<TSourceRow
     if (!row.Recursive && !S_ISDIR(st.st_mode))
       return fmt::format("--no-recurse takes a folder, and '{}' is not one", row.Path);
   }
-  if (!options.BootImage.empty() && ::access(options.BootImage.c_str(), R_OK) != 0)
-    return fmt::format("cannot read the boot image '{}'", options.BootImage);
+  if (!options.BootImage.empty()) {
+    struct stat boot {};
+    if (::access(options.BootImage.c_str(), R_OK) != 0 || ::stat(options.BootImage.c_str(), &boot) != 0 ||
+        !S_ISREG(boot.st_mode))
+      return fmt::format("cannot read the boot image '{}'", options.BootImage);
+    if (boot.st_size == 0) return fmt::format("the boot image '{}' is empty", options.BootImage);
+  }
   struct stat out {};
   if (::stat(options.Output.c_str(), &out) == 0 && S_ISDIR(out.st_mode))
     return fmt::format("'{}' is a folder; give the name of the image file to write", options.Output);

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error);
+    // Help asked for is no failure; any other parse error is a usage error.
+    return app.exit(error) == 0 ? 0 : 1;
   }
   return exitCode;
 }

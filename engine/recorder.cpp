@@ -59,6 +59,12 @@ void TQzRecorder::CheckBootImage() {
   } catch (const EStreamError& error) {
     Log(">>> " + std::string(error.what()), ltImageError);
     Bootable = false;
+    return;
+  }
+  // An empty boot image would leave the catalog pointing at the first file.
+  if (FBootImageBytes == 0) {
+    Log(">>> " + fmt::format(kMsgEmptyBootImage, BootImageFile), ltImageError);
+    Bootable = false;
   }
 }
 

@@ -11,6 +11,7 @@ inline constexpr const char* kMsgInvalidDestination = "INVALID DESTINATION PATH"
 inline constexpr const char* kMsgNameDoesNotFit = "NAME TOO LONG FOR A DIRECTORY RECORD, NOT ADDED: {}";
 inline constexpr const char* kMsgNameInUse = "NAME ALREADY USED BY ANOTHER ENTRY, NOT ADDED: {}";
 inline constexpr const char* kMsgCantReadFolder = "CAN'T READ FOLDER \"{}\": {}";
+inline constexpr const char* kMsgEmptyBootImage = "BOOT IMAGE \"{}\" IS EMPTY; THE IMAGE WILL NOT BOOT";
 inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (LINK LOOP), NOT ADDED: {}";
 
 // Image production

@@ -167,10 +167,11 @@ TDEntry* TCompilation::AddDirectoryByName(TDEntry* Parent, const std::string& Na
 
 TDEntry* TCompilation::AddDirectory(TDEntry* Parent, const TSearchRec& Listing) {
   bool full = false;
-  return InsertDirectory(Parent, Listing, full);
+  return InsertDirectory(Parent, Listing, "", full);
 }
 
-TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listing, bool& full) {
+TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listing,
+                                       const std::string& SourceFolder, bool& full) {
   full = false;
   if (!Parent) return nullptr;
   std::string candidate = Parent->Path + "\\" + Listing.LongName;
@@ -179,11 +180,12 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listin
 
   const std::string shortName =
       Listing.ShortName.empty() ? UpperCase(Listing.LongName) : Listing.ShortName;
-  if (RefuseUnfitName(shortName, Listing.LongName, true, candidate)) return nullptr;
+  const std::string& what = SourceFolder.empty() ? candidate : SourceFolder;
+  if (RefuseUnfitName(shortName, Listing.LongName, true, what)) return nullptr;
   if (FindEntry(Parent, Listing.LongName)) {
     // A file of that name already stands there; a folder beside it would give
     // readers two entries of one name.
-    FHost.Report(">>> " + fmt::format(kMsgNameInUse, candidate), ltImageError);
+    FHost.Report(">>> " + fmt::format(kMsgNameInUse, what), ltImageError);
     return nullptr;
   }
   // Both records are checked before either is made, so a refused add leaves
@@ -241,7 +243,13 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
                  ltImageError);
     return false;
   }
-  if (existing && !replace) return false;
+  if (existing && !replace) {
+    // The same source twice is simply not added again; another file that
+    // would take the name is left out, and said so.
+    if (!SourcePath.empty() && existing->SourcePath != SourcePath)
+      FHost.Report(">>> " + fmt::format(kMsgNameInUse, SourcePath), ltImageError);
+    return false;
+  }
   // The handler may have renamed the entry onto another one of this directory.
   if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
   const std::string what = SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath;
@@ -262,7 +270,10 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   entry->DateTime = dateTime;
   entry->SourcePath = SourcePath;
   entry->ArchiveMode = ArchiveMode;
-  AssignUniqueShortName(Dir, entry, UpperCase(shortFileName));
+  // A file identifier always holds its separator dot, even without extension.
+  std::string shortName = UpperCase(shortFileName);
+  if (!isDirectory && shortName.find('.') == std::string::npos) shortName += '.';
+  AssignUniqueShortName(Dir, entry, shortName);
   IndexName(Dir, entry);
   if (ExistingLocation != 0) {
     entry->ISOLocation = entry->JolietLocation = ExistingLocation;

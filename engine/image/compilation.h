@@ -76,7 +76,8 @@ class TCompilation {
 
  private:
   // AddDirectory, telling a refused name from a full table (full set).
-  TDEntry* InsertDirectory(TDEntry* Parent, const TSearchRec& Listing, bool& full);
+  TDEntry* InsertDirectory(TDEntry* Parent, const TSearchRec& Listing,
+                           const std::string& SourceFolder, bool& full);
   TDEntry* NewDirectoryRecord();
   TFEntry* NewFileRecord();
   void Append(TDEntry* Dir, TFEntry* Entry);

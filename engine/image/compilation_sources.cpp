@@ -124,7 +124,7 @@ bool TCompilation::ScanFolder(TDEntry* Dest, const std::string& Folder, const st
       // A name that cannot be recorded, or one a file already holds, leaves
       // that folder out; running out of room ends the whole scan.
       bool full = false;
-      TDEntry* sub = InsertDirectory(Dest, item, full);
+      TDEntry* sub = InsertDirectory(Dest, item, subFolder, full);
       if (!sub && full) return false;
       if (!sub) continue;
       chain.push_back(identity);

@@ -93,10 +93,10 @@ TFolderScan ScanFolder(const std::string& Folder) {
 }
 
 TFolderShortNames ShortNamesOf(const TFolderScan& scan) {
-  std::vector<std::string> names;
-  names.reserve(scan.Entries.size());
-  for (const TFolderEntry& entry : scan.Entries) names.push_back(entry.Name);
-  return AssignShortNames(names);
+  std::vector<TFolderItemName> items;
+  items.reserve(scan.Entries.size());
+  for (const TFolderEntry& entry : scan.Entries) items.push_back({entry.Name, S_ISDIR(entry.Info.st_mode)});
+  return AssignShortNames(items);
 }
 
 TSearchRec MakeRecord(const std::string& Path, const std::string& Name, const struct stat& Info) {
@@ -182,7 +182,7 @@ void Remember(const std::optional<TFolderStamp>& stamp, const timespec& scanStar
 
 // The alias a search of Folder gives Name.
 std::string FolderShortName(const std::string& Folder, const std::string& Name,
-                            const std::string& LongName) {
+                            const std::string& LongName, bool isDirectory) {
   const timespec started = WallClock();
   const std::optional<TFolderStamp> stamp = StampOf(Folder);
   if (stamp) {
@@ -199,7 +199,7 @@ std::string FolderShortName(const std::string& Folder, const std::string& Name,
   }
   // A folder that cannot be listed has no search to agree with, and an item
   // that appeared after the scan is not in it: the alias stands on its own.
-  return MakeShortName(LongName, [](const std::string&) { return false; });
+  return MakeShortName(LongName, [](const std::string&) { return false; }, isDirectory);
 }
 
 }  // namespace
@@ -243,7 +243,9 @@ bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item) {
   if (stat(Path.c_str(), &info) != 0 || !IsListable(info)) return false;
   if (Excluded(BasicAttributes(name, info), AttrMask)) return false;
   TSearchRec rec = MakeRecord(path, name, info);
-  if (!IsShortNameValid(rec.LongName)) rec.ShortName = FolderShortName(folder, name, rec.LongName);
+  const bool isDirectory = S_ISDIR(info.st_mode);
+  if (!IsShortNameValid(rec.LongName, isDirectory))
+    rec.ShortName = FolderShortName(folder, name, rec.LongName, isDirectory);
   Item = std::move(rec);
   return true;
 }

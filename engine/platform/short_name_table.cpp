@@ -8,8 +8,8 @@
 
 namespace fornax {
 
-std::string TShortNameTable::Alias(const std::string& LongName) {
-  const TShortNameBase base = ShortNameBase(LongName);
+std::string TShortNameTable::Alias(const std::string& LongName, bool isDirectory) {
+  const TShortNameBase base = ShortNameBase(LongName, isDirectory);
   // Every candidate depends only on the first six stem characters (the most a
   // tail leaves) and the extension. Names are only ever added, so the tails a
   // series has passed stay taken and the first free one is still the one
@@ -26,25 +26,33 @@ std::string TShortNameTable::Alias(const std::string& LongName) {
   throw std::length_error("no free short name for " + LongName);
 }
 
-TFolderShortNames AssignShortNames(const std::vector<std::string>& Names) {
-  TShortNameTable table(Names.size());
+TFolderShortNames AssignShortNames(const std::vector<TFolderItemName>& Items) {
+  TShortNameTable table(Items.size());
   TFolderShortNames result;
-  result.reserve(Names.size());
-  std::vector<const std::string*> needAlias;
-  for (const std::string& name : Names) {
-    const std::string longName = MakeLongName(name);
-    if (IsShortNameValid(longName)) {
+  result.reserve(Items.size());
+  std::vector<const TFolderItemName*> needAlias;
+  for (const TFolderItemName& item : Items) {
+    const std::string longName = MakeLongName(item.Name);
+    if (IsShortNameValid(longName, item.IsDirectory)) {
       table.Reserve(UpperCase(longName));
-      result.emplace(name, std::string());
+      result.emplace(item.Name, std::string());
     } else {
-      needAlias.push_back(&name);
+      needAlias.push_back(&item);
     }
   }
   // std::string compares as unsigned bytes, the order FindFile can rebuild.
   std::sort(needAlias.begin(), needAlias.end(),
-            [](const std::string* a, const std::string* b) { return *a < *b; });
-  for (const std::string* name : needAlias) result.emplace(*name, table.Alias(MakeLongName(*name)));
+            [](const TFolderItemName* a, const TFolderItemName* b) { return a->Name < b->Name; });
+  for (const TFolderItemName* item : needAlias)
+    result.emplace(item->Name, table.Alias(MakeLongName(item->Name), item->IsDirectory));
   return result;
+}
+
+TFolderShortNames AssignShortNames(const std::vector<std::string>& Names) {
+  std::vector<TFolderItemName> items;
+  items.reserve(Names.size());
+  for (const std::string& name : Names) items.push_back({name, false});
+  return AssignShortNames(items);
 }
 
 }  // namespace fornax

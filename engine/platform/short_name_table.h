@@ -22,7 +22,7 @@ class TShortNameTable {
   // MakeShortName(LongName) against the names in use; the alias is then in use.
   // Remembers how far each alias series got, so that thousands of names with the
   // same beginning do not each probe all the tails before theirs.
-  std::string Alias(const std::string& LongName);
+  std::string Alias(const std::string& LongName, bool isDirectory = false);
 
  private:
   std::unordered_set<std::string> taken_;
@@ -33,6 +33,12 @@ class TShortNameTable {
 // item's long name already is 8.3. Names that already are 8.3 are reserved
 // first, the others get aliases in byte order of their raw names.
 using TFolderShortNames = std::unordered_map<std::string, std::string>;
+struct TFolderItemName {
+  std::string Name;
+  bool IsDirectory = false;
+};
+TFolderShortNames AssignShortNames(const std::vector<TFolderItemName>& Items);
+// The same for a folder of files only.
 TFolderShortNames AssignShortNames(const std::vector<std::string>& Names);
 
 }  // namespace fornax

@@ -75,8 +75,9 @@ std::string MakeLongName(const std::string& Name) {
   return out;
 }
 
-bool IsShortNameValid(const std::string& LongName) {
+bool IsShortNameValid(const std::string& LongName, bool isDirectory) {
   const size_t dot = LongName.find('.');
+  if (isDirectory && dot != std::string::npos) return false;
   const std::string_view name(LongName);
   const std::string_view stem = name.substr(0, dot);
   const std::string_view ext = dot == std::string::npos ? std::string_view() : name.substr(dot + 1);
@@ -88,10 +89,10 @@ bool IsShortNameValid(const std::string& LongName) {
   return true;
 }
 
-TShortNameBase ShortNameBase(const std::string& LongName) {
+TShortNameBase ShortNameBase(const std::string& LongName, bool isDirectory) {
   std::u32string chars;
   for (const char32_t c : Decode(LongName))
-    if (c != ' ') chars += c;
+    if (c != ' ' && !(isDirectory && c == '.')) chars += c;
   const size_t firstKept = chars.find_first_not_of(U'.');
   const std::u32string_view rest =
       firstKept == std::u32string::npos ? std::u32string_view()
@@ -118,8 +119,9 @@ std::string ShortNameWithTail(const std::string& Stem, const std::string& Extens
   return out;
 }
 
-std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken) {
-  const TShortNameBase base = ShortNameBase(LongName);
+std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken,
+                          bool isDirectory) {
+  const TShortNameBase base = ShortNameBase(LongName, isDirectory);
   return FirstFreeTail(base.Stem, base.Extension, isTaken);
 }
 

@@ -17,7 +17,9 @@ std::string MakeLongName(const std::string& Name);
 
 // True when LongName already is an 8.3 name of d-characters (A-Z 0-9 _, either
 // case): a stem of 1-8 characters and an optional extension of 1-3 after one dot.
-bool IsShortNameValid(const std::string& LongName);
+// A directory identifier has no extension: a folder's name must be 1-8
+// d-characters.
+bool IsShortNameValid(const std::string& LongName, bool isDirectory = false);
 
 // The 8.3 alias the Windows file system would make, but only of d-characters:
 // upper case; spaces, leading dots and dots other than the last dropped; every
@@ -28,7 +30,10 @@ bool IsShortNameValid(const std::string& LongName);
 // for names that are not IsShortNameValid.
 // Throws std::length_error when every tail up to _9999999 is taken, which only a
 // predicate that never says "free" can cause.
-std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken);
+// A folder's alias has no extension: its dots are dropped like spaces
+// ("release.v2" gives RELEAS_1).
+std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken,
+                          bool isDirectory = false);
 
 // A free variant of an identifier already in use in a directory: the stem (the
 // part before the last dot of a file name, the whole name of a directory) is cut
@@ -44,7 +49,7 @@ struct TShortNameBase {
   std::string Stem;
   std::string Extension;
 };
-TShortNameBase ShortNameBase(const std::string& LongName);
+TShortNameBase ShortNameBase(const std::string& LongName, bool isDirectory = false);
 
 // Stem cut so that it and "_N" fit in 8 characters, "_N", and "." + Extension
 // when there is one. Cuts between characters, never inside one.

@@ -43,6 +43,14 @@ TEST_F(Compilation, NamesOfFilesWithoutExtensionGetAFinalDot) {
   EXPECT_EQ(EntryIdentifier(*Rec.FindEntry(Rec.RootDirectory(), "notes."), TTree::Iso), "NOTES.;1");
 }
 
+TEST_F(Compilation, FileIdentifiersKeepTheirSeparatorDot) {
+  // Aliases of names without extension (".bashrc", "copyright") have no dot.
+  ASSERT_TRUE(AddFile(Rec.RootDirectory(), ".bashrc", 1, "BASHRC_1"));
+  EXPECT_EQ(EntryIdentifier(*Rec.FindEntry(Rec.RootDirectory(), ".bashrc"), TTree::Iso), "BASHRC_1.;1");
+  ASSERT_NE(Rec.AddDirectory(Rec.RootDirectory(), FolderListing("node.js", "NODEJS_1")), nullptr);
+  EXPECT_EQ(Rec.FindDirectory("\\node.js")->ShortName, "NODEJS_1");
+}
+
 TEST_F(Compilation, CountsFileDataInWholeSectors) {
   TDEntry* root = Rec.RootDirectory();
   ASSERT_TRUE(AddFile(root, "a.bin", 3000));
@@ -63,7 +71,11 @@ TEST_F(Compilation, CountsFileDataInWholeSectors) {
 TEST_F(Compilation, AddsANameOnceUnlessReplacing) {
   TDEntry* root = Rec.RootDirectory();
   ASSERT_TRUE(AddFile(root, "same.txt", 3000));
+  EXPECT_FALSE(Rec.AddEntry(root, FileListing("same.txt", 3000), "/nowhere/same.txt", 0, false));
+  EXPECT_TRUE(Lines.empty()) << "adding the same source again is no news";
   EXPECT_FALSE(AddFile(root, "SAME.TXT", 9000));
+  EXPECT_TRUE(Logged(">>> NAME ALREADY USED BY ANOTHER ENTRY, NOT ADDED: /nowhere/SAME.TXT", 4))
+      << "another file that would take the name is left out, and said so";
   EXPECT_EQ(Rec.FileCount(), 1);
   EXPECT_EQ(Rec.CompilationBytes(), 4096);
 

@@ -272,8 +272,19 @@ TEST_F(BootLayout, FloppySizesAnnounceTheirEmulation) {
     EXPECT_EQ(Rec.Layout().BootImageSectors, sectors);
     EXPECT_EQ(Sector(Rec.Layout().BootCatalogLocation)[33], type) << bytes;
     // With a large image the padding disappears and the image follows the catalog.
-    if (sectors > 150) EXPECT_EQ(Rec.Layout().BootImageLocation, Rec.Layout().BootCatalogLocation + 1);
+    if (sectors > 150) {
+      EXPECT_EQ(Rec.Layout().BootImageLocation, Rec.Layout().BootCatalogLocation + 1);
+    }
   }
+}
+
+TEST_F(BootLayout, AnEmptyBootFileTurnsBootingOffAndSaysSo) {
+  Rec.Bootable = true;
+  Rec.BootImageFile = BootFile(0);
+  LayOut();
+  EXPECT_FALSE(Rec.Bootable);
+  EXPECT_TRUE(LoggedContaining("IS EMPTY", 4));
+  EXPECT_EQ(Rec.Layout().JolietDescriptor, 17);
 }
 
 TEST_F(BootLayout, AMissingBootFileTurnsBootingOff) {

@@ -112,7 +112,7 @@ TEST_F(PlatformListing, ShortNamesAreUniqueInTheFolderAndAgreeWithFindFile) {
     TSearchRec rec;
     ASSERT_TRUE(FindFile(At(listed.Name), faAnyFile, rec));
     EXPECT_EQ(rec.ShortName, listed.ShortName) << listed.Name;
-    EXPECT_EQ(rec.ShortName.empty(), IsShortNameValid(listed.LongName)) << listed.Name;
+    EXPECT_EQ(rec.ShortName.empty(), IsShortNameValid(listed.LongName, listed.Attr & faDirectory)) << listed.Name;
   }
 }
 

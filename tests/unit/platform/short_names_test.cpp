@@ -30,6 +30,9 @@ TEST(ShortNameValid, AcceptsOnlyEightDotThreeOfDCharacters) {
       {"name.", false},           {"", false},        {"a-b", false},
       {"\xC3\xB1.txt", false}};
   for (const auto& [name, valid] : cases) EXPECT_EQ(IsShortNameValid(name), valid) << name;
+  // Directory identifiers have no extension.
+  EXPECT_TRUE(IsShortNameValid("docs", true));
+  EXPECT_FALSE(IsShortNameValid("node.js", true));
 }
 
 TEST(ShortNameMake, SpellsTheAliasInDCharactersWithATail) {
@@ -44,6 +47,8 @@ TEST(ShortNameMake, SpellsTheAliasInDCharactersWithATail) {
       {"a\xFF" "b", "A_B_1"}};
   for (const auto& [name, alias] : cases)
     EXPECT_EQ(MakeShortName(name, kNothingTaken), alias) << name;
+  EXPECT_EQ(MakeShortName("release.v2", kNothingTaken, true), "RELEAS_1");
+  EXPECT_EQ(MakeShortName("node.js", kNothingTaken, true), "NODEJS_1");
 }
 
 TEST(ShortNameMake, CountsTheTailUpAndCutsTheStemForWiderTails) {
