@@ -16,6 +16,7 @@ namespace fornax {
 namespace {
 
 constexpr size_t kCopyBuffer = 131072;
+constexpr int64_t kPageRun = 65536;
 
 [[noreturn]] void Fail(const char* what) {
   throw EStreamError(std::string(what) + ": " + std::strerror(errno));
@@ -42,7 +43,12 @@ int64_t CopyRange(int source, int image, int64_t from, int64_t to, int64_t shift
   static thread_local bool kernelCopy = true;
   int64_t done = from;
   while (done < to) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(to - done, 1 << 24));
+    // The kernel moves data through 64 KiB pipe buffers; writes that start on
+    // a 64 KiB boundary of the image fill whole large pages of the page
+    // cache, so the first piece only reaches the next such boundary.
+    const int64_t misaligned = (done + shift) % kPageRun;
+    const int64_t piece = misaligned != 0 ? kPageRun - misaligned : int64_t{1} << 24;
+    const size_t want = static_cast<size_t>(std::min<int64_t>(to - done, piece));
     ssize_t n = -1;
     if (kernelCopy) {
       loff_t in = done, out = done + shift;
