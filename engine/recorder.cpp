@@ -6,12 +6,23 @@
 #include <fmt/format.h>
 
 #include "engine/base/messages.h"
+#include "engine/drive/write_parameters.h"
 #include "engine/image/image_file_writer.h"
 #include "engine/image/stream_ex.h"
 
 namespace fornax {
 
-TQzRecorder::TQzRecorder(TComponent* owner) : TSCSIDevice(owner), FCompilation(*this) {
+TQzRecorder::TQzRecorder(TComponent* owner)
+    : TSCSIDevice(owner),
+      FMedium(*this, [this](uint8_t code) {
+        // The space queries ask with the page of a closing write in place.
+        const bool finalize = FinalizeDisc;
+        FinalizeDisc = true;
+        const bool ok = SetWriteParameters(TestWrite, UnderrunProtection, code, true);
+        FinalizeDisc = finalize;
+        return ok;
+      }),
+      FCompilation(*this) {
   WritePostGap = true;
   ClearCompilation(65535, 8191);
   SetCacheSize(4194304);
@@ -22,6 +33,32 @@ TQzRecorder::TQzRecorder(TComponent* owner) : TSCSIDevice(owner), FCompilation(*
 }
 
 TQzRecorder::~TQzRecorder() = default;
+
+void TQzRecorder::SetWriteSpeed(uint16_t value) {
+  SetCdSpeed(ReadSpeed, value);
+  FWriteSpeed = value;
+}
+
+bool TQzRecorder::SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode,
+                                     bool NextSessionAllowed) {
+  if (MediumCode == mtDVDRAM) return true;
+  uint8_t answer[512] = {};
+  if (!ModeSense10(0x05, false, answer, sizeof answer)) return false;
+  TWriteParametersInput in;
+  in.TestWrite = TestWriteOn;
+  in.UnderrunProtection = Underrun;
+  in.MediumCode = MediumCode;
+  in.NextSessionAllowed = NextSessionAllowed;
+  in.FinalizeDisc = FinalizeDisc;
+  in.LinkSizeQuirk = Quirks().LinkSizeValid;
+  in.DriveHasUnderrunProtection = FCapabilities.Has(capUnderrunProtection);
+  in.DriveHasTestWrite = FCapabilities.Has(capTestWrite);
+  in.PageSaysBufferUnderrunFree = (FCapabilities.PageCopy()[4] & 0x80) != 0;
+  const auto page = BuildWriteParametersPage(answer + FindModePage(answer, 0x05, 8), in);
+  uint8_t list[8 + kWriteParametersPageSize] = {};
+  std::copy(page.begin(), page.end(), list + 8);
+  return ModeSelect10(list, static_cast<uint32_t>(page[1]) + 10);
+}
 
 void TQzRecorder::SetCacheSize(int value) {
   FCacheSize = value < 2097152 ? 2097152 : value / 2048 * 2048;

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "engine/base/date_time.h"
-#include "engine/base/scsi_device.h"
+#include "engine/drive/capabilities.h"
+#include "engine/drive/medium_queries.h"
+#include "engine/drive/scsi_device.h"
 #include "engine/image/compilation.h"
 #include "engine/image/header_builder.h"
 #include "engine/image/layout.h"
@@ -29,25 +31,22 @@ using TAddDirEvent =
 using TWriteDoneEvent = std::function<void(TObject* Sender, const std::string& Error)>;
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TEraseDoneEvent = std::function<void(TObject* Sender, bool WithError)>;
-using TDeviceChangedEvent = std::function<void(TObject* Sender)>;
 
 class TQzRecorder : public TSCSIDevice, private TCompilationHost {
  public:
   explicit TQzRecorder(TComponent* owner = nullptr);
   ~TQzRecorder() override;
 
-  // Published properties.
-  bool ASPIInitialized() const { return FASPIInitialized.load(); }
-  uint16_t DeviceMaxWriteSpeed() const { return FDeviceMaxWriteSpeed; }
-  uint16_t DeviceMaxReadSpeed() const { return FDeviceMaxReadSpeed; }
-  std::atomic<uint32_t> DeviceBufferSize{0};
-  std::atomic<uint32_t> DeviceFreeBufferSize{0};
+  // Published properties (ASPIInitialized, DeviceBufferSize,
+  // DeviceFreeBufferSize and OnDeviceChange come with the device component).
+  uint16_t DeviceMaxWriteSpeed() const { return FCapabilities.DeviceMaxWriteSpeed(); }
+  uint16_t DeviceMaxReadSpeed() const { return FCapabilities.DeviceMaxReadSpeed(); }
   bool UnderrunProtection = true;
-  TDeviceChangedEvent OnDeviceChange;
   TEraseDoneEvent OnEraseDone;
   uint16_t ReadSpeed = 0;
   uint16_t WriteSpeed() const { return FWriteSpeed; }
-  void SetWriteSpeed(uint16_t value) { FWriteSpeed = value; }
+  // Sends the speed to the drive (with the current read speed), then keeps it.
+  void SetWriteSpeed(uint16_t value);
   bool FinalizeDisc = false;
   bool TestWrite = false;
   bool ReplaceFile = false;
@@ -121,9 +120,24 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // Bytes of the image handed to its target so far.
   int64_t BytesWritten() const { return FBytesWritten.load(); }
 
- protected:
-  std::atomic<bool> FASPIInitialized{false};
-  uint16_t FDeviceMaxWriteSpeed = 0, FDeviceMaxReadSpeed = 0;
+  // The drive's capabilities and the medium it holds.
+  bool RefreshCapabilities() override { return FCapabilities.RefreshCapabilities(); }
+  uint32_t Capabilities() const { return FCapabilities.Capabilities(); }
+  const TDriveCapabilities& DriveCapabilities() const { return FCapabilities; }
+  uint16_t MaxWriteSpeed() { return FCapabilities.MaxWriteSpeed(); }
+  uint16_t MaxReadSpeed() { return FCapabilities.MaxReadSpeed(); }
+  uint16_t CurrentWriteSpeed() { return FCapabilities.CurrentWriteSpeed(); }
+  uint8_t MediumType() { return FMedium.MediumType(); }
+  bool IsErasable() { return FMedium.IsErasable(); }
+  int DiscStatus() { return FMedium.DiscStatus(); }
+  int SessionCount() { return FMedium.SessionCount(); }
+  uint32_t UsedSectors() { return FMedium.UsedSectors(); }
+  uint32_t FreeSectors() { return FMedium.FreeSectors(); }
+  uint32_t CapacitySectors() { return FMedium.CapacitySectors(); }
+  uint32_t FileSystemSectors() { return FMedium.FileSystemSectors(); }
+  bool DiscInfo(TDiscInfoRecord& Record) { return FMedium.DiscInfo(Record); }
+  bool SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode, bool NextSessionAllowed);
+  bool SetSpeeds(uint16_t Read, uint16_t Write) { return SetCdSpeed(Read, Write); }
 
  private:
   // TCompilationHost
@@ -138,6 +152,8 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   void CheckBootImage();
 
  private:
+  TDriveCapabilities FCapabilities{*this};
+  TMediumQueries FMedium;
   TCompilation FCompilation;
   TImageLayout FLayout;
   std::vector<uint8_t> FHeaderStream;

@@ -14,6 +14,10 @@ inline constexpr const char* kMsgCantReadFolder = "CAN'T READ FOLDER \"{}\": {}"
 inline constexpr const char* kMsgEmptyBootImage = "BOOT IMAGE \"{}\" IS EMPTY; THE IMAGE WILL NOT BOOT";
 inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (LINK LOOP), NOT ADDED: {}";
 
+// Drives
+inline constexpr const char* kMsgInvalidDevice = "INVALID DEVICE ID / NOT A CD OR DVD DRIVE";
+inline constexpr const char* kMsgNextWritableAddress = "ERROR GETTING NEXT WRITABLE ADDRESS";
+
 // Image production
 inline constexpr const char* kMsgInternalError0004 = "INTERNAL ERROR 0004";
 inline constexpr const char* kMsgCantOpenFile =

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <fmt/format.h>
 
-#include "engine/base/scsi_device.h"
+#include "engine/base/device_base.h"
 #include "engine/base/text.h"
 #include "engine/image/iso_names.h"
 #include "engine/base/messages.h"

@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 
 #include "engine/base/messages.h"
-#include "engine/base/scsi_device.h"
+#include "engine/base/device_base.h"
 #include "engine/base/text.h"
 #include "engine/image/compilation.h"
 #include "engine/image/iso_names.h"

@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 
 #include "engine/base/messages.h"
-#include "engine/base/scsi_device.h"
+#include "engine/base/device_base.h"
 #include "engine/base/sector.h"
 #include "engine/image/compilation.h"
 #include "engine/image/extent_copy.h"

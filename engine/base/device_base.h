@@ -1,7 +1,8 @@
 #pragma once
-// TSCSIDevice: the core every engine component stands on. It carries the log
+// TDeviceBase: the core every engine component stands on. It carries the log
 // sink through which every report line travels and the one lock that the cache
-// and write threads share.
+// and write threads share. The device component (drive/scsi_device.h) builds
+// on it.
 
 #include <atomic>
 #include <cstdint>
@@ -24,10 +25,10 @@ enum TLogType : uint8_t {
 using TOnDebugMsg =
     std::function<void(TObject* Sender, const std::string& Message, uint8_t mType)>;
 
-class TSCSIDevice : public TComponent {
+class TDeviceBase : public TComponent {
  public:
-  explicit TSCSIDevice(TComponent* owner = nullptr) : TComponent(owner) {}
-  ~TSCSIDevice() override = default;
+  explicit TDeviceBase(TComponent* owner = nullptr) : TComponent(owner) {}
+  ~TDeviceBase() override = default;
 
   TOnDebugMsg OnDebugMessage;
   // Asks for the optional report lines (device scan, layout report).
