@@ -2,7 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/drive_commands.h"
 #include "cli/iso_command.h"
+#include "cli/vdrive_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Fornax writes files and folders to CDs, DVDs and ISO 9660 image files.\n"
@@ -12,6 +14,8 @@ int main(int argc, char** argv) {
   app.footer("Start with: fornax-cli iso my.iso FOLDER   (builds an image of FOLDER)");
   int exitCode = 0;
   fornax::cli::AddIsoCommand(app, exitCode);
+  fornax::cli::AddDriveCommands(app, exitCode);
+  fornax::cli::AddVirtualDriveCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

@@ -1,0 +1,66 @@
+#include "cli/drive_session.h"
+
+#include "engine/drive/transport.h"
+
+namespace fornax::cli {
+
+void AddDriveOptions(CLI::App& command, TDriveOptions& options) {
+  command.add_option("-d,--device", options.Device,
+                     "The drive to use: its address (0:0:0), its node (/dev/sr0) or a part of its line "
+                     "in 'fornax-cli devices' (default: the first drive)");
+  command.add_option("--transport", options.Transport,
+                     "Use this transport library instead of the drives of the system "
+                     "(for example the simulated recorder, libfornax-simdrive.so)");
+  command.add_flag("--trace", options.Trace, "Log a trace line for every command sent to the drive");
+  command.add_flag("-v,--verbose", options.Verbose, "Also show the engine's information lines");
+}
+
+std::string MatchDevice(const std::vector<std::string>& lines, const std::string& wanted) {
+  if (wanted.empty()) return lines.empty() ? "" : lines.front();
+  for (const std::string& line : lines)
+    if (line.rfind(wanted + ",", 0) == 0) return line;  // an address
+  for (const std::string& line : lines)
+    if (line.find("," + wanted + " ") != std::string::npos) return line;  // a device node
+  for (const std::string& line : lines)
+    if (line.find(wanted) != std::string::npos) return line;
+  return "";
+}
+
+TDriveSession::TDriveSession(const TDriveOptions& options, TConsole& console)
+    : FOptions(options), FConsole(console) {}
+
+bool TDriveSession::Open() {
+  TSCSIDevice::SetTraceAll(FOptions.Trace);
+  FRecorder = std::make_unique<TQzRecorder>();
+  FRecorder->DoDebug = FOptions.Verbose;
+  FRecorder->OnDebugMessage = [this](TObject*, const std::string& message, uint8_t type) {
+    if (type == 1 && !FOptions.Verbose) return;
+    FConsole.Line(message);
+  };
+  // With no library named, the drives of the system come first and the
+  // simulated recorder stands in when there are none.
+  if (!FRecorder->InitTransport(FOptions.Transport.empty(), FOptions.Transport)) {
+    FConsole.Line(FOptions.Transport.empty()
+                      ? "fornax-cli: no drive found and no transport library could be loaded"
+                      : "fornax-cli: cannot load the transport library '" + FOptions.Transport + "'");
+    return false;
+  }
+  return true;
+}
+
+bool TDriveSession::Select() {
+  const std::string line = MatchDevice(FRecorder->DeviceList(), FOptions.Device);
+  if (line.empty()) {
+    FConsole.Line(FRecorder->DeviceList().empty()
+                      ? "fornax-cli: the transport (" + TransportName() + ") lists no drive"
+                      : "fornax-cli: no drive matches '" + FOptions.Device + "'; see 'fornax-cli devices'");
+    return false;
+  }
+  if (!FRecorder->SelectDevice(line)) {
+    FConsole.Line("fornax-cli: cannot use the drive '" + line + "'");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fornax::cli

@@ -1,0 +1,46 @@
+#pragma once
+// Opening a drive for a command of the tool: loads the transport, finds the
+// drive the user named (or the first one), selects it, and shows the
+// engine's lines on stderr.
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+
+#include "cli/console.h"
+#include "engine/recorder.h"
+
+namespace fornax::cli {
+
+struct TDriveOptions {
+  std::string Device;     // an address "H:T:L", a device node, or part of a list line
+  std::string Transport;  // a transport library to use instead of the drives found
+  bool Trace = false;
+  bool Verbose = false;
+};
+
+// Adds --device, --transport, --trace and --verbose to a command.
+void AddDriveOptions(CLI::App& command, TDriveOptions& options);
+
+class TDriveSession {
+ public:
+  TDriveSession(const TDriveOptions& options, TConsole& console);
+  // Loads the transport and lists the drives; false (with a message) when no
+  // transport could be loaded.
+  bool Open();
+  // Selects the drive the options name; false with a message when none matches.
+  bool Select();
+  TQzRecorder& Recorder() { return *FRecorder; }
+
+ private:
+  const TDriveOptions& FOptions;
+  TConsole& FConsole;
+  std::unique_ptr<TQzRecorder> FRecorder;
+};
+
+// The line of the list that an address, a device node or a part of a line
+// names; empty when none does.
+std::string MatchDevice(const std::vector<std::string>& lines, const std::string& wanted);
+
+}  // namespace fornax::cli
