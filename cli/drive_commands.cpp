@@ -131,12 +131,12 @@ int Tray(const TDriveOptions& options, bool load) {
 }  // namespace
 
 void AddDriveCommands(CLI::App& app, int& exitCode) {
-  struct TCommandSpec {
+  struct TCommandEntry {
     const char* Name;
     const char* Help;
     std::function<int(const TDriveOptions&)> Run;
   };
-  const TCommandSpec commands[] = {
+  const TCommandEntry commands[] = {
       {"devices", "List the CD/DVD drives (the simulated recorder stands in when there is none)", Devices},
       {"caps", "Show what the drive can read and write, its speeds and its buffer", Caps},
       {"medium", "Show the disc in the drive: kind, capacity, used and free space, status, sessions", Medium},
@@ -144,11 +144,11 @@ void AddDriveCommands(CLI::App& app, int& exitCode) {
       {"load", "Close the tray", [](const TDriveOptions& o) { return Tray(o, true); }},
       {"eject", "Open the tray", [](const TDriveOptions& o) { return Tray(o, false); }},
   };
-  for (const TCommandSpec& spec : commands) {
+  for (const TCommandEntry& entry : commands) {
     auto options = std::make_shared<TDriveOptions>();
-    CLI::App* command = app.add_subcommand(spec.Name, spec.Help);
+    CLI::App* command = app.add_subcommand(entry.Name, entry.Help);
     AddDriveOptions(*command, *options);
-    const auto run = spec.Run;
+    const auto run = entry.Run;
     command->callback([options, run, &exitCode] { exitCode = run(*options); });
   }
 }

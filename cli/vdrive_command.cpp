@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/drive/transport.h"
 
@@ -27,10 +28,10 @@ Media: cd-r cd-rw dvd-r dvd-rw-ro dvd-rw-seq dvd+r dvd+rw dvd-ram dvd+r-dl)";
 class TSimulatedRecorder {
  public:
   bool Load(const std::string& path, std::string& error) {
-    const std::string folder = ExecutableFolder();
-    for (const std::string& candidate :
-         path.empty() ? std::initializer_list<std::string>{folder + kDefaultTransportLibrary, kDefaultTransportLibrary}
-                      : std::initializer_list<std::string>{path}) {
+    const std::vector<std::string> candidates =
+        path.empty() ? std::vector<std::string>{ExecutableFolder() + kDefaultTransportLibrary, kDefaultTransportLibrary}
+                     : std::vector<std::string>{path};
+    for (const std::string& candidate : candidates) {
       FLibrary = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (FLibrary) return true;
     }

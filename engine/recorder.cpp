@@ -42,7 +42,7 @@ void TQzRecorder::SetWriteSpeed(uint16_t value) {
 bool TQzRecorder::SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode,
                                      bool NextSessionAllowed) {
   if (MediumCode == mtDVDRAM) return true;
-  uint8_t answer[512] = {};
+  alignas(16) uint8_t answer[512] = {};
   if (!ModeSense10(0x05, false, answer, sizeof answer)) return false;
   TWriteParametersInput in;
   in.TestWrite = TestWriteOn;
@@ -55,7 +55,7 @@ bool TQzRecorder::SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t Me
   in.DriveHasTestWrite = FCapabilities.Has(capTestWrite);
   in.PageSaysBufferUnderrunFree = (FCapabilities.PageCopy()[4] & 0x80) != 0;
   const auto page = BuildWriteParametersPage(answer + FindModePage(answer, 0x05, 8), in);
-  uint8_t list[8 + kWriteParametersPageSize] = {};
+  alignas(16) uint8_t list[8 + kWriteParametersPageSize] = {};
   std::copy(page.begin(), page.end(), list + 8);
   return ModeSelect10(list, static_cast<uint32_t>(page[1]) + 10);
 }

@@ -47,9 +47,16 @@ uint32_t CapabilitiesFromFeature(uint16_t feature, bool writes) {
 }
 
 bool TDriveCapabilities::VendorPageSaysUnderrunProtection() {
-  uint8_t answer[128] = {};
+  alignas(16) uint8_t answer[128] = {};
   return FDevice.ModeSense10(0x30, false, answer, sizeof answer) &&
          (answer[16] == 0x30 || answer[8] == 0x30 || answer[7] == 0x30);
+}
+
+// A unit attention (a disc just inserted) refuses one command and is then
+// gone; the page is asked for once more rather than taken as missing.
+bool TDriveCapabilities::ModeSense(uint8_t page, bool defaults, uint8_t* answer, uint16_t length) {
+  if (FDevice.ModeSense10(page, defaults, answer, length)) return true;
+  return (FDevice.LastSense()[2] & 0x0F) == 0x06 && FDevice.ModeSense10(page, defaults, answer, length);
 }
 
 bool TDriveCapabilities::RefreshCapabilities() {
@@ -59,8 +66,8 @@ bool TDriveCapabilities::RefreshCapabilities() {
 
   uint16_t writeSpeed = 0, readSpeed = 0;
   int offset = 15;
-  uint8_t answer[kPageCopySize + 16] = {};
-  if (FDevice.ModeSense10(0x2A, true, answer, 255)) {
+  alignas(16) uint8_t answer[kPageCopySize + 16] = {};
+  if (ModeSense(0x2A, true, answer, 255)) {
     offset = FindModePage(answer, 0x2A, 8);
     std::memcpy(FPage, answer + offset, sizeof FPage);
     FCapabilities = CapabilitiesFromPage(FPage);
@@ -71,7 +78,7 @@ bool TDriveCapabilities::RefreshCapabilities() {
     readSpeed = GetBe16(FPage + 8);
     if (readSpeed == 0 && (FPage[3] & 0x20)) readSpeed = 1;
     for (const uint16_t feature : {uint16_t{0x002A}, uint16_t{0x003B}, uint16_t{0x002F}}) {
-      uint8_t config[114] = {};
+      alignas(16) uint8_t config[114] = {};
       if (!FDevice.GetConfiguration(2, static_cast<uint8_t>(feature), config, sizeof config)) continue;
       if (GetBe16(config + 8) != feature) continue;
       FCapabilities |= CapabilitiesFromFeature(feature, config[12] == 1);
@@ -79,7 +86,7 @@ bool TDriveCapabilities::RefreshCapabilities() {
   }
 
   std::memset(answer, 0, sizeof answer);
-  if (!FDevice.ModeSense10(0x2A, false, answer, 128)) return false;
+  if (!ModeSense(0x2A, false, answer, 128)) return false;
   offset = FindModePage(answer, 0x2A, offset);
   std::memcpy(FPage, answer + offset, sizeof FPage);
   // A drive that reports no write speed still writes: take 1x DVD.

@@ -63,6 +63,7 @@ class TDriveCapabilities {
 
  private:
   bool VendorPageSaysUnderrunProtection();
+  bool ModeSense(uint8_t page, bool defaults, uint8_t* answer, uint16_t length);
 
   TSCSIDevice& FDevice;
   uint32_t FCapabilities = 0;
@@ -70,7 +71,6 @@ class TDriveCapabilities {
   uint16_t FMaxWriteSpeed = 0, FMaxReadSpeed = 0;
   uint16_t FPageMaxReadSpeed = 0, FBufferSizeKB = 0, FCurrentReadSpeed = 0;
   uint16_t FPageMaxWriteSpeed = 0, FCurrentWriteSpeed = 0;
-  bool FRefreshed = false;
 };
 
 }  // namespace fornax

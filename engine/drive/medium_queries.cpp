@@ -49,6 +49,7 @@ std::string ProfileName(uint16_t profile) {
     case 0x0014: return "DVD-RW Sequential Recording";
     case 0x001A: return "DVD+RW";
     case 0x001B: return "DVD+R";
+    case 0x002B: return "DVD+R DL";
     case 0x0020: return "DDCD-ROM";
     case 0x0021: return "DDCD-R";
     case 0x0022: return "DDCD-RW";
@@ -61,16 +62,19 @@ bool ProfileErasable(uint16_t profile) {
          profile == 0x001A || profile == 0x0022;
 }
 
+// The lead-out start is a time on the disc; sector 0 lies two seconds (150
+// frames) after time zero.
 uint32_t AtipCapacity(const uint8_t* atip) {
-  return static_cast<uint32_t>(atip[12]) * 4500 + static_cast<uint32_t>(atip[13]) * 75 + atip[14];
+  const uint32_t frames = static_cast<uint32_t>(atip[12]) * 4500 + static_cast<uint32_t>(atip[13]) * 75 + atip[14];
+  return frames >= 150 ? frames - 150 : 0;
 }
 
 uint8_t TMediumQueries::MediumType() {
   uint8_t code = mtUnknown;
-  uint8_t config[114] = {};
+  alignas(16) uint8_t config[114] = {};
   if (FDevice.GetConfiguration(2, 0, config, sizeof config)) code = MediumCodeOfProfile(GetBe16(config + 6));
   if (code == mtUnknown) {
-    uint8_t atip[26] = {};
+    alignas(16) uint8_t atip[26] = {};
     if (FDevice.ReadToc(true, 4, 0, atip, sizeof atip))
       code = (atip[6] & 0x80) ? ((atip[6] & 0x40) ? mtCDRW : mtCDR) : mtCDROM;
   }
@@ -100,7 +104,7 @@ int TMediumQueries::SessionCount() {
 }
 
 uint32_t TMediumQueries::FileSystemSectors() {
-  uint8_t sector[2048];
+  alignas(16) uint8_t sector[2048];
   for (uint32_t lba = 16; lba <= 32; ++lba) {
     std::memset(sector, 0, sizeof sector);
     if (!FDevice.ReadSectors(lba, 1, sector, sizeof sector)) continue;
@@ -120,9 +124,12 @@ uint32_t TMediumQueries::DvdUsed(uint8_t code) {
   if (track.TrackSize == 0xFFFFFFFFu) return 0;
   if (code == mtDVDRAM || code == mtDVDPlusRW) return FileSystemSectors();
   if (code == mtDVDRWRestricted || code == mtDVDRWSequential) {
+    // An empty track (size = free) is where writing goes on: the space before
+    // it is used, which is nothing on a blank disc but the earlier sessions
+    // on an appendable one.
     uint32_t blocks = 0, size = 0;
     if (FDevice.ReadFormatCapacities(blocks, size))
-      return track.TrackSize == track.FreeBlocks ? 0 : track.TrackSize;
+      return track.TrackSize == track.FreeBlocks ? track.NextWritableAddress : track.TrackSize;
   }
   return track.NextWritableAddress;
 }
@@ -181,7 +188,7 @@ uint32_t TMediumQueries::FreeSectors() {
 }
 
 uint32_t TMediumQueries::CdCapacity() {
-  uint8_t atip[26] = {};
+  alignas(16) uint8_t atip[26] = {};
   if (FDevice.ReadToc(true, 4, 0, atip, sizeof atip)) {
     uint32_t capacity = AtipCapacity(atip);
     uint32_t last = 0, blockLength = 0;
@@ -231,18 +238,18 @@ bool TMediumQueries::DiscInfo(TDiscInfoRecord& record) {
   }
   info.Ready = 1;
   info.BlockSize = 2048;
-  uint8_t toc[114] = {};
+  alignas(16) uint8_t toc[114] = {};
   if (FDevice.ReadToc(false, 0, 0, toc, sizeof toc)) {
-    uint8_t sessions[4] = {};
+    alignas(16) uint8_t sessions[4] = {};
     if (FDevice.ReadToc(false, 1, 0, sessions, sizeof sessions)) {
       info.FirstSession = sessions[2];
       info.LastSession = sessions[3];
     }
-    uint8_t atip[26] = {};
+    alignas(16) uint8_t atip[26] = {};
     info.Capacity = FDevice.ReadToc(true, 4, 0, atip, sizeof atip) ? AtipCapacity(atip) : 0;
     info.MediumName = "CD-ROM";
   }
-  uint8_t config[114] = {};
+  alignas(16) uint8_t config[114] = {};
   if (FDevice.GetConfiguration(2, 0, config, sizeof config)) {
     info.Profile = GetBe16(config + 6);
     info.MediumName = ProfileName(info.Profile);
@@ -253,9 +260,12 @@ bool TMediumQueries::DiscInfo(TDiscInfoRecord& record) {
     uint32_t last = 0, blockLength = 0;
     if (FDevice.ReadTrackInfo(dvd ? 1 : 255)) {
       const TTrackInfo& track = FDevice.TrackInfo();
+      // Without a next writable address (an overwritable or closed track)
+      // the recorded part is what the track does not have free.
       const bool nwaValid = (track.Raw[7] & 0x01) != 0;
-      info.Used = nwaValid ? track.NextWritableAddress : track.TrackStart + track.TrackSize;
-      info.Capacity = std::max(info.Capacity, info.Used + track.FreeBlocks);
+      const uint32_t end = track.TrackStart + track.TrackSize;
+      info.Used = nwaValid ? track.NextWritableAddress : end - std::min(track.FreeBlocks, track.TrackSize);
+      info.Capacity = std::max(info.Capacity, nwaValid ? track.NextWritableAddress + track.FreeBlocks : end);
     } else if (FDevice.ReadCapacity(last, blockLength)) {
       info.Used = last + 1;  // a closed disc: everything up to its last sector
     }

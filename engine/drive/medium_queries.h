@@ -26,7 +26,8 @@ uint8_t MediumCodeOfProfile(uint16_t profile);
 // The profile's name for the disc information record, and whether it is erasable.
 std::string ProfileName(uint16_t profile);
 bool ProfileErasable(uint16_t profile);
-// CD capacity from an ATIP answer: the lead-out start as M x 4500 + S x 75 + F.
+// CD capacity from an ATIP answer: the sector where the lead-out may start
+// at the latest (its time M:S:F less the two seconds before sector 0).
 uint32_t AtipCapacity(const uint8_t* atip);
 
 struct TDiscInfoRecord {

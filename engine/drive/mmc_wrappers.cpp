@@ -61,7 +61,7 @@ bool TSCSIDevice::PreventAllowMediumRemoval(bool prevent) {
 }
 
 bool TSCSIDevice::ReadFormatCapacities(uint32_t& blockCount, uint32_t& blockSize) {
-  uint8_t answer[248] = {};
+  alignas(16) uint8_t answer[248] = {};
   if (!Run(mmc::ReadFormatCapacities(), answer)) return false;
   blockCount = FormatCapacityBlocks(answer);
   blockSize = 2048;
@@ -69,7 +69,7 @@ bool TSCSIDevice::ReadFormatCapacities(uint32_t& blockCount, uint32_t& blockSize
 }
 
 bool TSCSIDevice::ReadCapacity(uint32_t& lastAddress, uint32_t& blockLength) {
-  uint8_t answer[32] = {};
+  alignas(16) uint8_t answer[32] = {};
   if (!Run(mmc::ReadCapacity(), answer)) return false;
   lastAddress = GetBe32(answer);
   blockLength = GetBe32(answer + 4);
@@ -101,7 +101,7 @@ bool TSCSIDevice::GetConfiguration(uint8_t requestType, uint8_t startingFeature,
 }
 
 bool TSCSIDevice::ReadDiscInformation(uint8_t* buffer, uint16_t length) {
-  uint8_t answer[56] = {};
+  alignas(16) uint8_t answer[56] = {};
   const uint16_t asked = std::min<uint16_t>(length, sizeof answer);
   if (!Run(mmc::ReadDiscInformation(asked), answer)) return false;
   FDiscInformation = ParseDiscInformation(answer);
@@ -110,7 +110,7 @@ bool TSCSIDevice::ReadDiscInformation(uint8_t* buffer, uint16_t length) {
 }
 
 bool TSCSIDevice::ReadTrackInfo(uint8_t track) {
-  uint8_t answer[40] = {};
+  alignas(16) uint8_t answer[40] = {};
   if (!Run(mmc::ReadTrackInformation(track), answer)) return false;
   FTrackInfo = ParseTrackInfo(answer);
   return true;
@@ -145,7 +145,7 @@ bool TSCSIDevice::CloseTrackSessionFunction(bool immediate, uint8_t function, ui
 }
 
 bool TSCSIDevice::ReadBufferCapacity() {
-  uint8_t answer[32] = {};
+  alignas(16) uint8_t answer[32] = {};
   if (!Run(mmc::ReadBufferCapacity(), answer)) {
     DeviceFreeBufferSize = 0;
     return false;
@@ -163,7 +163,7 @@ bool TSCSIDevice::SetStreaming(const uint8_t* descriptor, uint16_t length) {
 
 bool TSCSIDevice::SetStreamingSpeeds(uint32_t startAddress, uint32_t endAddress, uint32_t readSize,
                                      uint32_t readTimeMs, uint32_t writeSize, uint32_t writeTimeMs) {
-  uint8_t descriptor[28] = {};
+  alignas(16) uint8_t descriptor[28] = {};
   PutBe32(descriptor + 4, startAddress);
   PutBe32(descriptor + 8, endAddress);
   PutBe32(descriptor + 12, readSize);
@@ -183,7 +183,7 @@ bool TSCSIDevice::SendDvdStructure(uint8_t format, const uint8_t* buffer, uint16
 }
 
 bool TSCSIDevice::SendTimeStamp(TDateTime dateTime) {
-  uint8_t list[22] = {};
+  alignas(16) uint8_t list[22] = {};
   PutBe16(list, 20);
   const TDateTimeParts p = DecodeDateTime(dateTime);
   const std::string stamp =

@@ -219,10 +219,10 @@ void TSCSIDevice::SetQuirks() {
 // write types from raw down, as drives that lack the first ones expect.
 void TSCSIDevice::ProbeWriteTypes() {
   for (const uint8_t writeType : {uint8_t{3}, uint8_t{2}, uint8_t{1}}) {
-    uint8_t answer[512] = {};
+    alignas(16) uint8_t answer[512] = {};
     if (!ModeSense10(0x05, false, answer, sizeof answer)) continue;
     const uint8_t* page = answer[16] == 0x05 ? answer + 16 : answer + 8;
-    uint8_t list[8 + 256] = {};
+    alignas(16) uint8_t list[8 + 256] = {};
     const size_t pageLength = static_cast<size_t>(page[1]) + 2;
     std::memcpy(list + 8, page, std::min(pageLength, sizeof list - 8));
     uint8_t* p = list + 8;
@@ -314,7 +314,7 @@ bool TSCSIDevice::WaitReady(int totalMs, int stepMs) {
     if (totalMs < 0) return false;
     TestUnitReady(5000);
   } while (Busy());
-  uint8_t sense[40];
+  alignas(16) uint8_t sense[40];
   do {
     std::memset(sense, 0, sizeof sense);
     RequestSense(sense, sizeof sense);

@@ -143,7 +143,7 @@ class TSCSIDevice : public TDeviceBase {
   std::vector<std::string> FDeviceList;
   std::string FDeviceId, FDeviceDescription;
   uint8_t FDeviceType = kNoDeviceType;
-  uint8_t FInquiry[128] = {};
+  alignas(16) uint8_t FInquiry[128] = {};
   std::string FLastError;
   uint8_t FLastSense[SRB_SENSE_AREA] = {};
   bool FTargetBusy = false;

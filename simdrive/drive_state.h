@@ -1,0 +1,127 @@
+#pragma once
+// Everything the drive remembers between commands: the disc in it, the tray,
+// the write parameters page, the speeds, the injected faults and a long
+// operation that is running. This is what the metadata file holds; it is a
+// plain value so that answers are computed from it by pure functions.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "simdrive/media.h"
+
+namespace fornax::sim {
+
+// A track of a sequential disc other than the invisible one: closed, or
+// reserved and still being filled.
+struct Track {
+  uint32_t start = 0;
+  uint32_t size = 0;      // blocks it occupies: the reservation, or the final length
+  uint32_t recorded = 0;  // blocks written from its start
+  uint16_t session = 1;
+  bool reserved = false;  // made by RESERVE TRACK
+  bool closed = false;
+  uint8_t cd_mode = 4;  // CD track mode of page 05 when written: 4 uninterrupted, 5 incremental
+
+  bool operator==(const Track&) const = default;
+};
+
+enum class BackgroundFormat : uint8_t { kNone, kSuspended, kRunning, kDone };
+
+struct Disc {
+  MediumKind kind = MediumKind::kNone;
+  bool restricted_overwrite = false;  // DVD-RW mode
+
+  // Sequential recording. The highest track of a disc that is not complete
+  // is the invisible (or incomplete) track; it is not in `tracks`.
+  std::vector<Track> tracks;
+  uint32_t open_start = 0;
+  uint32_t open_recorded = 0;
+  uint8_t open_cd_mode = 4;
+  uint16_t closed_sessions = 0;
+  bool complete = false;
+
+  // Overwritable recording (DVD+RW, DVD-RAM, DVD-RW restricted overwrite).
+  bool formatted = false;
+  uint32_t formatted_blocks = 0;
+  bool intermediate = false;  // DVD-RW after a quick or grow format, until CLOSE SESSION
+  uint32_t grow_nwa = 0;      // where an intermediate DVD-RW grows
+  BackgroundFormat background = BackgroundFormat::kNone;
+  int64_t background_end_ms = 0;
+  bool minimally_blanked = false;  // DVD-RW: incremental writing is no longer offered
+
+  uint32_t written_end = 0;  // one past the highest block that holds data
+  uint32_t test_offset = 0;  // blocks simulated past the NWA in test-write mode
+
+  bool operator==(const Disc&) const = default;
+};
+
+struct Identity {
+  std::string vendor = "FORNAX";
+  std::string product = "VIRTUAL RECORDER";
+  std::string revision = "SIM1";
+  bool operator==(const Identity&) const = default;
+};
+
+struct WriteFault {
+  uint32_t lba = 0;
+  uint8_t key = 0, asc = 0, ascq = 0;
+  bool operator==(const WriteFault&) const = default;
+};
+
+struct Faults {
+  int busy_commands = 0;
+  bool busy_as_status = true;  // BUSY status, else CHECK CONDITION 02/04/08
+  std::vector<WriteFault> write_errors;
+  int64_t not_ready_until_ms = 0;
+  int write_speed_kbps = 0;  // 0: writes take no time
+  bool operator==(const Faults&) const = default;
+};
+
+struct Durations {
+  int blank_ms = 100;
+  int format_ms = 100;
+  int close_ms = 50;
+  bool operator==(const Durations&) const = default;
+};
+
+enum class OperationKind : uint8_t { kNone, kBlank, kFormat, kClose, kFlush };
+
+struct Operation {
+  OperationKind kind = OperationKind::kNone;
+  int64_t start_ms = 0;
+  int64_t duration_ms = 0;
+  bool operator==(const Operation&) const = default;
+};
+
+inline constexpr int kPage05Bytes = 52;  // page code, length 32h and 50 bytes of parameters
+
+struct DriveState {
+  Identity identity;
+  bool tray_open = false;
+  bool prevent_removal = false;
+  bool unit_attention = false;
+  std::array<uint8_t, kPage05Bytes> page05{};
+  uint16_t read_speed_request = 0xFFFF;
+  uint16_t write_speed_request = 0xFFFF;
+  Faults faults;
+  Durations durations;
+  uint32_t border_gap = geometry::kDefaultBorderGap;
+  Operation operation;
+  Disc disc;
+
+  bool HasMedium() const { return disc.kind != MediumKind::kNone; }
+  bool MediumReachable() const { return HasMedium() && !tray_open; }
+  bool operator==(const DriveState&) const = default;
+};
+
+// A fresh drive: default identity, no faults, a blank DVD+R in a closed tray.
+DriveState FreshDriveState();
+// The write parameters page as the drive starts: TAO, data mode 1 blocks,
+// buffer-underrun protection on, no multi-session.
+std::array<uint8_t, kPage05Bytes> DefaultPage05();
+// A new medium of a kind, as bought (a restricted-overwrite DVD-RW fully formatted).
+Disc BlankDisc(MediumKind kind, bool restricted_overwrite);
+
+}  // namespace fornax::sim

@@ -1,0 +1,184 @@
+// Reading and recording: READ (10), WRITE (10), SYNCHRONIZE CACHE, CLOSE
+// TRACK/SESSION, RESERVE TRACK and the preparation commands before a write.
+
+#include <algorithm>
+#include <cctype>
+
+#include "simdrive/bytes.h"
+#include "simdrive/disc_model.h"
+#include "simdrive/handlers.h"
+#include "simdrive/mode_pages.h"
+#include "simdrive/operations.h"
+#include "simdrive/recording.h"
+
+namespace fornax::sim {
+namespace {
+
+constexpr uint32_t kBlockBytes = 2048;
+constexpr uint8_t kTimeStampFormat = 0x0F;
+constexpr size_t kTimeStampBytes = 22;
+constexpr size_t kPerformanceDescriptorBytes = 28;
+
+Reply TransferError() { return Reply{Completion::kTransferError, {}, {}}; }
+
+bool TestWriting(const DriveState& s) {
+  return DecodeWriteParameters(s.page05).test_write &&
+         SupportsTestWrite(s.disc.kind, s.disc.restricted_overwrite);
+}
+
+// A CD is written track at once (or in packets); session at once and raw
+// need a cue sheet or raw blocks this drive does not take.
+Sense CdWriteModeRefusal(const DriveState& s) {
+  if (!IsCd(s.disc.kind)) return sense::kNone;
+  const WriteParameters w = DecodeWriteParameters(s.page05);
+  if (w.write_type > 1) return sense::kCommandSequenceError;
+  if (w.block_type != 8 && w.block_type != 10) return sense::kIllegalModeForTrack;
+  return sense::kNone;
+}
+
+Sense InjectedWriteError(const DriveState& s, uint32_t lba, uint32_t count) {
+  for (const WriteFault& f : s.faults.write_errors)
+    if (f.lba >= lba && f.lba - lba < count)
+      return sense::WithInformation(sense::Make(f.key, f.asc, f.ascq), f.lba);
+  return sense::kNone;
+}
+
+void SleepForSpeed(const DriveState& s, uint32_t count) {
+  const int kbps = s.faults.write_speed_kbps;
+  if (kbps > 0) SleepMs(static_cast<int64_t>(count) * kBlockBytes / kbps);
+}
+
+// In test-write mode a write is checked where the simulated recording has got
+// to, and nothing reaches the disc.
+Reply SimulatedTestWrite(DriveState& s, uint32_t lba, uint32_t count) {
+  Disc& disc = s.disc;
+  if (lba < disc.test_offset) return Reply::Check(sense::kInvalidAddressForWrite);
+  const Sense refusal = CheckWrite(disc, lba - disc.test_offset, disc.test_offset + count);
+  if (!refusal.Good()) return Reply::Check(refusal);
+  SleepForSpeed(s, count);
+  disc.test_offset += count;
+  return Reply::Good();
+}
+
+// Closing takes the drive's close time when it changed the disc: at once
+// with Immed (the drive goes on in the background), else before the answer.
+void TakeCloseTime(CommandContext& ctx, bool immediate, bool changed) {
+  const int ms = ctx.state.durations.close_ms;
+  if (!changed) return;
+  if (immediate)
+    StartOperation(ctx.state, OperationKind::kClose, ms, ctx.now_ms);
+  else
+    SleepMs(ms);
+}
+
+bool AllDigits(std::span<const uint8_t> text) {
+  return std::all_of(text.begin(), text.end(), [](uint8_t c) { return std::isdigit(c) != 0; });
+}
+
+}  // namespace
+
+Reply Read10(CommandContext& ctx, const Command& cmd) {
+  const uint32_t lba = GetBe32(&cmd.cdb[2]);
+  const uint32_t count = GetBe16(&cmd.cdb[7]);
+  if (count == 0) return Reply::Good();
+  const uint32_t stop = FirstUnreadable(ctx.state.disc, lba, count);
+  if (stop != lba + count) return Reply::Check(sense::LbaOutOfRange(stop));
+  if (cmd.data_in_room < static_cast<uint64_t>(count) * kBlockBytes) return TransferError();
+  std::vector<uint8_t> data(static_cast<size_t>(count) * kBlockBytes);
+  if (!ctx.sectors.Read(lba, count, data.data()))
+    return Reply::Check(sense::WithInformation(sense::kUnrecoveredReadError, lba));
+  return Reply::Good(std::move(data));
+}
+
+Reply Write10(CommandContext& ctx, const Command& cmd) {
+  DriveState& s = ctx.state;
+  const uint32_t lba = GetBe32(&cmd.cdb[2]);
+  const uint32_t count = GetBe16(&cmd.cdb[7]);
+  if (count == 0) return Reply::Good();
+  if (cmd.data_out.size() < static_cast<uint64_t>(count) * kBlockBytes) return TransferError();
+  if (Sense refusal = CdWriteModeRefusal(s); !refusal.Good()) return Reply::Check(refusal);
+  if (TestWriting(s)) return SimulatedTestWrite(s, lba, count);
+  if (Sense refusal = CheckWrite(s.disc, lba, count); !refusal.Good()) return Reply::Check(refusal);
+  if (Sense fault = InjectedWriteError(s, lba, count); !fault.Good()) return Reply::Check(fault);
+  SleepForSpeed(s, count);
+  if (!ctx.sectors.Write(lba, count, cmd.data_out.data()))
+    return Reply::Check(sense::WithInformation(sense::kWriteError, lba));
+  RecordWrite(s.disc, lba, count, DecodeWriteParameters(s.page05).track_mode);
+  return Reply::Good();
+}
+
+Reply SynchronizeCache(CommandContext& ctx, const Command& cmd) {
+  DriveState& s = ctx.state;
+  if (TestWriting(s))
+    s.disc.test_offset = 0;
+  else
+    FlushCache(s.disc);
+  // With Immed the drive answers at once and finishes writing meanwhile.
+  if (cmd.cdb[1] & 0x02) StartOperation(s, OperationKind::kFlush, s.durations.close_ms, ctx.now_ms);
+  return Reply::Good();
+}
+
+Reply CloseTrackSessionCommand(CommandContext& ctx, const Command& cmd) {
+  DriveState& s = ctx.state;
+  const bool immediate = cmd.cdb[1] & 0x01;
+  const uint8_t function = cmd.cdb[2] & 0x07;
+  const uint32_t track = GetBe16(&cmd.cdb[4]);
+  Disc closed = s.disc;
+  const uint8_t multisession = DecodeWriteParameters(s.page05).multisession;
+  const Sense refusal = CloseTrackSession(closed, function, track, multisession, s.border_gap);
+  if (!refusal.Good()) return Reply::Check(refusal);
+  if (TestWriting(s)) {
+    s.disc.test_offset = 0;
+    return Reply::Good();
+  }
+  const bool changed = !(closed == s.disc);
+  s.disc = std::move(closed);
+  TakeCloseTime(ctx, immediate, changed);
+  return Reply::Good();
+}
+
+Reply ReserveTrackCommand(CommandContext& ctx, const Command& cmd) {
+  if (cmd.cdb[1] & 0x01) return Reply::Check(sense::InvalidFieldInCdb(1, 0));  // reservation by LBA
+  Disc reserved = ctx.state.disc;
+  const Sense refusal = ReserveTrack(reserved, GetBe32(&cmd.cdb[5]));
+  if (!refusal.Good()) return Reply::Check(refusal);
+  if (!TestWriting(ctx.state)) ctx.state.disc = std::move(reserved);
+  return Reply::Good();
+}
+
+Reply SendOpcInformation(CommandContext&, const Command& cmd) {
+  if (cmd.data_out.size() < GetBe16(&cmd.cdb[7])) return TransferError();
+  return Reply::Good();
+}
+
+Reply SetStreaming(CommandContext& ctx, const Command& cmd) {
+  if (cmd.cdb[8] != 0) return Reply::Check(sense::InvalidFieldInCdb(8));  // only performance
+  const uint16_t length = GetBe16(&cmd.cdb[9]);
+  if (length < kPerformanceDescriptorBytes) return Reply::Check(sense::kParameterListLength);
+  if (cmd.data_out.size() < length) return TransferError();
+  const uint8_t* d = cmd.data_out.data();
+  const uint32_t write_kb = GetBe32(d + 20);
+  const uint32_t write_ms = GetBe32(d + 24);
+  // Addresses beyond the disc are clamped, not refused; the speed asked for
+  // becomes the nearest the drive has.
+  if (write_kb > 0 && write_ms > 0) {
+    const uint64_t kbps = static_cast<uint64_t>(write_kb) * 1000 / write_ms;
+    ctx.state.write_speed_request = static_cast<uint16_t>(std::min<uint64_t>(kbps, 0xFFFF));
+  }
+  return Reply::Good();
+}
+
+Reply SendDvdStructure(CommandContext& ctx, const Command& cmd) {
+  const MediumKind kind = ctx.state.disc.kind;
+  const bool dvd_minus = kind == MediumKind::kDvdR || kind == MediumKind::kDvdRw;
+  if (cmd.cdb[7] != kTimeStampFormat || !dvd_minus) return Reply::Check(sense::InvalidFieldInCdb(7));
+  const uint16_t length = GetBe16(&cmd.cdb[8]);
+  if (cmd.data_out.size() < length) return TransferError();
+  if (length < kTimeStampBytes) return Reply::Check(sense::kParameterListLength);
+  const auto list = cmd.data_out.first(length);
+  if (GetBe16(list.data()) != kTimeStampBytes - 2 || !AllDigits(list.subspan(8, 14)))
+    return Reply::Check(sense::kInvalidFieldInParameters);
+  return Reply::Good();
+}
+
+}  // namespace fornax::sim

@@ -1,0 +1,67 @@
+/* The simulated recorder: an optical recorder in software, loaded by the
+ * engine as an external transport (GetASPI32SupportInfo / SendASPI32Command,
+ * see engine/drive/srb.h). Its disc lives in files, so it survives reloads
+ * and is shared by every process that loads the library.
+ *
+ * Control functions return 0 on success and -1 on failure; the reason is then
+ * in fornax_sim_last_error(). */
+#ifndef FORNAX_SIMDRIVE_H
+#define FORNAX_SIMDRIVE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+const char* fornax_sim_last_error(void);
+
+/* Where the drive keeps its state. Default: $FORNAX_SIMDRIVE_DIR, else
+ * $XDG_STATE_HOME/fornax/simdrive, else ~/.local/state/fornax/simdrive.
+ * The folder holds "lock", "state" (text metadata) and "disc.data" (the
+ * sectors, sparse); an empty folder is a drive with a blank DVD+R. NULL or
+ * "" goes back to the default. */
+int fornax_sim_set_state_dir(const char* dir);
+
+/* Media kinds: "cd-r", "cd-rw", "dvd-r", "dvd-rw-ro" (restricted overwrite),
+ * "dvd-rw-seq" (sequential), "dvd+r", "dvd+rw", "dvd-ram", "dvd+r-dl". */
+int fornax_sim_insert(const char* kind);    /* a blank medium of that kind, tray closed */
+int fornax_sim_remove(void);                /* takes the medium out (tray left open) */
+int fornax_sim_open_tray(void);
+int fornax_sim_close_tray(void);
+/* The disc as a flat image: sector N at byte N x 2048, up to the last
+ * recorded sector; unrecorded sectors read as zeros. */
+int fornax_sim_export(const char* path);
+/* A text of a few lines: identity, tray, medium, sessions and tracks. */
+int fornax_sim_describe(char* text, size_t size);
+
+/* Faults and timing, for tests. Each lasts until fornax_sim_clear_faults,
+ * which also restores the default durations (blank 100 ms, format 100 ms,
+ * close 50 ms), border gap and identity. A duration of 0 makes the
+ * operation end at once; with the Immed bit the drive answers "in progress"
+ * for that long, without it the command itself takes that long. */
+int fornax_sim_fault_busy(int commands, int target_status_busy); /* next N commands but INQUIRY: BUSY status, or 2/04/08 */
+/* Every WRITE (10) covering the block fails with that sense (more than one
+ * block may be set). */
+int fornax_sim_fault_write_error(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq);
+int fornax_sim_fault_not_ready(int milliseconds); /* 2/04/01 for that long */
+int fornax_sim_set_write_speed(int kilobytes_per_second); /* WRITE sleeps as long as that speed takes; 0: no delay */
+int fornax_sim_set_durations(int blank_ms, int format_ms, int close_ms);
+/* Blocks between the end of a DVD-R/-RW border and the next one (28,688). */
+int fornax_sim_set_border_gap(uint32_t blocks);
+int fornax_sim_set_identity(const char* vendor, const char* product, const char* revision);
+int fornax_sim_clear_faults(void);
+/* Back to the state of a fresh machine: default identity, no faults, a blank
+ * DVD+R in the drive. */
+int fornax_sim_reset(void);
+
+/* The transport entry points. */
+uint32_t GetASPI32SupportInfo(void);
+uint32_t SendASPI32Command(void* srb);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FORNAX_SIMDRIVE_H */

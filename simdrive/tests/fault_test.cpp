@@ -1,0 +1,109 @@
+// Faults set through the control interface: a busy drive, write errors,
+// not ready, a slow drive, the tray, another identity.
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "drive_fixture.h"
+#include "simdrive/simdrive.h"
+
+namespace fornax::sim::test {
+namespace {
+
+class Faults : public DriveTest {};
+
+TEST_F(Faults, BusyAsTargetStatusThenWritesGoOn) {
+  Insert("dvd+r");
+  ASSERT_EQ(fornax_sim_fault_busy(2, 1), 0);
+  EXPECT_GOOD(Send(cdb::Inquiry(), 96)) << "identification is never busy";
+  for (int i = 0; i < 2; ++i) {
+    const Outcome busy = Write(0, 32);
+    EXPECT_EQ(busy.status, SS_ERR);
+    EXPECT_EQ(busy.target_status, STATUS_BUSY);
+    EXPECT_EQ(busy.sense[12], 0) << "BUSY carries no sense";
+  }
+  EXPECT_GOOD(Write(0, 32));
+  EXPECT_EQ(NextWritable(1), 32u);
+}
+
+TEST_F(Faults, BusyAsLongWriteInProgress) {
+  Insert("cd-r");
+  ASSERT_EQ(fornax_sim_fault_busy(2, 0), 0);
+  EXPECT_SENSE(Write(0, 27), 2, 0x04, 0x08);
+  const Outcome sense = Send(cdb::RequestSense(), 18);
+  EXPECT_GOOD(sense);
+  EXPECT_EQ(sense.data[13], 0x08) << "REQUEST SENSE answers with the condition";
+  EXPECT_GOOD(Write(0, 27));
+}
+
+TEST_F(Faults, WriteErrorHitsEveryWriteCoveringItsBlock) {
+  Insert("dvd+r");
+  ASSERT_EQ(fornax_sim_fault_write_error(40, 0x03, 0x0C, 0x00), 0);
+  EXPECT_GOOD(Write(0, 32));
+  const Outcome failed = Write(32, 32);
+  EXPECT_SENSE(failed, 3, 0x0C, 0x00);
+  EXPECT_EQ(failed.sense[0], 0xF0);
+  EXPECT_EQ(failed.sense[6], 40) << "the failing block in the information field";
+  EXPECT_EQ(NextWritable(1), 32u) << "nothing of the failed write recorded";
+  EXPECT_GOOD(Write(32, 8));
+  EXPECT_SENSE(Write(40, 8), 3, 0x0C, 0x00);
+  ASSERT_EQ(fornax_sim_clear_faults(), 0);
+  ASSERT_EQ(fornax_sim_set_durations(0, 0, 0), 0);
+  EXPECT_GOOD(Write(40, 8));
+}
+
+TEST_F(Faults, NotReadyForAWhile) {
+  Insert("dvd-ram");
+  ASSERT_EQ(fornax_sim_fault_not_ready(300), 0);
+  EXPECT_SENSE(Send(cdb::TestUnitReady()), 2, 0x04, 0x01);
+  EXPECT_SENSE(DiscInfo(), 2, 0x04, 0x01);
+  EXPECT_EQ(Send(cdb::RequestSense(), 18).data[13], 0x01);
+  EXPECT_GOOD(Send(cdb::Inquiry(), 96));
+  std::this_thread::sleep_for(std::chrono::milliseconds(320));
+  EXPECT_GOOD(Send(cdb::TestUnitReady()));
+}
+
+TEST_F(Faults, SlowDriveWritesAtItsSpeed) {
+  Insert("dvd-ram");
+  ASSERT_EQ(fornax_sim_set_write_speed(1000), 0);  // 64 KiB take 65 ms
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_GOOD(Write(0, 32));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(65));
+}
+
+TEST_F(Faults, TrayOpenKeepsTheDiscRemovalTakesIt) {
+  Insert("dvd+r");
+  ASSERT_GOOD(Write(0, 32));
+  ASSERT_EQ(fornax_sim_open_tray(), 0);
+  EXPECT_SENSE(Send(cdb::TestUnitReady()), 2, 0x3A, 0x02);
+  ASSERT_EQ(fornax_sim_close_tray(), 0);
+  EXPECT_SENSE(Send(cdb::TestUnitReady()), 6, 0x28, 0x00);
+  EXPECT_EQ(NextWritable(1), 32u);
+
+  ASSERT_EQ(fornax_sim_remove(), 0);
+  EXPECT_SENSE(Send(cdb::TestUnitReady()), 2, 0x3A, 0x02);
+  EXPECT_GOOD(Send(cdb::StartStop(0x03)));
+  EXPECT_SENSE(Send(cdb::TestUnitReady()), 2, 0x3A, 0x00) << "no unit attention without a medium";
+  char text[512];
+  ASSERT_EQ(fornax_sim_describe(text, sizeof text), 0);
+  EXPECT_NE(std::strstr(text, "tray closed, medium none"), nullptr) << text;
+  EXPECT_NE(fornax_sim_export((dir_ + "/none.iso").c_str()), 0);
+}
+
+TEST_F(Faults, IdentityOverrideUntilCleared) {
+  ASSERT_EQ(fornax_sim_set_identity("TDK", "CDRW321040X", "1.00"), 0);
+  const Outcome quirky = Send(cdb::Inquiry(), 96);
+  EXPECT_EQ(std::string(quirky.data.begin() + 8, quirky.data.begin() + 36), "TDK     CDRW321040X     1.00");
+  ASSERT_EQ(fornax_sim_fault_busy(5, 1), 0);
+  ASSERT_EQ(fornax_sim_clear_faults(), 0);
+  const Outcome plain = Send(cdb::Inquiry(), 96);
+  EXPECT_EQ(std::string(plain.data.begin() + 8, plain.data.begin() + 36), "FORNAX  VIRTUAL RECORDERSIM1");
+  EXPECT_GOOD(Send(cdb::TestUnitReady()));
+  EXPECT_NE(fornax_sim_insert("dvd-rw"), 0) << "the DVD-RW mode must be named";
+  EXPECT_NE(fornax_sim_set_durations(-1, 0, 0), 0);
+  EXPECT_STRNE(fornax_sim_last_error(), "");
+}
+
+}  // namespace
+}  // namespace fornax::sim::test
