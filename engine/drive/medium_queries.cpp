@@ -69,13 +69,23 @@ uint32_t AtipCapacity(const uint8_t* atip) {
   return frames >= 150 ? frames - 150 : 0;
 }
 
+bool IsAtip(const uint8_t* answer) {
+  const uint16_t length = GetBe16(answer);
+  return length >= 0x0016 && (answer[4] & 0x80) != 0;
+}
+
+// READ TOC format 4, accepted only when the answer is an ATIP.
+static bool ReadAtip(TSCSIDevice& device, uint8_t* atip) {
+  return device.ReadToc(true, 4, 0, atip, 26) && IsAtip(atip);
+}
+
 uint8_t TMediumQueries::MediumType() {
   uint8_t code = mtUnknown;
   alignas(16) uint8_t config[114] = {};
   if (FDevice.GetConfiguration(2, 0, config, sizeof config)) code = MediumCodeOfProfile(GetBe16(config + 6));
   if (code == mtUnknown) {
     alignas(16) uint8_t atip[26] = {};
-    if (FDevice.ReadToc(true, 4, 0, atip, sizeof atip))
+    if (ReadAtip(FDevice, atip))
       code = (atip[6] & 0x80) ? ((atip[6] & 0x40) ? mtCDRW : mtCDR) : mtCDROM;
   }
   if (code == mtUnknown && FDevice.ReadDiscInformation())
@@ -189,7 +199,7 @@ uint32_t TMediumQueries::FreeSectors() {
 
 uint32_t TMediumQueries::CdCapacity() {
   alignas(16) uint8_t atip[26] = {};
-  if (FDevice.ReadToc(true, 4, 0, atip, sizeof atip)) {
+  if (ReadAtip(FDevice, atip)) {
     uint32_t capacity = AtipCapacity(atip);
     uint32_t last = 0, blockLength = 0;
     if (capacity < 20000 && FDevice.ReadCapacity(last, blockLength) && last > capacity) capacity = last;
@@ -246,7 +256,7 @@ bool TMediumQueries::DiscInfo(TDiscInfoRecord& record) {
       info.LastSession = sessions[3];
     }
     alignas(16) uint8_t atip[26] = {};
-    info.Capacity = FDevice.ReadToc(true, 4, 0, atip, sizeof atip) ? AtipCapacity(atip) : 0;
+    info.Capacity = ReadAtip(FDevice, atip) ? AtipCapacity(atip) : 0;
     info.MediumName = "CD-ROM";
   }
   alignas(16) uint8_t config[114] = {};

@@ -29,6 +29,10 @@ bool ProfileErasable(uint16_t profile);
 // CD capacity from an ATIP answer: the sector where the lead-out may start
 // at the latest (its time M:S:F less the two seconds before sector 0).
 uint32_t AtipCapacity(const uint8_t* atip);
+// Whether an answer to READ TOC format 4 really is an ATIP. Some ATAPI drives
+// ignore the format field and answer with the table of contents, whose byte 4
+// is reserved; an ATIP has bit 7 of byte 4 set.
+bool IsAtip(const uint8_t* answer);
 
 struct TDiscInfoRecord {
   uint8_t Ready = 0;

@@ -249,7 +249,9 @@ uint8_t TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& srb, uint32_t timeoutMs) {
   srb.SRB_Target = FTarget;
   srb.SRB_Lun = FLun;
   srb.SRB_SenseLen = 24;
-  srb.CDBByte[1] = static_cast<uint8_t>(((FLun & 7) << 5) | (srb.CDBByte[1] & 0x1F));
+  // The LUN travels in the SRB's address only: in today's command blocks the
+  // top bits of byte 1 belong to the command (READ (10) would read them as
+  // its own flags), and the kernel chooses the unit by its device node.
 
   SendASPI32Command(&srb);
   if (withEvent && srb.SRB_Status == SS_PENDING) event.Wait(std::max<uint32_t>(timeoutMs, 10000));

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -20,6 +21,18 @@ namespace {
 constexpr unsigned kPassThroughTimeoutMs = 120000;
 constexpr uint8_t kNoAddressMarker = 250;
 constexpr char kManagerId[] = "FORNAX SG_IO EMU";  // 16 characters
+constexpr uint32_t kDefaultMaxTransfer = 0x00FF0000;
+
+// The largest transfer the kernel passes to the drive in one command.
+uint32_t MaxTransferOf(int index) {
+  const std::string path = "/sys/class/block/sr" + std::to_string(index) + "/queue/max_hw_sectors_kb";
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return kDefaultMaxTransfer;
+  unsigned kilobytes = 0;
+  const bool read = std::fscanf(file, "%u", &kilobytes) == 1;
+  std::fclose(file);
+  return read && kilobytes > 0 ? std::min<uint32_t>(kilobytes * 1024u, kDefaultMaxTransfer) : kDefaultMaxTransfer;
+}
 
 struct TDriveEntry {
   uint8_t Adapter = 0, Target = 0, Lun = 0;
@@ -27,6 +40,7 @@ struct TDriveEntry {
   bool Present = false;
   int Handle = -1;
   uint8_t Inquiry[40] = {};
+  uint32_t MaxTransfer = kDefaultMaxTransfer;
 };
 
 struct TEmulation {
@@ -54,6 +68,7 @@ int OpenDrive(int index) {
 
 struct TPassThrough {
   bool Sent = false;
+  int Error = 0;  // errno when the kernel did not take the request
   uint8_t ScsiStatus = 0;
   uint8_t HostStatus = 0;
   uint8_t Sense[32] = {};
@@ -75,7 +90,10 @@ TPassThrough PassThrough(int fd, const uint8_t* cdb, uint8_t cdbLength, uint8_t 
   io.dxfer_len = length;
   io.dxferp = length ? data : nullptr;
   io.timeout = kPassThroughTimeoutMs;
-  if (::ioctl(fd, SG_IO, &io) < 0) return result;
+  if (::ioctl(fd, SG_IO, &io) < 0) {
+    result.Error = errno;
+    return result;
+  }
   result.Sent = true;
   result.ScsiStatus = io.status & 0xFE;
   // The kernel's view of a transport failure, in the host adapter's words.
@@ -161,7 +179,11 @@ uint32_t HostAdapterInquiry(TEmulation& state, SRB_HAInquiry& srb) {
   std::memset(srb.HA_Unique, 0, 16);
   srb.HA_Unique[0] = 0x07;  // buffer alignment mask 0x0007
   srb.HA_Unique[3] = 8;     // targets
-  srb.HA_Unique[6] = 0xFF;  // maximum transfer 0x00FF0000
+  // The maximum transfer: what the smallest queue of the adapter's drives takes.
+  uint32_t maxTransfer = kDefaultMaxTransfer;
+  for (const TDriveEntry& entry : state.Drives)
+    if (entry.Present && entry.Adapter == srb.SRB_HaId) maxTransfer = std::min(maxTransfer, entry.MaxTransfer);
+  for (int i = 0; i < 4; ++i) srb.HA_Unique[4 + i] = static_cast<uint8_t>(maxTransfer >> (8 * i));
   srb.SRB_Status = SS_COMP;
   return srb.SRB_Status;
 }
@@ -182,6 +204,11 @@ uint32_t Execute(TEmulation& state, SRB_ExecSCSICmd& srb) {
     srb.SRB_Status = SS_COMP;
     return srb.SRB_Status;
   }
+  if (srb.SRB_BufLen > entry->MaxTransfer) {
+    // The kernel would refuse it with a bare EIO; say what is wrong.
+    srb.SRB_Status = SS_BUFFER_TOO_BIG;
+    return srb.SRB_Status;
+  }
   if (entry->Handle < 0) entry->Handle = OpenDrive(entry->Index);
   TPassThrough sent;
   if (entry->Handle >= 0)
@@ -189,6 +216,11 @@ uint32_t Execute(TEmulation& state, SRB_ExecSCSICmd& srb) {
                        srb.SRB_BufLen);
   if (sent.Sent && sent.ScsiStatus == 0 && sent.HostStatus == 0) {
     srb.SRB_Status = SS_COMP;
+  } else if (!sent.Sent) {
+    // The request never reached the drive: gone, or refused by the kernel.
+    const bool gone = entry->Handle < 0 || sent.Error == ENODEV || sent.Error == ENXIO || sent.Error == ENOENT;
+    srb.SRB_Status = gone ? SS_NO_DEVICE : SS_ERR;
+    srb.SRB_HaStat = gone ? HASTAT_OK : HASTAT_SEL_TO;
   } else {
     srb.SRB_Status = SS_ERR;
     std::memcpy(srb.SenseArea, sent.Sense, std::min<size_t>(srb.SRB_SenseLen, SRB_SENSE_AREA));
@@ -226,6 +258,7 @@ int EmulationStartup() {
     TDriveEntry entry;
     entry.Index = index;
     if (!Probe(entry)) continue;
+    entry.MaxTransfer = MaxTransferOf(index);
     int host = 0, target = 0, lun = 0;
     if (SysfsScsiAddress("sr" + std::to_string(index), host, target, lun) ||
         IoctlScsiAddress(index, host, target, lun)) {

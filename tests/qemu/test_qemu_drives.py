@@ -318,15 +318,19 @@ class DiscTests(VmTest):
         self.assertEqual((ok, error), ("0", ERROR_TEXTS[OUT_OF_RANGE]))
 
     def test_large_read_succeeds_or_says_why(self):
-        """1 MiB in one READ (10), within the maximum transfer the transport
-        announces for the adapter. The drive's queue may take less: the
-        kernel then refuses the SG_IO request, and the failed command must
-        still carry an error text."""
+        """1 MiB in one READ (10). The transport announces the largest
+        transfer the drive's queue takes; a read within it succeeds, a larger
+        one is refused as too big before it reaches the kernel, and any other
+        failure still carries an error text."""
         drive = self.drive()
         status, announced, max_hw_kb, _ = drive.one("limits")
         self.assertEqual(status, "1")
+        self.assertEqual(int(announced), min(int(max_hw_kb) * 1024, 0xFF0000),
+                         "the announced maximum is the queue's")
         _, lba, blocks, ok, crc, error = drive.one("read", "large")
-        self.assertLessEqual(int(blocks) * SECTOR, int(announced))
+        if int(blocks) * SECTOR > int(announced):
+            self.assertEqual((ok, error), ("0", "BUFFER TOO BIG"))
+            return
         kernel_errno, kernel_text = drive.one("kernelread", "large")[1:3]
         if ok == "1":
             self.assertEqual(crc, self.image.crc(int(lba), int(blocks)))
