@@ -4,7 +4,7 @@
 
 namespace fornax::cli {
 
-void AddDriveOptions(CLI::App& command, TDriveOptions& options) {
+void AddDriveOptions(CLI::App& command, TDriveOptions& options, bool withVerbose) {
   command.add_option("-d,--device", options.Device,
                      "The drive to use: its address (0:0:0), its node (/dev/sr0) or a part of its line "
                      "in 'fornax-cli devices' (default: the first drive)");
@@ -12,7 +12,7 @@ void AddDriveOptions(CLI::App& command, TDriveOptions& options) {
                      "Use this transport library instead of the drives of the system "
                      "(for example the simulated recorder, libfornax-simdrive.so)");
   command.add_flag("--trace", options.Trace, "Log a trace line for every command sent to the drive");
-  command.add_flag("-v,--verbose", options.Verbose, "Also show the engine's information lines");
+  if (withVerbose) command.add_flag("-v,--verbose", options.Verbose, "Also show the engine's information lines");
 }
 
 std::string MatchDevice(const std::vector<std::string>& lines, const std::string& wanted) {

@@ -20,8 +20,9 @@ struct TDriveOptions {
   bool Verbose = false;
 };
 
-// Adds --device, --transport, --trace and --verbose to a command.
-void AddDriveOptions(CLI::App& command, TDriveOptions& options);
+// Adds --device, --transport, --trace and (unless the command has its own)
+// --verbose to a command.
+void AddDriveOptions(CLI::App& command, TDriveOptions& options, bool withVerbose = true);
 
 class TDriveSession {
  public:

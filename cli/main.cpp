@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/burn_commands.h"
 #include "cli/drive_commands.h"
 #include "cli/iso_command.h"
 #include "cli/vdrive_command.h"
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   app.footer("Start with: fornax-cli iso my.iso FOLDER   (builds an image of FOLDER)");
   int exitCode = 0;
   fornax::cli::AddIsoCommand(app, exitCode);
+  fornax::cli::AddBurnCommands(app, exitCode);
   fornax::cli::AddDriveCommands(app, exitCode);
   fornax::cli::AddVirtualDriveCommand(app, exitCode);
   try {

@@ -9,6 +9,9 @@
 #include "engine/drive/write_parameters.h"
 #include "engine/image/image_file_writer.h"
 #include "engine/image/stream_ex.h"
+#include "engine/pipeline/cache_thread.h"
+#include "engine/pipeline/erase.h"
+#include "engine/pipeline/write_thread.h"
 
 namespace fornax {
 
@@ -32,7 +35,14 @@ TQzRecorder::TQzRecorder(TComponent* owner)
   UnderrunProtection = true;
 }
 
-TQzRecorder::~TQzRecorder() = default;
+TQzRecorder::~TQzRecorder() {
+  // A write or erase still running ends before the engine goes away.
+  AbortWrite();
+  FWriter.reset();
+  FEraser.reset();
+  std::lock_guard<std::mutex> lock(FCacheGuard);
+  FCache.reset();
+}
 
 void TQzRecorder::SetWriteSpeed(uint16_t value) {
   SetCdSpeed(ReadSpeed, value);
@@ -106,14 +116,15 @@ void TQzRecorder::CheckBootImage() {
 }
 
 bool TQzRecorder::PrepareImage(bool ForImageFile, TDEntry* ImportTarget) {
-  (void)ImportTarget;  // a session to merge is read from a disc, never for an image file
+  (void)ImportTarget;
   CheckBootImage();
+  FNextSessionStart = 0;
+  if (!ForImageFile) PrepareDiscSession();
   TLayoutOptions options;
-  options.SessionStart = 0;
+  options.SessionStart = static_cast<int32_t>(FNextSessionStart);
   options.Joliet = JolietFileSystem;
   options.Bootable = Bootable;
   options.BootImageBytes = FBootImageBytes;
-  (void)ForImageFile;
   FLayout = PlanLayout(FCompilation, options);
   // The report follows the caller's DoDebug, so a layout asked for quietly
   // stays quiet and one asked for with the report gets it.
@@ -153,23 +164,23 @@ void TQzRecorder::BuildHeader(bool ForImageFile, TDEntry* ImportTarget) {
 void TQzRecorder::AppendFileData(TFileStreamEx& Image) {
   TChangedFiles changed;
   TImageSources sources{FCompilation, FLayout, FHeaderStream, "", 0,
-                        [this](const std::string& m, uint8_t t) { Log(m, t); }, &FBytesWritten};
+                        [this](const std::string& m, uint8_t t) { Log(m, t); }, &FWrite.BytesWritten};
   fornax::AppendFileData(Image, sources, changed);
   for (const std::string& path : changed) Log(">>> " + fmt::format(kMsgSourceChanged, path), ltImageError);
 }
 
 void TQzRecorder::BuildISOFile(const std::string& FileName, bool QuickSave) {
-  if (!QuickSave) throw EStreamError("Only quick save builds image files in this version");
+  if (!QuickSave) return BuildISOFileThreaded(FileName);
   PrepareImage(true, FHeaderImportTarget);
   BuildHeader(true, FHeaderImportTarget);
-  FBytesWritten = 0;
+  FWrite.BytesWritten = 0;
   TImageSources sources{FCompilation,
                         FLayout,
                         FHeaderStream,
                         Bootable ? BootImageFile : std::string(),
                         FBootImageBytes,
                         [this](const std::string& m, uint8_t t) { Log(m, t); },
-                        &FBytesWritten};
+                        &FWrite.BytesWritten};
   const TChangedFiles changed = WriteImageFile(FileName, sources);
   for (const std::string& path : changed) Log(">>> " + fmt::format(kMsgSourceChanged, path), ltImageError);
   if (OnWriteDone) OnWriteDone(this, changed.empty() ? "" : fmt::format(kMsgSourceChanged, changed.front()));

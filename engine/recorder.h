@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,14 @@
 #include "engine/image/compilation.h"
 #include "engine/image/header_builder.h"
 #include "engine/image/layout.h"
+#include "engine/pipeline/write_state.h"
 
 namespace fornax {
 
 class TFileStreamEx;
+class TCacheThread;
+class TThWrite;
+class TEraseThread;
 
 using TAddFileEvent = std::function<void(TObject* Sender, const std::string& FullPath,
                                          std::string& LongFileName, std::string& ShortFileName,
@@ -117,8 +122,38 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // OnWriteDone: with an empty Error, or naming a source that changed size.
   void BuildISOFile(const std::string& FileName, bool QuickSave);
   void AppendFileData(TFileStreamEx& Image);
+
+  // Writing: the burn drivers start the cache and the write thread and
+  // return; the end comes through OnWriteDone on the owner's thread.
+  bool BurnCompilation();
+  bool BurnISOFile(const std::string& FileName);
+  bool StartWriteThread(bool ToImageFile);
+  void AbortWrite() { FWrite.AbortWriteRequested = true; }
+  bool QueryNextWritableAddress();
+  // Set by the burn driver around its layout, so that the layout asks the
+  // drive where the new session starts.
+  bool LayingOutForBurn = false;
+  int64_t TrackSectors() const { return FLayout.TrackSectors; }
   // Bytes of the image handed to its target so far.
-  int64_t BytesWritten() const { return FBytesWritten.load(); }
+  int64_t BytesWritten() const { return FWrite.BytesWritten.load(); }
+  std::string CurrentWriteFile() const { return FWrite.CurrentWriteFile(); }
+  bool WriteInProgress() const { return FWrite.WriteInProgress; }
+  int CacheFillPercent() const;
+  TWriteState& WriteState() { return FWrite; }
+
+  // Erasing: the erase command, then a thread that waits for the drive.
+  bool EraseDisc(uint8_t Quick);
+  int EraseProgress() const;
+
+  // Runs a completion event on the owner's thread (a GUI's event loop, a
+  // queue the command line drains). Without one, events run where they occur.
+  std::function<void(std::function<void()>)> Dispatcher;
+  void Dispatch(std::function<void()> event);
+
+  // For the worker threads.
+  void ReleaseCache();
+  void FinishWrite(const std::string& result);
+  void FinishErase(bool withError);
 
   // The drive's capabilities and the medium it holds.
   bool RefreshCapabilities() override { return FCapabilities.RefreshCapabilities(); }
@@ -150,6 +185,10 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
 
   TVolumeIdentifiers VolumeIdentifiers() const;
   void CheckBootImage();
+  bool PrepareDiscSession();
+  void BuildISOFileThreaded(const std::string& FileName);
+  bool WaitForCache();
+  void PrepareRewritableDvd();
 
  private:
   TDriveCapabilities FCapabilities{*this};
@@ -164,7 +203,13 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   int FCacheSize = 0;
   uint16_t FWriteSpeed = 0;
   std::string FVersion;
-  std::atomic<int64_t> FBytesWritten{0};
+  uint32_t FNextSessionStart = 0;
+  int FChunkSize = 65536;
+  TWriteState FWrite;
+  mutable std::mutex FCacheGuard;
+  std::unique_ptr<TCacheThread> FCache;
+  std::unique_ptr<TThWrite> FWriter;
+  std::unique_ptr<TEraseThread> FEraser;
 };
 
 }  // namespace fornax

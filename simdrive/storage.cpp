@@ -169,9 +169,21 @@ bool SectorFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
   return ReadZeroFilled(fd_, out, static_cast<size_t>(count) * kBlockBytes, lba * kBlockBytes);
 }
 
+// Zeros cost no space: a write of nothing but zeros becomes a hole, which
+// reads back as zeros (an erase that overwrites a whole DVD+RW stays cheap).
 bool SectorFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
   dirty_ = true;
-  return WriteAll(fd_, data, static_cast<size_t>(count) * kBlockBytes, lba * kBlockBytes);
+  const size_t bytes = static_cast<size_t>(count) * kBlockBytes;
+  const off_t at = static_cast<off_t>(lba) * kBlockBytes;
+  const bool zeros = bytes > 0 && data[0] == 0 && std::memcmp(data, data + 1, bytes - 1) == 0;
+  if (zeros && fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes)) == 0) {
+    // The file must still reach the end of what was written.
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && st.st_size < at + static_cast<off_t>(bytes))
+      return ftruncate(fd_, at + static_cast<off_t>(bytes)) == 0;
+    return true;
+  }
+  return WriteAll(fd_, data, bytes, lba * kBlockBytes);
 }
 
 bool SectorFile::Wipe() {

@@ -14,6 +14,17 @@ inline constexpr const char* kMsgCantReadFolder = "CAN'T READ FOLDER \"{}\": {}"
 inline constexpr const char* kMsgEmptyBootImage = "BOOT IMAGE \"{}\" IS EMPTY; THE IMAGE WILL NOT BOOT";
 inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (LINK LOOP), NOT ADDED: {}";
 
+// Writing and erasing
+inline constexpr const char* kMsgAbortedByUser = "OPERATION ABORTED BY USER";
+inline constexpr const char* kMsgWriterBusy = "WRITER BUSY/BUFFER FULL";
+inline constexpr const char* kMsgWriterError = "WRITER ERROR";
+inline constexpr const char* kMsgCantWriteFile = "CAN'T WRITE FILE \"{}\": {}";
+inline constexpr const char* kMsgStartingWrite = "STARTING WRITE PROCESS ON {} AT {}";
+inline constexpr const char* kMsgTestWrite = "TEST/DUMMY WRITE";
+inline constexpr const char* kMsgStartingErase = "STARTING ERASE PROCESS ON {} AT {}";
+inline constexpr const char* kMsgEraseTooLong = "ERASE DID NOT FINISH WITHIN {} SECONDS";
+inline constexpr const char* kMsgDriveNeverFinished = "WRITER ERROR [THE DRIVE DID NOT FINISH WRITING WITHIN {} SECONDS]";
+
 // Drives
 inline constexpr const char* kMsgInvalidDevice = "INVALID DEVICE ID / NOT A CD OR DVD DRIVE";
 inline constexpr const char* kMsgNextWritableAddress = "ERROR GETTING NEXT WRITABLE ADDRESS";
@@ -23,7 +34,8 @@ inline constexpr const char* kMsgInternalError0004 = "INTERNAL ERROR 0004";
 inline constexpr const char* kMsgCantOpenFile =
     "CAN'T OPEN FILE \"{}\" OR FILE IS IN USES BY OTHER SOFTWARE";
 inline constexpr const char* kMsgCantCreateFile = "CAN'T CREATE FILE \"{}\"";
+inline constexpr const char* kMsgCantReadFile = "CAN'T READ FILE \"{}\"; WHAT WAS WRITTEN DOES NOT HOLD IT WHOLE";
 inline constexpr const char* kMsgSourceChanged =
-    "FILE \"{}\" CHANGED SIZE SINCE IT WAS ADDED; THE IMAGE DOES NOT HOLD IT AS IT IS NOW";
+    "FILE \"{}\" CHANGED SIZE SINCE IT WAS ADDED; WHAT WAS WRITTEN DOES NOT HOLD IT AS IT IS NOW";
 
 }  // namespace fornax

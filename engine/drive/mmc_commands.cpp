@@ -182,4 +182,10 @@ TCommand SendDvdStructure(uint8_t format, uint16_t length) {
   return c;
 }
 
+TCommand Blank(bool immediate, uint8_t type) {
+  TCommand c = Make(0xA1, 12, kNoData, 0, 4800000);
+  c.Cdb[1] = static_cast<uint8_t>((immediate ? 0x10 : 0) | (type & 0x07));
+  return c;
+}
+
 }  // namespace fornax::mmc

@@ -51,6 +51,8 @@ TCommand SetStreaming(uint16_t listLength);
 // Speeds in KB/s; 0 asks for the drive's maximum.
 TCommand SetCdSpeed(uint16_t readSpeed, uint16_t writeSpeed);
 TCommand SendDvdStructure(uint8_t format, uint16_t length);
+// BLANK: type 0 the whole disc, 1 the minimal blank.
+TCommand Blank(bool immediate, uint8_t type);
 
 }  // namespace mmc
 }  // namespace fornax

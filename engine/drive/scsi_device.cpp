@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/base/messages.h"
+#include "engine/base/pacing.h"
 #include "engine/drive/command_names.h"
 #include "engine/drive/sense_texts.h"
 #include "engine/drive/sg_emulation.h"
@@ -66,7 +67,7 @@ std::string TimeOfDay() {
   return fmt::format("{:02d}:{:02d}:{:03d} ", local.tm_min, local.tm_sec, ms);
 }
 
-void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(int ms) { PaceSleep(ms); }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "engine/drive/sense_texts.h"
 
+#include "engine/base/messages.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -11,7 +13,6 @@ namespace {
 
 constexpr int kAny = -1;
 
-constexpr const char* kAbortedText = "OPERATION ABORTED BY USER";
 constexpr const char* kCheckConditionText = "CHECK CONDITION";
 constexpr const char* kUnknownText = "UNKNOWN";
 
@@ -34,8 +35,8 @@ struct TStatusRow {
 constexpr TStatusRow kStatusTexts[] = {
     {SS_PENDING, kAny, kAny, ""},
     {SS_COMP, kAny, kAny, ""},
-    {SS_ABORTED, kAny, kAny, kAbortedText},
-    {SS_ABORT_FAIL, kAny, kAny, kAbortedText},
+    {SS_ABORTED, kAny, kAny, kMsgAbortedByUser},
+    {SS_ABORT_FAIL, kAny, kAny, kMsgAbortedByUser},
     // Some transports report a failed command with a target status of GOOD;
     // the drive still holds sense data for it.
     {SS_ERR, HASTAT_OK, STATUS_GOOD, kCheckConditionText, TStatusKind::CheckCondition},

@@ -1,0 +1,244 @@
+#include "cli/burn_commands.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <fmt/format.h>
+#include <memory>
+
+#include "cli/compilation_options.h"
+#include "cli/drive_session.h"
+#include "cli/write_runner.h"
+#include "engine/drive/medium_queries.h"
+#include "engine/recorder.h"
+
+namespace fornax::cli {
+namespace {
+
+constexpr const char* kBurnHelp = R"(Write files and folders to the disc in a drive, as one new session.
+
+The disc gets an ISO 9660 file system with a Joliet tree, as 'fornax-cli iso'
+makes it. A disc that is open for more sessions takes this one after the ones
+it holds (the older files are not shown in the new session unless it imports
+them); a closed disc refuses it. Ctrl-C stops the write and leaves the drive
+usable; what was written of the session stays on the disc.
+
+Examples:
+  fornax-cli burn ~/Documents
+  fornax-cli burn --finalize --speed 8x --eject photos/
+  fornax-cli burn --test-write big-folder/     (a rehearsal: nothing is recorded on a CD)
+
+Exit status: 0 written as asked; 1 not written or failed (the reason is
+printed); 2 written, but some entries were left out.)";
+
+struct TWriteOptions {
+  TDriveOptions Drive;
+  std::string Speed;
+  bool TestWrite = false;
+  bool Finalize = false;
+  bool Opc = false;
+  bool NoUnderrunProtection = false;
+  int CacheMegabytes = 8;
+  bool Eject = false;
+};
+
+struct TBurnOptions {
+  TWriteOptions Write;
+  TCompilationOptions Compilation;
+};
+
+struct TBurnIsoOptions {
+  TWriteOptions Write;
+  std::string Image;
+};
+
+void AddWriteOptions(CLI::App& command, TWriteOptions& options, bool withVerbose) {
+  AddDriveOptions(command, options.Drive, withVerbose);
+  command.add_option("-s,--speed", options.Speed,
+                     "Write speed: KB/s (5540), or a multiple of 1x (8x; 1x is 176 KB/s on CD, 1385 on DVD); "
+                     "default: the drive's maximum");
+  command.add_flag("--test-write", options.TestWrite, "Rehearse: the drive goes through the motions without recording");
+  command.add_flag("--finalize", options.Finalize, "Close the disc afterwards: no session can be added later");
+  command.add_flag("--opc", options.Opc, "Let the drive calibrate its laser power first");
+  command.add_flag("--no-underrun-protection", options.NoUnderrunProtection,
+                   "Do not ask the drive to protect against buffer underruns");
+  command.add_option("--cache", options.CacheMegabytes, "Read-ahead cache in MB (at least 2)")->capture_default_str();
+  command.add_flag("--eject", options.Eject, "Open the tray when done");
+}
+
+// "8x" or "5540" in KB/s; 0 for the drive's maximum.
+bool ParseSpeed(const std::string& text, bool dvd, uint16_t& kbps) {
+  if (text.empty() || text == "max") {
+    kbps = 0;
+    return true;
+  }
+  try {
+    size_t used = 0;
+    const double value = std::stod(text, &used);
+    const std::string rest = text.substr(used);
+    if (rest == "x" || rest == "X") kbps = static_cast<uint16_t>(std::lround(value * (dvd ? 1385 : 177)));
+    else if (rest.empty()) kbps = static_cast<uint16_t>(value);
+    else return false;
+    return value > 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ConfigureWrite(TQzRecorder& rec, const TWriteOptions& options, TConsole& console) {
+  rec.TestWrite = options.TestWrite;
+  rec.FinalizeDisc = options.Finalize;
+  rec.PerformOPC = options.Opc;
+  rec.UnderrunProtection = !options.NoUnderrunProtection;
+  rec.SetCacheSize(std::max(2, options.CacheMegabytes) * 1024 * 1024);
+  const uint8_t medium = rec.MediumType();
+  uint16_t speed = 0;
+  if (!ParseSpeed(options.Speed, medium > 3, speed)) {
+    console.Line(fmt::format("fornax-cli: '{}' is no speed; give KB/s (5540) or a multiple (8x)", options.Speed));
+    return false;
+  }
+  rec.SetWriteSpeed(speed);
+  return true;
+}
+
+bool DriveReady(TQzRecorder& rec, TConsole& console) {
+  if (rec.UnitReady() || rec.WaitReady(15000, 500)) return true;
+  console.Line("fornax-cli: the drive is not ready: " + rec.LastError());
+  return false;
+}
+
+int AfterWrite(TQzRecorder& rec, const TWriteOptions& options, const std::string& error, TConsole& console) {
+  if (!error.empty()) {
+    console.Line("fornax-cli: the write failed: " + error);
+    return 1;
+  }
+  if (options.Eject) rec.EjectMedium();
+  return 0;
+}
+
+int RunBurn(TBurnOptions& options) {
+  TConsole console;
+  options.Write.Drive.Verbose = options.Compilation.Verbose;
+  const std::vector<TSourceRow> rows = RowsInOrder(options.Compilation);
+  const std::string problem = CheckSources(options.Compilation, rows);
+  if (!problem.empty()) {
+    console.Line("fornax-cli: " + problem);
+    return 1;
+  }
+  TDriveSession session(options.Write.Drive, console);
+  if (!session.Open() || !session.Select()) return 1;
+  TQzRecorder& rec = session.Recorder();
+  if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
+
+  TCompilationFeeder feeder(options.Compilation, console);
+  feeder.Configure(rec);
+  if (!feeder.Feed(rec, rows)) return 1;
+  rec.PrepareImage(false, nullptr);
+  // The image must fit what the disc has free; the drive would only refuse
+  // the write part way.
+  TSCSIDevice::SetCurrentMediumCode(rec.MediumType());
+  const int64_t needed = rec.ImageSectors();
+  const uint32_t free = rec.FreeSectors();
+  if (rec.DiscStatus() == 2) {
+    console.Line("fornax-cli: the disc is closed (finalized); it takes no more sessions");
+    return 1;
+  }
+  if (needed > free) {
+    console.Line(fmt::format("fornax-cli: the session needs {} sectors ({}) and the disc has {} free", needed,
+                             FormatMegabytes(needed * 2048), free));
+    return 1;
+  }
+
+  TWriteRunner runner(rec, console, true);
+  runner.Install();
+  runner.ShowProgress();
+  rec.BurnCompilation();
+  const std::string error = runner.Finish();
+  const int code = AfterWrite(rec, options.Write, error, console);
+  if (code != 0) return code;
+  if (options.Compilation.ArchiveOnly) rec.ClearArchiveBits();
+  const int folders = rec.DirectoryCount();
+  std::printf("Written: %d files, %d folders, %s in a session from sector %d%s\n", rec.FileCount() - folders,
+              folders, FormatMegabytes(rec.ImageSectors() * 2048).c_str(), rec.SessionStart(),
+              options.Write.TestWrite ? " (test write: nothing recorded)" : "");
+  if (feeder.LeftOut() > 0) {
+    console.Line(feeder.LeftOutMessage());
+    return 2;
+  }
+  return 0;
+}
+
+int RunBurnIso(const TBurnIsoOptions& options) {
+  TConsole console;
+  struct stat st {};
+  if (::stat(options.Image.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    console.Line(fmt::format("fornax-cli: cannot find the image file '{}'", options.Image));
+    return 1;
+  }
+  TDriveSession session(options.Write.Drive, console);
+  if (!session.Open() || !session.Select()) return 1;
+  TQzRecorder& rec = session.Recorder();
+  if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
+  TSCSIDevice::SetCurrentMediumCode(rec.MediumType());
+  if (rec.DiscStatus() != 0 && rec.DiscStatus() != 3) {
+    console.Line("fornax-cli: an image file is written from the start of the disc, and this disc is not blank");
+    return 1;
+  }
+  TWriteRunner runner(rec, console, true);
+  runner.Install();
+  runner.ShowProgress();
+  rec.BurnISOFile(options.Image);
+  const std::string error = runner.Finish();
+  const int code = AfterWrite(rec, options.Write, error, console);
+  if (code == 0) std::printf("Written: %s (%lld sectors)\n", options.Image.c_str(), static_cast<long long>(rec.TrackSectors()));
+  return code;
+}
+
+int RunErase(const TDriveOptions& drive, bool full, bool eject) {
+  TConsole console;
+  TDriveSession session(drive, console);
+  if (!session.Open() || !session.Select()) return 1;
+  TQzRecorder& rec = session.Recorder();
+  TWriteRunner runner(rec, console, true);
+  runner.Install();
+  if (!rec.EraseDisc(full ? 0 : 1)) {
+    console.Line("fornax-cli: the disc was not erased: " +
+                 (rec.LastError().empty() ? std::string("the drive is not ready") : rec.LastError()));
+    return 1;
+  }
+  if (!runner.FinishErase()) {
+    console.Line("fornax-cli: the erase did not finish as it should; the disc may not be blank");
+    return 1;
+  }
+  if (eject) rec.EjectMedium();
+  std::printf("Erased (%s).\n", full ? "complete" : "quick");
+  return 0;
+}
+
+}  // namespace
+
+void AddBurnCommands(CLI::App& app, int& exitCode) {
+  auto burn = std::make_shared<TBurnOptions>();
+  CLI::App* burnCommand = app.add_subcommand("burn", "Write files and folders to the disc in a drive");
+  burnCommand->description(kBurnHelp);
+  AddCompilationOptions(*burnCommand, burn->Compilation);
+  AddWriteOptions(*burnCommand, burn->Write, false);
+  burnCommand->callback([burn, &exitCode] { exitCode = RunBurn(*burn); });
+
+  auto iso = std::make_shared<TBurnIsoOptions>();
+  CLI::App* isoCommand = app.add_subcommand("burn-iso", "Write an ISO image file to the disc in a drive");
+  isoCommand->add_option("FILE", iso->Image, "The image file; it is written from the start of a blank disc")->required();
+  AddWriteOptions(*isoCommand, iso->Write, true);
+  isoCommand->callback([iso, &exitCode] { exitCode = RunBurnIso(*iso); });
+
+  auto drive = std::make_shared<TDriveOptions>();
+  auto full = std::make_shared<bool>(false);
+  auto eject = std::make_shared<bool>(false);
+  CLI::App* erase = app.add_subcommand("erase", "Erase a rewritable disc (CD-RW, DVD-RW, DVD+RW, DVD-RAM)");
+  AddDriveOptions(*erase, *drive);
+  erase->add_flag("--full", *full, "Erase the whole disc instead of only what marks it as written (slow)");
+  erase->add_flag("--eject", *eject, "Open the tray when done");
+  erase->callback([drive, full, eject, &exitCode] { exitCode = RunErase(*drive, *full, *eject); });
+}
+
+}  // namespace fornax::cli

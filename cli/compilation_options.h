@@ -1,0 +1,69 @@
+#pragma once
+// What goes into a compilation, as the iso and burn commands take it: the
+// files and folders in order, where folders go, the volume label, the boot
+// image, Joliet, archive-only; and the engine handlers that report what is
+// left out.
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/compilation_feed.h"
+#include "cli/console.h"
+
+namespace fornax {
+class TQzRecorder;
+}
+
+namespace fornax::cli {
+
+struct TCompilationOptions {
+  std::vector<std::string> Paths;
+  std::vector<std::string> ShallowFolders;
+  std::string Volume;
+  std::string BootImage;
+  std::string PathMode = "flat";
+  bool NoJoliet = false;
+  bool ArchiveOnly = false;
+  bool Verbose = false;
+  // Set when the options are added, for the order of rows.
+  CLI::App* Command = nullptr;
+  CLI::Option* PathOption = nullptr;
+  CLI::Option* ShallowOption = nullptr;
+};
+
+void AddCompilationOptions(CLI::App& command, TCompilationOptions& options);
+// The rows in the order the user gave them, as PATH or as --no-recurse.
+std::vector<TSourceRow> RowsInOrder(const TCompilationOptions& options);
+// A problem the user can mend before any work starts, or empty.
+std::string CheckSources(const TCompilationOptions& options, const std::vector<TSourceRow>& rows);
+
+// Fills the engine's compilation, counting what is left out; the file named
+// by `exclude` (an image being written) never goes in.
+class TCompilationFeeder {
+ public:
+  TCompilationFeeder(const TCompilationOptions& options, TConsole& console) : FOptions(options), FConsole(console) {}
+  // Sets the engine's switches and handlers; the log handler stays in place
+  // for the rest of the command.
+  void Configure(TQzRecorder& recorder, const std::string& exclude = "");
+  // Adds every row; false (with a message) when nothing could be added.
+  bool Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows);
+  int LeftOut() const { return FLeftOut; }
+  // "N entries were left out" when some were; empty otherwise.
+  std::string LeftOutMessage() const;
+
+ private:
+  bool IsExcluded(const std::string& path) const;
+
+  const TCompilationOptions& FOptions;
+  TConsole& FConsole;
+  std::atomic<int64_t> FAdded{0};
+  std::atomic<int> FLeftOut{0};
+  bool FExcludeExists = false;
+  uint64_t FExcludeDevice = 0, FExcludeInode = 0;
+};
+
+}  // namespace fornax::cli

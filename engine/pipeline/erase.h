@@ -1,0 +1,48 @@
+#pragma once
+// TEraseThread: follows a rewritable disc's erase until the drive is ready
+// again, keeping a percentage for the caller, then returns the drive to idle
+// and reports the end through the engine's OnEraseDone.
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+namespace fornax {
+
+class TQzRecorder;
+
+// Seconds an erase is expected to take, which the progress counts against.
+uint16_t ExpectedEraseSeconds(uint8_t mediumCode, bool quick);
+
+class TEraseThread {
+ public:
+  TEraseThread(TQzRecorder& engine, uint8_t mediumCode, bool quick);
+  ~TEraseThread();
+  TEraseThread(const TEraseThread&) = delete;
+  TEraseThread& operator=(const TEraseThread&) = delete;
+
+  void Start();
+  int Progress() const { return FProgress; }
+
+ private:
+  void Execute();
+  void Round(int& elapsed);
+  bool Busy() const;
+  bool InTime(int elapsed) const { return elapsed <= FExpectedSeconds; }
+  void WaitForDvdRw(int& elapsed);
+  bool WaitForDvdPlusRwFormat(int& elapsed);
+  void OverwriteWithZeros(uint32_t blocks, bool closeAfter);
+  void WaitForTheEnd(int& elapsed);
+  void ReturnDriveToIdle();
+  void Update(int elapsed);
+
+  TQzRecorder& FEngine;
+  const uint8_t FMedium;
+  const bool FQuick;
+  const int FExpectedSeconds;
+  std::atomic<int> FProgress{0};
+  bool FWithError = false;
+  std::thread FThread;
+};
+
+}  // namespace fornax

@@ -1,0 +1,369 @@
+#include "engine/pipeline/write_thread.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fmt/format.h>
+
+#include "engine/base/messages.h"
+#include "engine/base/sector.h"
+#include "engine/drive/medium_queries.h"
+#include "engine/drive/transport.h"
+#include "engine/pipeline/cache_thread.h"
+#include "engine/base/pacing.h"
+#include "engine/pipeline/thread_priority.h"
+#include "engine/recorder.h"
+
+namespace fornax {
+namespace {
+
+constexpr int kBusyRetries = 10000;
+constexpr int kBusyPauseMs = 600;
+// The drive is given as long to finish writing after the final flush as the
+// flush command itself allows.
+constexpr int kFlushWaitSeconds = 1800;
+
+// Thousands grouped, as "#,##0".
+std::string Grouped(uint32_t value) {
+  std::string digits = std::to_string(value);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+  return digits;
+}
+
+}  // namespace
+
+TThWrite::TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile)
+    : FEngine(engine), FCache(cache), FToImageFile(toImageFile), FTransfer(65536, 0) {}
+
+TThWrite::~TThWrite() { Join(); }
+
+void TThWrite::Start() {
+  FThread = std::thread([this] { Execute(); });
+}
+
+void TThWrite::Join() {
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+bool TThWrite::Running() const { return FThread.joinable(); }
+
+std::string TThWrite::SpeedText(uint16_t speed) const {
+  const std::string units = IsDvd() ? fmt::format("{:.1f}", speed / 1385.0) : fmt::format("{:.0f}", speed / 176.4);
+  return units + "X (" + Grouped(speed) + " KB/s)";
+}
+
+void TThWrite::Fail(const std::string& text) {
+  FCache.SetErrorText(text);
+  FCache.RequestAbort();
+}
+
+bool TThWrite::Failed() const { return !FCache.ErrorText().empty(); }
+
+// A drive that is busy (its buffer full, or still finishing) asks to be
+// asked again. A failure without any sense data is no such answer.
+bool TThWrite::DriveBusy() const {
+  const uint8_t* sense = FEngine.LastSense();
+  return FEngine.TargetBusy() || sense[12] == 0x04 || (sense[12] == 0x00 && sense[0] != 0);
+}
+
+int TThWrite::NextChunk() {
+  for (;;) {
+    if (FEngine.WriteState().AbortWriteRequested) {
+      Fail(kMsgAbortedByUser);
+      return 0;
+    }
+    FCache.Lock();
+    const int bytes = FCache.TakeChunk(FTransfer.data());
+    FCache.Unlock();
+    if (!FCache.ErrorText().empty()) return 0;
+    if (bytes >= 0) return bytes;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void TThWrite::Execute() {
+  SetCurrentThreadPriority(TThreadPriority::TimeCritical);
+  TWriteState& state = FEngine.WriteState();
+  state.AbortWriteRequested = false;
+  state.WriteInProgress = true;
+  state.BytesWritten = 0;
+  FCache.SetErrorText("");
+  if (FToImageFile) {
+    WriteToImageFile();
+  } else {
+    PrepareDrive();
+    WriteToDrive();
+    FinishDrive();
+  }
+  Final();
+}
+
+bool TThWrite::WriteToImageFile() {
+  const std::string& name = FEngine.ISOFileName;
+  FImageFile = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (FImageFile < 0) {
+    Fail(fmt::format(kMsgCantCreateFile, name));
+    return false;
+  }
+  TWriteState& state = FEngine.WriteState();
+  const int64_t limit = FEngine.ImageSectors() * kSectorSize;
+  for (int bytes = NextChunk(); bytes > 0 && !Failed(); bytes = NextChunk()) {
+    state.SetCurrentWriteFile(FCache.CurrentFile());
+    state.BytesWritten = std::min<int64_t>(state.BytesWritten + bytes, limit);
+    for (int done = 0; done < bytes;) {
+      const ssize_t n = ::write(FImageFile, FTransfer.data() + done, static_cast<size_t>(bytes - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(n == 0 ? ENOSPC : errno)));
+        break;
+      }
+      done += static_cast<int>(n);
+    }
+  }
+  const bool closed = ::close(FImageFile) == 0;
+  FImageFile = -1;
+  if (!closed && !Failed()) Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
+  // An image cut short must not be left looking like a finished one.
+  if (Failed()) ::unlink(name.c_str());
+  return !Failed();
+}
+
+void TThWrite::PrepareDrive() {
+  TQzRecorder& e = FEngine;
+  FCapacityPolling = e.ReadBufferCapacity();
+  FMedium = e.MediumType();
+  TSCSIDevice::SetCurrentMediumCode(FMedium);
+  e.LoadMedium();
+  if (FMedium != mtDVDPlusRW) e.RewindUnit();
+  e.SetSpeeds(e.ReadSpeed, e.WriteSpeed());
+  e.WaitReady(10000, 1000);
+  const bool finalize = e.FinalizeDisc;
+  const uint16_t speed = e.CurrentWriteSpeed();
+  e.FinalizeDisc = true;
+  e.SetWriteParameters(e.TestWrite, e.UnderrunProtection, FMedium, true);
+  e.FinalizeDisc = finalize;
+  const uint32_t imageSectors = static_cast<uint32_t>(e.ImageSectors());
+  FSessionStart = static_cast<uint32_t>(e.SessionStart());
+  if (FMedium == mtDVDR || FMedium == mtDVDRWRestricted || FMedium == mtDVDRWSequential ||
+      FMedium == mtDVDPlusRW || FMedium == mtDVDPlusR || FMedium == mtDVDPlusRDL) {
+    const auto perSecond = [](uint16_t kbps) { return static_cast<uint32_t>(std::trunc(kbps / 1385.0 * 1440.25)); };
+    e.SetStreamingSpeeds(FSessionStart, FSessionStart + imageSectors, perSecond(e.ReadSpeed), 1000,
+                         perSecond(e.WriteSpeed()), 1000);
+  }
+  FTrackNumber = e.SessionCount() + 1;
+  if (FMedium == mtDVDR) {
+    static const uint8_t kFixed[28] = {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x23, 0x12, 0x7F, 0x00, 0x00, 0xAB, 0xBD,
+                                       0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x05, 0x8A, 0x00, 0x00, 0x03, 0xE8};
+    e.SetStreaming(kFixed, sizeof kFixed);
+    e.SendTimeStamp(Now());
+    e.ReserveTrack((imageSectors + 31) / 32 * 32);
+    e.WaitReady(10000, 1000);
+  }
+  if (FMedium != mtDVDRAM && !e.TestWrite && e.PerformOPC) e.SendOpcInformation();
+  e.Log(">>> " + fmt::format(kMsgStartingWrite, MediumNames[FMedium & 15], SpeedText(speed)), ltInfo);
+  if (e.TestWrite) e.Log(std::string(">>> ") + kMsgTestWrite, ltInfo);
+}
+
+// One WRITE (10), asked again while the drive is busy.
+bool TThWrite::WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries) {
+  for (;;) {
+    if (FEngine.WriteState().AbortWriteRequested) {
+      Fail(kMsgAbortedByUser);
+      return false;
+    }
+    if (FEngine.Write10(sector, static_cast<uint16_t>(bytes / kSectorSize), data, static_cast<uint32_t>(bytes)))
+      return true;
+    if (!DriveBusy()) {
+      Fail(std::string(kMsgWriterError) + " [" + FEngine.LastError() + "]");
+      return false;
+    }
+    PaceSleep(kBusyPauseMs);
+    if (++retries >= kBusyRetries) {
+      Fail(kMsgWriterBusy);
+      return false;
+    }
+  }
+}
+
+// Overwritable media get the new volume descriptors at the start of the disc
+// first. An unformatted DVD+RW is formatted on the way.
+bool TThWrite::WriteDescriptorCopy(int bytes) {
+  TQzRecorder& e = FEngine;
+  const uint8_t* copy = e.DescriptorCopy().Bytes.data();
+  for (int retries = 0;;) {
+    if (e.Write10(0, static_cast<uint16_t>(bytes / kSectorSize), copy, static_cast<uint32_t>(bytes))) {
+      e.SynchronizeCache(false, 1800000);
+      return true;
+    }
+    if (e.LastSense()[12] == 0x30 && FMedium == mtDVDPlusRW) {
+      static const uint8_t kFormat[12] = {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40, 0x98, 0x00, 0x00, 0x00};
+      if (e.FormatUnit(0x11, kFormat, sizeof kFormat)) {
+        for (int waited = 0; waited < kFlushWaitSeconds; waited += 2) {
+          PaceSleep(2000);
+          e.ReadDiscInformation();
+          if (e.LastSense()[12] != 0x04) break;
+        }
+      }
+      if (++retries == 1) continue;
+    }
+    if (DriveBusy()) {
+      // The first chunk goes on as a plain write with the count so far.
+      PaceSleep(kBusyPauseMs);
+      if (++retries >= kBusyRetries) {
+        Fail(kMsgWriterBusy);
+        return false;
+      }
+      return WriteChunk(FSessionStart, FTransfer.data(), bytes, retries) && (FSectorOffset += bytes / kSectorSize, true);
+    }
+    Fail(std::string(kMsgWriterError) + " [" + e.LastError() + "]");
+    return false;
+  }
+}
+
+void TThWrite::WriteToDrive() {
+  TQzRecorder& e = FEngine;
+  TWriteState& state = e.WriteState();
+  FChunkBytes = NextChunk();
+  const bool imageMode = !FCache.ImageFileName().empty();
+  const bool compilation = !imageMode;
+  if (imageMode) FSessionStart = 0;
+  const int64_t limit = e.ImageSectors() * kSectorSize;
+  bool firstWritten = false;
+  if (FChunkBytes > 0 && compilation &&
+      (FMedium == mtDVDRAM || FMedium == mtDVDRWRestricted || FMedium == mtDVDRWSequential || FMedium == mtDVDPlusRW)) {
+    const uint32_t before = FSectorOffset;
+    if (!WriteDescriptorCopy(compilation && FMedium != mtCDR && FMedium != mtCDRW ? 65536 : FChunkBytes)) return;
+    firstWritten = FSectorOffset != before;
+    if (firstWritten) {
+      state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
+      FChunkBytes = NextChunk();
+    }
+  }
+  while (FChunkBytes > 0 && !Failed()) {
+    // Every unit on DVD media is a whole 32 sectors, the last one too.
+    if (compilation && FMedium != mtCDR && FMedium != mtCDRW) FChunkBytes = 65536;
+    state.SetCurrentWriteFile(FCache.CurrentFile());
+    state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
+    if (FCapacityCountdown == 0 && FCapacityPolling && e.ReadBufferCapacity()) FCapacityCountdown = 5;
+    --FCapacityCountdown;
+    int retries = 0;
+    if (!WriteChunk(FSessionStart + FSectorOffset, FTransfer.data(), FChunkBytes, retries)) return;
+    FSectorOffset += static_cast<uint32_t>(FChunkBytes / kSectorSize);
+    FChunkBytes = NextChunk();
+  }
+}
+
+void TThWrite::FinishDrive() {
+  TQzRecorder& e = FEngine;
+  if (FMedium != mtDVDRAM) e.ReadBufferCapacity();
+  if (FMedium == mtDVDR || FMedium == mtDVDRWRestricted || FMedium == mtDVDRWSequential) {
+    if (e.OnFinalizingTrack) e.OnFinalizingTrack(&e);
+    e.SynchronizeCache(true, 1800000);
+    e.DeviceFreeBufferSize = e.DeviceBufferSize.load();
+    // The drive writes out its buffer now; disc information answers again
+    // once it is done. The wait is bounded as the flush command is.
+    int waited = 0;
+    while (!e.ReadDiscInformation()) {
+      if (++waited > kFlushWaitSeconds) {
+        if (!Failed()) Fail(fmt::format(kMsgDriveNeverFinished, kFlushWaitSeconds));
+        break;
+      }
+      const uint32_t step = e.DeviceBufferSize / 960;
+      e.DeviceFreeBufferSize = e.DeviceFreeBufferSize > step ? e.DeviceFreeBufferSize - step : 0;
+      PaceSleep(1000);
+    }
+  } else {
+    if (e.OnFinalizingTrack) e.OnFinalizingTrack(&e);
+    if (!e.SynchronizeCache(false, 120000)) e.SynchronizeCache(true, 120000);
+  }
+  e.DeviceBufferSize = 0;
+  e.DeviceFreeBufferSize = 0;
+  if (Failed()) return;
+  if (!e.TestWrite && FMedium != mtDVDRAM && e.FinalizeTrack) CloseTrackAndSession();
+  e.WaitReady(240000, 5000);
+  if (FMedium != mtDVDRAM) e.ReadBufferCapacity();
+  ReturnDriveToIdle();
+}
+
+void TThWrite::CloseTrackAndSession() {
+  TQzRecorder& e = FEngine;
+  if (FMedium != mtDVDR) e.SetWriteParameters(e.TestWrite, e.UnderrunProtection, FMedium, e.FinalizeDisc);
+  // A close sent with the Immed bit is still running when the command
+  // returns; the next close waits until the drive is ready for it.
+  const auto close = [&](bool immediate, uint8_t function, uint8_t track) {
+    e.CloseTrackSessionFunction(immediate, function, 0, 0, track);
+    if (immediate) e.WaitReady(240000, 1000);
+  };
+  const uint8_t track = static_cast<uint8_t>(FTrackNumber);
+  switch (FMedium) {
+    case mtDVDPlusR:
+      close(false, 1, track);
+      close(false, e.FinalizeDisc ? 6 : 2, e.FinalizeDisc ? 0 : 255);
+      break;
+    case mtDVDPlusRDL:
+      close(false, 1, track);
+      close(false, e.FinalizeDisc ? 6 : 2, 0);
+      break;
+    case mtDVDR:
+      close(true, 1, track);
+      close(true, 1, static_cast<uint8_t>(track + 1));
+      close(true, 2, static_cast<uint8_t>(track + 2));
+      break;
+    case mtDVDRWRestricted:
+    case mtDVDRWSequential:
+      close(true, 2, 0);
+      break;
+    case mtDVDPlusRW:
+      close(false, 3, 255);
+      break;
+    default: {
+      // CD: close the session, asked again while the drive is busy writing
+      // out, once more after any other refusal.
+      const bool immediate = TSCSIDevice::ImmediateClose();
+      bool closed = e.CloseTrackSession(immediate, false, false);
+      for (int tries = 1; !closed && tries < 1000; ++tries) {
+        if (!(e.TargetBusy() || e.LastSense()[12] == 0x04)) {
+          e.CloseTrackSession(immediate, false, false);
+          break;
+        }
+        PaceSleep(1000);
+        closed = e.CloseTrackSession(immediate, false, false);
+      }
+      if (immediate) e.WaitReady(240000, 1000);
+      break;
+    }
+  }
+}
+
+void TThWrite::ReturnDriveToIdle() {
+  TQzRecorder& e = FEngine;
+  e.SetWriteParameters(false, false, mtCDROM, false);
+  e.SetSpeeds(e.MaxReadSpeed(), 2);
+  e.RewindUnit();
+  e.PreventAllowMediumRemoval(false);
+  e.LoadMedium();
+  e.RewindUnit();
+  e.TestUnitReady(5000);
+}
+
+void TThWrite::Final() {
+  TQzRecorder& e = FEngine;
+  TWriteState& state = e.WriteState();
+  FCache.Lock();
+  state.SetCurrentWriteFile(FCache.CurrentFile());
+  std::string result = FCache.ErrorText();
+  if (result.empty()) result = FCache.DeferredError();
+  FCache.Unlock();
+  state.WriteInProgress = false;
+  e.ReleaseCache();
+  SetCloseAfterCommand(true);
+  state.SetCurrentWriteFile("");
+  e.FinishWrite(result);
+}
+
+}  // namespace fornax

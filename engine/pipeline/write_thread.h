@@ -1,0 +1,61 @@
+#pragma once
+// TThWrite: the consumer of the read-ahead cache. It takes the image chunk by
+// chunk and writes it to the selected drive (running the whole recording
+// session around the data) or appends it to an image file, then reports the
+// end through the engine's OnWriteDone.
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fornax {
+
+class TCacheThread;
+class TQzRecorder;
+
+class TThWrite {
+ public:
+  TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile);
+  ~TThWrite();
+  TThWrite(const TThWrite&) = delete;
+  TThWrite& operator=(const TThWrite&) = delete;
+
+  void Start();
+  void Join();
+  bool Running() const;
+
+ private:
+  void Execute();
+  bool WriteToImageFile();
+  void PrepareDrive();
+  void WriteToDrive();
+  void FinishDrive();
+  void CloseTrackAndSession();
+  void ReturnDriveToIdle();
+  bool WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries);
+  bool WriteDescriptorCopy(int bytes);
+  int NextChunk();
+  bool DriveBusy() const;
+  void Fail(const std::string& text);
+  bool Failed() const;
+  void Final();
+  std::string SpeedText(uint16_t speed) const;
+  bool IsDvd() const { return FMedium >= 5 && FMedium <= 12; }
+
+  TQzRecorder& FEngine;
+  TCacheThread& FCache;
+  const bool FToImageFile;
+  std::vector<uint8_t> FTransfer;
+  uint8_t FMedium = 0;
+  uint32_t FSessionStart = 0;
+  uint32_t FSectorOffset = 0;
+  int FChunkBytes = 0;
+  int FTrackNumber = 1;
+  int FCapacityCountdown = 5;
+  bool FCapacityPolling = false;
+  int FImageFile = -1;
+  std::thread FThread;
+};
+
+}  // namespace fornax
