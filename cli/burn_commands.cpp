@@ -134,18 +134,20 @@ int RunBurn(TBurnOptions& options) {
   feeder.Configure(rec);
   if (!feeder.Feed(rec, rows)) return 1;
   rec.PrepareImage(false, nullptr);
-  // The image must fit what the disc has free; the drive would only refuse
-  // the write part way.
-  TSCSIDevice::SetCurrentMediumCode(rec.MediumType());
+  // The session must fit what the disc has free: the drive would only refuse
+  // the write part way. Overwritable media are rewritten, not appended to.
+  const uint8_t medium = rec.MediumType();
+  TSCSIDevice::SetCurrentMediumCode(medium);
+  const bool overwritable = medium == mtDVDRAM || medium == mtDVDPlusRW || medium == mtDVDRWRestricted;
   const int64_t needed = rec.ImageSectors();
-  const uint32_t free = rec.FreeSectors();
-  if (rec.DiscStatus() == 2) {
+  if (!overwritable && rec.DiscStatus() == 2) {
     console.Line("fornax-cli: the disc is closed (finalized); it takes no more sessions");
     return 1;
   }
-  if (needed > free) {
+  const uint32_t room = overwritable ? rec.CapacitySectors() : rec.FreeSectors();
+  if (needed > room) {
     console.Line(fmt::format("fornax-cli: the session needs {} sectors ({}) and the disc has {} free", needed,
-                             FormatMegabytes(needed * 2048), free));
+                             FormatMegabytes(needed * 2048), room));
     return 1;
   }
 

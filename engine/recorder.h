@@ -144,6 +144,8 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // Erasing: the erase command, then a thread that waits for the drive.
   bool EraseDisc(uint8_t Quick);
   int EraseProgress() const;
+  // The last erase thread's percentage, also once it has ended.
+  int LastEraseProgress() const;
 
   // Runs a completion event on the owner's thread (a GUI's event loop, a
   // queue the command line drains). Without one, events run where they occur.

@@ -240,7 +240,6 @@ bool TCacheThread::QueueEntries(const std::vector<TEntry>& entries) {
     if (FAbortRequested) return false;
     if (!QueueFile(entry)) return false;
   }
-  FlushStaging();
   return true;
 }
 
@@ -248,9 +247,7 @@ bool TCacheThread::QueuePadding() {
   if (!FPadToMinimum) return true;
   const int64_t pad = kMinimumTrackBytes - FInput.TotalBytes;
   FBytesToDeliver += pad;
-  if (!AddToStaging(nullptr, static_cast<size_t>(pad))) return false;
-  FlushStaging();
-  return true;
+  return AddToStaging(nullptr, static_cast<size_t>(pad));
 }
 
 void TCacheThread::Abort() {
@@ -267,8 +264,8 @@ void TCacheThread::Tail() {
   FPrimed = true;
   for (;;) {
     if (FBytesToDeliver <= 0) {
+      // Everything was taken; the writer joins this thread, so it can end now.
       FFinished = true;
-      PaceSleep(1000);
       return;
     }
     if (FAbortRequested) {
@@ -288,6 +285,7 @@ void TCacheThread::Execute() {
   bool ok = imageMode || QueueHeader();
   ok = ok && QueueEntries(Entries());
   ok = ok && (imageMode || QueuePadding());
+  if (ok) FlushStaging();  // the stream's last chunk, the only one not full
   if (!ok) {
     if (!FFinished) Abort();  // a source that could not be opened finished already
     return;

@@ -212,6 +212,7 @@ bool TQzRecorder::EraseDisc(uint8_t Quick) {
 }
 
 int TQzRecorder::EraseProgress() const { return Erasing() && FEraser ? FEraser->Progress() : 0; }
+int TQzRecorder::LastEraseProgress() const { return FEraser ? FEraser->Progress() : 0; }
 
 void TQzRecorder::FinishErase(bool withError) {
   FErasing = false;

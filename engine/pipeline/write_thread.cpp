@@ -1,6 +1,7 @@
 #include "engine/pipeline/write_thread.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,11 +126,14 @@ bool TThWrite::WriteToImageFile() {
       done += static_cast<int>(n);
     }
   }
+  struct stat st {};
+  const bool regular = ::fstat(FImageFile, &st) == 0 && S_ISREG(st.st_mode);
   const bool closed = ::close(FImageFile) == 0;
   FImageFile = -1;
   if (!closed && !Failed()) Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
-  // An image cut short must not be left looking like a finished one.
-  if (Failed()) ::unlink(name.c_str());
+  // An image cut short must not be left looking like a finished one (a
+  // device written to is left alone).
+  if (Failed() && regular) ::unlink(name.c_str());
   return !Failed();
 }
 
