@@ -111,11 +111,22 @@ bool TThWrite::WriteToImageFile() {
     Fail(fmt::format(kMsgCantCreateFile, name));
     return false;
   }
+  struct stat st {};
+  const bool regular = ::fstat(FImageFile, &st) == 0 && S_ISREG(st.st_mode);
   TWriteState& state = FEngine.WriteState();
   const int64_t limit = FEngine.ImageSectors() * kSectorSize;
+  int64_t position = 0;
   for (int bytes = NextChunk(); bytes > 0 && !Failed(); bytes = NextChunk()) {
     state.SetCurrentWriteFile(FCache.CurrentFile());
     state.BytesWritten = std::min<int64_t>(state.BytesWritten + bytes, limit);
+    // A new file reads zeros where nothing was written: runs of zeros (the
+    // holes of sparse sources, the padding) stay holes.
+    const bool zeros = regular && FTransfer[0] == 0 &&
+                       std::memcmp(FTransfer.data(), FTransfer.data() + 1, static_cast<size_t>(bytes) - 1) == 0;
+    if (zeros && ::lseek(FImageFile, bytes, SEEK_CUR) >= 0) {
+      position += bytes;
+      continue;
+    }
     for (int done = 0; done < bytes;) {
       const ssize_t n = ::write(FImageFile, FTransfer.data() + done, static_cast<size_t>(bytes - done));
       if (n < 0 && errno == EINTR) continue;
@@ -125,9 +136,10 @@ bool TThWrite::WriteToImageFile() {
       }
       done += static_cast<int>(n);
     }
+    position += bytes;
   }
-  struct stat st {};
-  const bool regular = ::fstat(FImageFile, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && !Failed() && ::ftruncate(FImageFile, position) != 0)
+    Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
   const bool closed = ::close(FImageFile) == 0;
   FImageFile = -1;
   if (!closed && !Failed()) Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
