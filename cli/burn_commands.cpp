@@ -181,8 +181,10 @@ int RunBurnIso(const TBurnIsoOptions& options) {
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
   if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
-  TSCSIDevice::SetCurrentMediumCode(rec.MediumType());
-  if (rec.DiscStatus() != 0 && rec.DiscStatus() != 3) {
+  const uint8_t medium = rec.MediumType();
+  TSCSIDevice::SetCurrentMediumCode(medium);
+  const bool overwritable = medium == mtDVDRAM || medium == mtDVDPlusRW || medium == mtDVDRWRestricted;
+  if (!overwritable && rec.DiscStatus() != 0) {
     console.Line("fornax-cli: an image file is written from the start of the disc, and this disc is not blank");
     return 1;
   }

@@ -185,6 +185,19 @@ void TThWrite::PrepareDrive() {
   if (e.TestWrite) e.Log(std::string(">>> ") + kMsgTestWrite, ltInfo);
 }
 
+// A DVD+RW that was never formatted takes the basic format first; writes
+// work while the rest of it goes on in the background.
+void TThWrite::FormatDvdPlusRw() {
+  static const uint8_t kFormat[12] = {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40, 0x98, 0x00, 0x00, 0x00};
+  FFormatted = true;
+  if (!FEngine.FormatUnit(0x11, kFormat, sizeof kFormat)) return;
+  for (int waited = 0; waited < kFlushWaitSeconds; waited += 2) {
+    PaceSleep(2000);
+    FEngine.ReadDiscInformation();
+    if (FEngine.LastSense()[12] != 0x04) break;
+  }
+}
+
 // One WRITE (10), asked again while the drive is busy.
 bool TThWrite::WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries) {
   for (;;) {
@@ -194,6 +207,11 @@ bool TThWrite::WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& 
     }
     if (FEngine.Write10(sector, static_cast<uint16_t>(bytes / kSectorSize), data, static_cast<uint32_t>(bytes)))
       return true;
+    // An image file written to a blank DVD+RW meets the missing format here.
+    if (FMedium == mtDVDPlusRW && FEngine.LastSense()[12] == 0x30 && !FFormatted) {
+      FormatDvdPlusRw();
+      continue;
+    }
     if (!DriveBusy()) {
       Fail(std::string(kMsgWriterError) + " [" + FEngine.LastError() + "]");
       return false;
@@ -217,14 +235,7 @@ bool TThWrite::WriteDescriptorCopy(int bytes) {
       return true;
     }
     if (e.LastSense()[12] == 0x30 && FMedium == mtDVDPlusRW) {
-      static const uint8_t kFormat[12] = {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40, 0x98, 0x00, 0x00, 0x00};
-      if (e.FormatUnit(0x11, kFormat, sizeof kFormat)) {
-        for (int waited = 0; waited < kFlushWaitSeconds; waited += 2) {
-          PaceSleep(2000);
-          e.ReadDiscInformation();
-          if (e.LastSense()[12] != 0x04) break;
-        }
-      }
+      FormatDvdPlusRw();
       if (++retries == 1) continue;
     }
     if (DriveBusy()) {
@@ -253,7 +264,7 @@ void TThWrite::WriteToDrive() {
   if (FChunkBytes > 0 && compilation &&
       (FMedium == mtDVDRAM || FMedium == mtDVDRWRestricted || FMedium == mtDVDRWSequential || FMedium == mtDVDPlusRW)) {
     const uint32_t before = FSectorOffset;
-    if (!WriteDescriptorCopy(compilation && FMedium != mtCDR && FMedium != mtCDRW ? 65536 : FChunkBytes)) return;
+    if (!WriteDescriptorCopy(65536)) return;
     firstWritten = FSectorOffset != before;
     if (firstWritten) {
       state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
@@ -261,8 +272,13 @@ void TThWrite::WriteToDrive() {
     }
   }
   while (FChunkBytes > 0 && !Failed()) {
-    // Every unit on DVD media is a whole 32 sectors, the last one too.
-    if (compilation && FMedium != mtCDR && FMedium != mtCDRW) FChunkBytes = 65536;
+    // Every unit on DVD media is a whole 32 sectors, the last one too (an
+    // overwritable DVD-RW takes nothing shorter than 16); what lies beyond
+    // the image in it is zeros, never the last chunk's bytes.
+    if (FMedium != mtCDR && FMedium != mtCDRW && FChunkBytes < 65536) {
+      std::memset(FTransfer.data() + FChunkBytes, 0, static_cast<size_t>(65536 - FChunkBytes));
+      FChunkBytes = 65536;
+    }
     state.SetCurrentWriteFile(FCache.CurrentFile());
     state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
     if (FCapacityCountdown == 0 && FCapacityPolling && e.ReadBufferCapacity()) FCapacityCountdown = 5;

@@ -35,6 +35,7 @@ class TThWrite {
   void ReturnDriveToIdle();
   bool WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries);
   bool WriteDescriptorCopy(int bytes);
+  void FormatDvdPlusRw();
   int NextChunk();
   bool DriveBusy() const;
   void Fail(const std::string& text);
@@ -55,6 +56,7 @@ class TThWrite {
   int FCapacityCountdown = 5;
   bool FCapacityPolling = false;
   int FImageFile = -1;
+  bool FFormatted = false;
   std::thread FThread;
 };
 

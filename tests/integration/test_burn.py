@@ -70,7 +70,7 @@ class BurnImageFile(unittest.TestCase):
         # An ISO of 513 sectors and 100 bytes: its last sector is padded.
         data = random_bytes(513 * SECTOR + 100, 513)
         image = write_file(self.work("input.iso"), data)
-        for kind in ("cd-r", "dvd+r", "dvd-ram"):
+        for kind in MEDIA:
             with self.subTest(medium=kind):
                 disc = SimulatedDisc(self.work, "iso-" + kind)
                 disc.cli("vdrive", "insert", kind)
