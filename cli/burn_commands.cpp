@@ -45,6 +45,8 @@ struct TWriteOptions {
 struct TBurnOptions {
   TWriteOptions Write;
   TCompilationOptions Compilation;
+  int ImportSession = 0;
+  bool Replace = false;
 };
 
 struct TBurnIsoOptions {
@@ -132,7 +134,15 @@ int RunBurn(TBurnOptions& options) {
 
   TCompilationFeeder feeder(options.Compilation, console);
   feeder.Configure(rec);
-  if (!feeder.Feed(rec, rows)) return 1;
+  rec.ReplaceFile = options.Replace;
+  rec.ClearCompilation(600000, 20000);
+  // The earlier session first, so that the new files take their place in it.
+  if (options.ImportSession != 0 &&
+      !rec.ImportDiscSession(options.ImportSession < 0 ? 255 : options.ImportSession, rec.RootDirectory())) {
+    console.Line("fornax-cli: the session to import could not be read; see the messages above");
+    return 1;
+  }
+  if (!feeder.Feed(rec, rows, true)) return 1;
   rec.PrepareImage(false, nullptr);
   // The session must fit what the disc has free: the drive would only refuse
   // the write part way. Overwritable media are rewritten, not appended to.
@@ -227,6 +237,11 @@ void AddBurnCommands(CLI::App& app, int& exitCode) {
   burnCommand->description(kBurnHelp);
   AddCompilationOptions(*burnCommand, burn->Compilation);
   AddWriteOptions(*burnCommand, burn->Write, false);
+  burnCommand->add_option("-i,--import-session", burn->ImportSession,
+                          "Bring the files of this session of the disc into the new one (-1 or 255: the last), "
+                          "so the new session still shows them");
+  burnCommand->add_flag("--replace", burn->Replace,
+                        "A file of the same name replaces an imported one (without it, the imported one stays)");
   burnCommand->callback([burn, &exitCode] { exitCode = RunBurn(*burn); });
 
   auto iso = std::make_shared<TBurnIsoOptions>();

@@ -101,8 +101,8 @@ void TCompilationFeeder::Configure(TQzRecorder& recorder, const std::string& exc
   };
 }
 
-bool TCompilationFeeder::Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows) {
-  recorder.ClearCompilation(600000, 20000);
+bool TCompilationFeeder::Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows, bool keep) {
+  if (!keep) recorder.ClearCompilation(600000, 20000);
   FConsole.StartProgress([this] { return fmt::format("Adding files ... {}", FAdded.load()); });
   TPathMode mode = TPathMode::Flat;
   ParsePathMode(FOptions.PathMode, mode);

@@ -49,8 +49,9 @@ class TCompilationFeeder {
   // Sets the engine's switches and handlers; the log handler stays in place
   // for the rest of the command.
   void Configure(TQzRecorder& recorder, const std::string& exclude = "");
-  // Adds every row; false (with a message) when nothing could be added.
-  bool Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows);
+  // Adds every row (to an emptied compilation unless `keep`); false (with a
+  // message) when the compilation ends up empty.
+  bool Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows, bool keep = false);
   int LeftOut() const { return FLeftOut; }
   // "N entries were left out" when some were; empty otherwise.
   std::string LeftOutMessage() const;

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/burn_commands.h"
+#include "cli/disc_commands.h"
 #include "cli/drive_commands.h"
 #include "cli/iso_command.h"
 #include "cli/vdrive_command.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   fornax::cli::AddIsoCommand(app, exitCode);
   fornax::cli::AddBurnCommands(app, exitCode);
   fornax::cli::AddDriveCommands(app, exitCode);
+  fornax::cli::AddDiscCommands(app, exitCode);
   fornax::cli::AddVirtualDriveCommand(app, exitCode);
   try {
     app.parse(argc, argv);

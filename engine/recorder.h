@@ -141,6 +141,14 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   int CacheFillPercent() const;
   TWriteState& WriteState() { return FWrite; }
 
+  // Existing discs: a session's tree into the compilation, and files out.
+  bool ImportDiscSession(int Session, TDEntry* Target);
+  bool ReadJolietDirectory(uint32_t Extent, uint32_t Length, TDEntry* Target);
+  bool ReadISODirectory(uint32_t Extent, uint32_t Length, TDEntry* Target);
+  // False with LastError naming why (a read that failed, a file not made).
+  bool ExtractFile(const TFEntry* Entry, const std::string& Destination);
+  const std::string& ExtractError() const { return FExtractError; }
+
   // Erasing: the erase command, then a thread that waits for the drive.
   bool EraseDisc(uint8_t Quick);
   int EraseProgress() const;
@@ -206,6 +214,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   uint16_t FWriteSpeed = 0;
   std::string FVersion;
   uint32_t FNextSessionStart = 0;
+  std::string FExtractError;
   int FChunkSize = 65536;
   TWriteState FWrite;
   mutable std::mutex FCacheGuard;

@@ -37,6 +37,8 @@ int LocalUtcOffsetMinutes(int64_t unixSeconds);
 // 2155; a date outside that range does not convert and the caller substitutes
 // the current time.
 bool FileDateToDateTime(int64_t unixSeconds, TDateTime& out);
+// A listing date for "no date": it does not convert.
+inline constexpr int64_t kNoFileDate = -100000000000LL;
 
 // 16 ASCII digits YYYYMMDDHHMMSSCC as the volume descriptors carry them.
 std::string FormatDescriptorDigits(TDateTime value);

@@ -25,6 +25,20 @@ inline constexpr const char* kMsgStartingErase = "STARTING ERASE PROCESS ON {} A
 inline constexpr const char* kMsgEraseTooLong = "ERASE DID NOT FINISH WITHIN {} SECONDS";
 inline constexpr const char* kMsgDriveNeverFinished = "WRITER ERROR [THE DRIVE DID NOT FINISH WRITING WITHIN {} SECONDS]";
 
+// Existing discs
+inline constexpr const char* kMsgImportingSession = "IMPORTING SESSION # {}";
+inline constexpr const char* kMsgErrorImportingSession = "ERROR IMPORTING SESSION";
+inline constexpr const char* kMsgIsoImageNotFound = "ERROR IMPORTING SESSION {} (ISO IMAGE NOT FOUND)";
+inline constexpr const char* kMsgNameTooLongOnDisc = "ERROR IMPORTING SESSION, FILE NAME LENGTH EXCEEDS 120 CHARS";
+inline constexpr const char* kMsgExtractingFile = "EXTRACTING FILE {} TO {}";
+inline constexpr const char* kMsgUnsafeName = "NAME ON THE DISC CANNOT BE USED AS IT IS, TAKEN AS \"{}\"";
+inline constexpr const char* kMsgDirectoryLoop = "DIRECTORY AT SECTOR {} WAS MET BEFORE (A LOOP), SKIPPED";
+inline constexpr const char* kMsgDirectoryTooDeep = "DIRECTORY AT SECTOR {} LIES DEEPER THAN ANY DISC NESTS, SKIPPED";
+inline constexpr const char* kMsgExtentBeyondDisc = "EXTENT AT SECTOR {} LIES BEYOND THE END OF THE DISC, SKIPPED";
+inline constexpr const char* kMsgMalformedRecord = "MALFORMED DIRECTORY RECORD, REST OF THE SECTOR SKIPPED";
+inline constexpr const char* kMsgBrokenExtents = "FILE \"{}\" IS TOLD IN EXTENTS THAT DO NOT FOLLOW EACH OTHER, SKIPPED";
+inline constexpr const char* kMsgFileWithoutExtent = "FILE \"{}\" HAS DATA BUT NO PLACE ON THE DISC, SKIPPED";
+
 // Drives
 inline constexpr const char* kMsgInvalidDevice = "INVALID DEVICE ID / NOT A CD OR DVD DRIVE";
 inline constexpr const char* kMsgNextWritableAddress = "ERROR GETTING NEXT WRITABLE ADDRESS";

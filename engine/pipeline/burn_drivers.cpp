@@ -100,6 +100,7 @@ bool TQzRecorder::PrepareDiscSession() {
     if (!QueryNextWritableAddress()) Log(std::string(">>> ") + kMsgNextWritableAddress, ltStatus);
     if (FNextSessionStart > 0xFF000000u) FNextSessionStart = 0;
   }
+  if (SessionToImport != 0) ImportDiscSession(static_cast<uint8_t>(SessionToImport), FHeaderImportTarget);
   return true;
 }
 

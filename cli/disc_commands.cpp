@@ -1,0 +1,216 @@
+#include "cli/disc_commands.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fmt/format.h>
+#include <memory>
+
+#include "cli/drive_session.h"
+#include "engine/base/date_time.h"
+#include "engine/base/text.h"
+#include "engine/recorder.h"
+
+namespace fornax::cli {
+namespace {
+
+struct TDiscOptions {
+  TDriveOptions Drive;
+  int Session = 255;
+  std::string DiscPath = "/";
+  std::string Destination;
+};
+
+// Opens the drive and reads a session's tree into the compilation.
+bool OpenSession(TDriveSession& session, const TDiscOptions& options, TConsole& console) {
+  if (!session.Open() || !session.Select()) return false;
+  TQzRecorder& rec = session.Recorder();
+  if (!rec.UnitReady() && !rec.WaitReady(10000, 500)) {
+    console.Line("fornax-cli: the drive is not ready: " + rec.LastError());
+    return false;
+  }
+  rec.ClearCompilation(600000, 20000);
+  if (!rec.ImportDiscSession(options.Session < 0 ? 255 : options.Session, rec.RootDirectory())) {
+    console.Line(rec.SessionCount() == 0 ? "fornax-cli: the disc holds no session"
+                                         : "fornax-cli: the session could not be read; see the messages above");
+    return false;
+  }
+  return true;
+}
+
+// A name of the disc as a local file name: a final dot that only marks "no
+// extension" on the disc is dropped, as other systems do.
+std::string LocalName(const std::string& name) {
+  if (name.size() > 1 && name.back() == '.' && name != "..") return name.substr(0, name.size() - 1);
+  return name;
+}
+
+std::string DateText(TDateTime value) {
+  const TDateTimeParts p = DecodeDateTime(value);
+  return fmt::format("{:04d}-{:02d}-{:02d} {:02d}:{:02d}:{:02d}", p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second);
+}
+
+// The entry at a path of the disc ("/docs/a.txt"); the root gives null with found set.
+const TFEntry* FindPath(TQzRecorder& rec, const std::string& path, bool& found) {
+  found = true;
+  const TDEntry* dir = rec.RootDirectory();
+  const TFEntry* entry = nullptr;
+  size_t start = 0;
+  while (start < path.size()) {
+    const size_t end = std::min(path.find('/', start), path.size());
+    const std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty()) continue;
+    if (!dir) break;
+    entry = rec.FindEntry(dir, part);
+    if (!entry) entry = rec.FindEntry(dir, part + ".");
+    if (!entry) {
+      found = false;
+      return nullptr;
+    }
+    dir = entry->Directory;
+  }
+  return entry;
+}
+
+void List(const TDEntry* dir, const std::string& prefix) {
+  for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) {
+    const std::string name = prefix + LocalName(e->LongName);
+    if (e->IsDirectory()) {
+      std::printf("d %14s  %s  %s/\n", "-", DateText(e->DateTime).c_str(), name.c_str());
+      List(e->Directory, name + "/");
+    } else {
+      std::printf("f %14lld  %s  %s\n", static_cast<long long>(e->ISOSize), DateText(e->DateTime).c_str(), name.c_str());
+    }
+  }
+}
+
+int Sessions(const TDiscOptions& options) {
+  TConsole console;
+  TDriveSession session(options.Drive, console);
+  if (!session.Open() || !session.Select()) return 1;
+  TQzRecorder& rec = session.Recorder();
+  const int count = rec.SessionCount();
+  if (count == 0) {
+    std::printf("The disc holds no session.\n");
+    return 0;
+  }
+  std::printf("Session      Start         Size\n");
+  for (int n = 1; n <= count; ++n) {
+    if (!rec.ReadTrackInfo(static_cast<uint8_t>(n))) continue;
+    std::printf("  %03d  %10u  %8u sectors (%.0f MB)\n", n, rec.TrackInfo().TrackStart, rec.TrackInfo().TrackSize,
+                rec.TrackInfo().TrackSize / 512.0);
+  }
+  return 0;
+}
+
+int Ls(const TDiscOptions& options) {
+  TConsole console;
+  TDriveSession session(options.Drive, console);
+  if (!OpenSession(session, options, console)) return 1;
+  TQzRecorder& rec = session.Recorder();
+  bool found = false;
+  const TFEntry* entry = FindPath(rec, options.DiscPath, found);
+  if (!found) {
+    console.Line(fmt::format("fornax-cli: the session holds no '{}'", options.DiscPath));
+    return 1;
+  }
+  if (entry && !entry->IsDirectory()) {
+    std::printf("f %14lld  %s  %s\n", static_cast<long long>(entry->ISOSize), DateText(entry->DateTime).c_str(),
+                options.DiscPath.c_str());
+    return 0;
+  }
+  std::string prefix = options.DiscPath;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  List(entry ? entry->Directory : rec.RootDirectory(), prefix);
+  return 0;
+}
+
+// Extracts a folder's files into `target`, folder by folder; every local path
+// is a step below `target`, whatever the disc's names were.
+bool ExtractFolder(TQzRecorder& rec, const TDEntry* dir, const std::filesystem::path& target, TConsole& console,
+                   int& files) {
+  std::error_code error;
+  std::filesystem::create_directories(target, error);
+  if (error) {
+    console.Line(fmt::format("fornax-cli: cannot make the folder '{}': {}", target.string(), error.message()));
+    return false;
+  }
+  bool ok = true;
+  for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) {
+    const std::filesystem::path path = target / LocalName(e->LongName);
+    if (e->IsDirectory()) {
+      ok = ExtractFolder(rec, e->Directory, path, console, files) && ok;
+    } else if (rec.ExtractFile(e, path.string())) {
+      ++files;
+    } else {
+      console.Line(fmt::format("fornax-cli: cannot extract '{}': {}", path.string(), rec.ExtractError()));
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+int Extract(const TDiscOptions& options) {
+  TConsole console;
+  TDriveSession session(options.Drive, console);
+  if (!OpenSession(session, options, console)) return 1;
+  TQzRecorder& rec = session.Recorder();
+  bool found = false;
+  const TFEntry* entry = FindPath(rec, options.DiscPath, found);
+  if (!found) {
+    console.Line(fmt::format("fornax-cli: the session holds no '{}'", options.DiscPath));
+    return 1;
+  }
+  std::filesystem::path destination(options.Destination);
+  if (entry && !entry->IsDirectory()) {
+    std::error_code error;
+    if (std::filesystem::is_directory(destination, error)) destination /= LocalName(entry->LongName);
+    if (!rec.ExtractFile(entry, destination.string())) {
+      console.Line(fmt::format("fornax-cli: cannot extract '{}': {}", options.DiscPath, rec.ExtractError()));
+      return 1;
+    }
+    std::printf("Extracted %s\n", destination.string().c_str());
+    return 0;
+  }
+  int files = 0;
+  const TDEntry* dir = entry ? entry->Directory : rec.RootDirectory();
+  const std::filesystem::path target = entry ? destination / LocalName(entry->LongName) : destination;
+  const bool ok = ExtractFolder(rec, dir, target, console, files);
+  std::printf("Extracted %d files into %s\n", files, target.string().c_str());
+  return ok ? 0 : 1;
+}
+
+void AddSessionOption(CLI::App& command, TDiscOptions& options) {
+  command.add_option("-s,--session", options.Session, "The session (1 is the first; -1 or 255: the last)")
+      ->capture_default_str();
+}
+
+}  // namespace
+
+void AddDiscCommands(CLI::App& app, int& exitCode) {
+  auto sessions = std::make_shared<TDiscOptions>();
+  CLI::App* sessionsCommand = app.add_subcommand("sessions", "List the sessions of the disc: number, start, size");
+  AddDriveOptions(*sessionsCommand, sessions->Drive);
+  sessionsCommand->callback([sessions, &exitCode] { exitCode = Sessions(*sessions); });
+
+  auto ls = std::make_shared<TDiscOptions>();
+  CLI::App* lsCommand = app.add_subcommand("ls", "List the files of a session of the disc (names, sizes, dates)");
+  AddDriveOptions(*lsCommand, ls->Drive);
+  AddSessionOption(*lsCommand, *ls);
+  lsCommand->add_option("PATH", ls->DiscPath, "A folder or file of the disc (default: all of it)");
+  lsCommand->callback([ls, &exitCode] { exitCode = Ls(*ls); });
+
+  auto extract = std::make_shared<TDiscOptions>();
+  CLI::App* extractCommand = app.add_subcommand(
+      "extract", "Copy a file, or a whole folder, from a session of the disc to this computer");
+  AddDriveOptions(*extractCommand, extract->Drive);
+  AddSessionOption(*extractCommand, *extract);
+  extractCommand->add_option("DISC_PATH", extract->DiscPath, "The file or folder on the disc ('/' for all)")->required();
+  extractCommand->add_option("DEST", extract->Destination,
+                             "Where to put it: a file name, or a folder (a folder is copied into it)")
+      ->required();
+  extractCommand->callback([extract, &exitCode] { exitCode = Extract(*extract); });
+}
+
+}  // namespace fornax::cli

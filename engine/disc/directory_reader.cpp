@@ -1,0 +1,152 @@
+#include "engine/disc/directory_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fmt/format.h>
+#include <vector>
+
+#include "engine/base/messages.h"
+#include "engine/image/compilation.h"
+#include "engine/image/iso_names.h"
+
+namespace fornax {
+
+// A file told in several records (one per extent), gathered until its last.
+struct TDirectoryReader::TPendingFile {
+  bool Active = false;
+  TDiscRecord First;
+  uint32_t NextExtent = 0;
+  uint64_t Size = 0;
+};
+
+TDirectoryReader::TDirectoryReader(TSectorSource& source, TCompilation& compilation, TLogLine log, bool joliet)
+    : FSource(source), FCompilation(compilation), FLog(std::move(log)), FJoliet(joliet) {}
+
+std::string TDirectoryReader::NameOf(const TDiscRecord& record) {
+  const std::string name = FJoliet ? JolietName(record.Identifier) : IsoName(record.Identifier);
+  bool changed = false;
+  const std::string safe = SafeName(name, changed);
+  if (changed) Say(fmt::format(kMsgUnsafeName, safe));
+  return safe;
+}
+
+bool TDirectoryReader::ReadDirectory(uint32_t extent, uint32_t length, TDEntry* target, int depth) {
+  if (depth > kMaxDirectoryDepth) {
+    Say(fmt::format(kMsgDirectoryTooDeep, extent));
+    return false;
+  }
+  if (!FVisited.insert(extent).second) {
+    Say(fmt::format(kMsgDirectoryLoop, extent));
+    return false;
+  }
+  uint64_t sectors = (static_cast<uint64_t>(length) + 2047) / 2048;
+  if (sectors == 0) sectors = 1;
+  if (static_cast<uint64_t>(extent) >= FSource.SectorLimit()) {
+    Say(fmt::format(kMsgExtentBeyondDisc, extent));
+    return false;
+  }
+  sectors = std::min<uint64_t>({sectors, kMaxDirectorySectors, FSource.SectorLimit() - extent});
+
+  alignas(16) uint8_t sector[2048];
+  TPendingFile pending;
+  for (uint64_t i = 0; i < sectors; ++i) {
+    if (!FSource.ReadSectors(extent + static_cast<uint32_t>(i), 1, sector)) {
+      if (i == 0) return false;
+      break;  // the rest of this directory cannot be read
+    }
+    ReadSector(sector, target, depth, pending);
+  }
+  Finish(pending);
+  return true;
+}
+
+void TDirectoryReader::ReadSector(const uint8_t* sector, TDEntry* target, int depth, TPendingFile& pending) {
+  size_t position = 0;
+  while (position + 34 <= 2048) {
+    // A CD-XA sector header carried inside the directory: passed over.
+    if (!FJoliet && std::memcmp(sector + position, "\0\0\0\0", 4) == 0 &&
+        std::memcmp(sector + position + 5, "UXA", 3) == 0) {
+      position += 14;
+      continue;
+    }
+    TDiscRecord record;
+    const TRecordRead read = ReadDiscRecord(sector, position, record);
+    if (read == TRecordRead::EndOfData) return;
+    if (read == TRecordRead::Malformed) {
+      Say(kMsgMalformedRecord);
+      return;
+    }
+    position += record.Length;
+    const size_t limit = FJoliet ? 215 : 240;
+    if (record.Identifier.size() >= limit) {
+      if (FLog) FLog(std::string(kMsgNameTooLongOnDisc) + "\n\r" + NameOf(record), 4);
+      continue;
+    }
+    if (record.IsSelfOrParent()) continue;
+    Import(record, target, depth, pending);
+  }
+}
+
+void TDirectoryReader::Import(const TDiscRecord& record, TDEntry* target, int depth, TPendingFile& pending) {
+  if (pending.Active && !(pending.First.Identifier == record.Identifier && record.Extent == pending.NextExtent)) {
+    Say(fmt::format(kMsgBrokenExtents, NameOf(pending.First)));
+    pending.Active = false;
+  }
+  if (!record.IsDirectory() && record.ContinuesInNextRecord()) {
+    // Every extent but the last is whole sectors long; the next follows it.
+    if (!pending.Active) {
+      pending.Active = true;
+      pending.First = record;
+      pending.Size = 0;
+    }
+    pending.Size += record.DataLength;
+    pending.NextExtent = record.Extent + record.DataLength / 2048;
+    if (record.DataLength % 2048 != 0) {
+      Say(fmt::format(kMsgBrokenExtents, NameOf(record)));
+      pending.Active = false;
+    }
+    return;
+  }
+  if (pending.Active) {
+    pending.Active = false;
+    return AddFile(pending.First, pending.Size + record.DataLength, target);
+  }
+  if (!record.IsDirectory()) return AddFile(record, record.DataLength, target);
+
+  TSearchRec listing;
+  listing.Name = listing.LongName = NameOf(record);
+  listing.ShortName = ShortNameFromDirectoryName(listing.LongName);
+  listing.Attr = 0x10 | (record.IsHidden() ? 0x02 : 0);
+  if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
+  TDEntry* sub = FCompilation.AddDirectory(target, listing);
+  if (sub) ReadDirectory(record.Extent, record.DataLength, sub, depth + 1);
+}
+
+void TDirectoryReader::AddFile(const TDiscRecord& record, uint64_t size, TDEntry* target) {
+  TSearchRec listing;
+  listing.Name = listing.LongName = NameOf(record);
+  listing.ShortName = ShortNameFromDirectoryName(listing.LongName);
+  listing.Attr = record.IsHidden() ? 0x02 : 0;
+  listing.Size = static_cast<int64_t>(size);
+  if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
+  const uint64_t sectors = (size + 2047) / 2048;
+  if (record.Extent == 0 && size > 0) {
+    // No place on the disc: it would be given new, empty sectors.
+    Say(fmt::format(kMsgFileWithoutExtent, listing.LongName));
+    return;
+  }
+  if (size > 0 && static_cast<uint64_t>(record.Extent) + sectors > FSource.SectorLimit()) {
+    Say(fmt::format(kMsgExtentBeyondDisc, record.Extent));
+    return;
+  }
+  // An empty file owns no sectors: it is added as an empty entry, with
+  // nothing to read from the disc.
+  FCompilation.AddEntry(target, listing, "", size > 0 ? static_cast<int32_t>(record.Extent) : 0, false);
+}
+
+void TDirectoryReader::Finish(TPendingFile& pending) {
+  if (pending.Active) Say(fmt::format(kMsgBrokenExtents, NameOf(pending.First)));
+  pending.Active = false;
+}
+
+}  // namespace fornax

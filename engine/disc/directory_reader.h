@@ -1,0 +1,50 @@
+#pragma once
+// Walks one session's directory tree, Joliet or ISO 9660, and adds what it
+// finds to the compilation: directories as directories, files as entries
+// that already lie on the disc. A hostile disc cannot make it loop, read out
+// of bounds or write outside the compilation's tree.
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "engine/disc/disc_records.h"
+#include "engine/disc/sector_source.h"
+#include "engine/image/image_file_writer.h"
+
+namespace fornax {
+
+class TCompilation;
+struct TDEntry;
+
+inline constexpr int kMaxDirectoryDepth = 128;
+// A directory larger than this (128 MiB of records) is no real directory.
+inline constexpr uint32_t kMaxDirectorySectors = 65536;
+
+class TDirectoryReader {
+ public:
+  TDirectoryReader(TSectorSource& source, TCompilation& compilation, TLogLine log, bool joliet);
+
+  // The tree below the directory at `extent` into `target`; false when its
+  // first sector cannot be read.
+  bool Read(uint32_t extent, uint32_t length, TDEntry* target) { return ReadDirectory(extent, length, target, 0); }
+
+ private:
+  struct TPendingFile;
+
+  bool ReadDirectory(uint32_t extent, uint32_t length, TDEntry* target, int depth);
+  void ReadSector(const uint8_t* sector, TDEntry* target, int depth, TPendingFile& pending);
+  void Import(const TDiscRecord& record, TDEntry* target, int depth, TPendingFile& pending);
+  void AddFile(const TDiscRecord& record, uint64_t size, TDEntry* target);
+  void Finish(TPendingFile& pending);
+  std::string NameOf(const TDiscRecord& record);
+  void Say(const std::string& text) { if (FLog) FLog(">>> " + text, 4); }
+
+  TSectorSource& FSource;
+  TCompilation& FCompilation;
+  TLogLine FLog;
+  const bool FJoliet;
+  std::set<uint32_t> FVisited;
+};
+
+}  // namespace fornax

@@ -1,0 +1,70 @@
+#pragma once
+// Where the readers of existing discs get their sectors: the disc in a
+// drive, or an image file. Everything read through a source is untrusted.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fornax {
+
+class TSectorSource {
+ public:
+  virtual ~TSectorSource() = default;
+  // Reads `count` 2048-byte sectors from `lba` into `out`.
+  virtual bool ReadSectors(uint32_t lba, uint32_t count, uint8_t* out) = 0;
+  // Why the last read failed.
+  virtual std::string LastError() const = 0;
+  // Sectors the medium holds, when it is known (extents beyond are refused).
+  virtual uint64_t SectorLimit() const { return UINT32_MAX; }
+};
+
+// A medium of sessions, each one data track.
+class TSessionSource : public TSectorSource {
+ public:
+  virtual int SessionCount() = 0;
+  // First sector of a session's track (sessions count from 1).
+  virtual bool SessionStart(int session, uint32_t& start) = 0;
+};
+
+// An image file; its sessions start where the caller says (one, at sector 0,
+// unless told otherwise).
+class TImageFileSource : public TSessionSource {
+ public:
+  explicit TImageFileSource(const std::string& path, std::vector<uint32_t> sessionStarts = {0});
+  ~TImageFileSource() override;
+  TImageFileSource(const TImageFileSource&) = delete;
+  TImageFileSource& operator=(const TImageFileSource&) = delete;
+
+  bool Opened() const { return FHandle >= 0; }
+  bool ReadSectors(uint32_t lba, uint32_t count, uint8_t* out) override;
+  std::string LastError() const override { return FLastError; }
+  uint64_t SectorLimit() const override { return FSectors; }
+  int SessionCount() override { return static_cast<int>(FStarts.size()); }
+  bool SessionStart(int session, uint32_t& start) override;
+
+ private:
+  int FHandle = -1;
+  uint64_t FSectors = 0;
+  std::vector<uint32_t> FStarts;
+  std::string FLastError;
+};
+
+// Sectors held in memory (tests and the fuzzer).
+class TMemorySource : public TSessionSource {
+ public:
+  explicit TMemorySource(std::vector<uint8_t> bytes, std::vector<uint32_t> sessionStarts = {0})
+      : FBytes(std::move(bytes)), FStarts(std::move(sessionStarts)) {}
+  bool ReadSectors(uint32_t lba, uint32_t count, uint8_t* out) override;
+  std::string LastError() const override { return "LOGICAL BLOCK ADDRESS OUT OF RANGE"; }
+  uint64_t SectorLimit() const override { return FBytes.size() / 2048; }
+  int SessionCount() override { return static_cast<int>(FStarts.size()); }
+  bool SessionStart(int session, uint32_t& start) override;
+  std::vector<std::pair<uint32_t, uint32_t>> Reads;  // (sector, count) of every read
+
+ private:
+  std::vector<uint8_t> FBytes;
+  std::vector<uint32_t> FStarts;
+};
+
+}  // namespace fornax

@@ -1,0 +1,27 @@
+#pragma once
+// Importing a session of a multisession disc into the compilation: finding
+// its volume descriptors, preferring the Joliet tree, and walking it.
+
+#include <string>
+
+#include "engine/disc/sector_source.h"
+#include "engine/image/image_file_writer.h"
+
+namespace fornax {
+
+class TCompilation;
+struct TDEntry;
+struct TFEntry;
+
+// Session 255 (or one past the disc's count) is the last. True when a
+// descriptor was found and its tree walked.
+bool ImportSession(TSessionSource& source, TCompilation& compilation, int session, TDEntry* target,
+                   const TLogLine& log);
+
+// Copies an entry of the compilation that lies on the disc into a local
+// file, 31 sectors a read, and gives it the entry's date. A read that fails
+// leaves no file behind; `error` says why.
+bool ExtractFileTo(TSectorSource& source, const TFEntry& entry, const std::string& destination,
+                   const TLogLine& log, std::string& error);
+
+}  // namespace fornax
