@@ -14,6 +14,7 @@ namespace fornax {
 // A file told in several records (one per extent), gathered until its last.
 struct TDirectoryReader::TPendingFile {
   bool Active = false;
+  bool Skipping = false;  // the later records of a file already refused
   TDiscRecord First;
   uint32_t NextExtent = 0;
   uint64_t Size = 0;
@@ -91,6 +92,15 @@ void TDirectoryReader::Import(const TDiscRecord& record, TDEntry* target, int de
   if (pending.Active && !(pending.First.Identifier == record.Identifier && record.Extent == pending.NextExtent)) {
     Say(fmt::format(kMsgBrokenExtents, NameOf(pending.First)));
     pending.Active = false;
+    // The rest of the broken file goes with it.
+    if (pending.First.Identifier == record.Identifier) {
+      pending.Skipping = record.ContinuesInNextRecord();
+      return;
+    }
+  }
+  if (pending.Skipping) {
+    pending.Skipping = record.Identifier == pending.First.Identifier && record.ContinuesInNextRecord();
+    if (record.Identifier == pending.First.Identifier) return;
   }
   if (!record.IsDirectory() && record.ContinuesInNextRecord()) {
     // Every extent but the last is whole sectors long; the next follows it.
@@ -104,6 +114,7 @@ void TDirectoryReader::Import(const TDiscRecord& record, TDEntry* target, int de
     if (record.DataLength % 2048 != 0) {
       Say(fmt::format(kMsgBrokenExtents, NameOf(record)));
       pending.Active = false;
+      pending.Skipping = true;
     }
     return;
   }
