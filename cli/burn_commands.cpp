@@ -137,11 +137,7 @@ int RunBurn(TBurnOptions& options) {
   rec.ReplaceFile = options.Replace;
   rec.ClearCompilation(600000, 20000);
   // The earlier session first, so that the new files take their place in it.
-  if (options.ImportSession != 0 &&
-      !rec.ImportDiscSession(options.ImportSession < 0 ? 255 : options.ImportSession, rec.RootDirectory())) {
-    console.Line("fornax-cli: the session to import could not be read; see the messages above");
-    return 1;
-  }
+  if (options.ImportSession != 0 && !ImportRequestedSession(rec, options.ImportSession, console)) return 1;
   if (!feeder.Feed(rec, rows, true)) return 1;
   rec.PrepareImage(false, nullptr);
   // The session must fit what the disc has free: the drive would only refuse

@@ -79,10 +79,10 @@ void TCompilationFeeder::Configure(TQzRecorder& recorder, const std::string& exc
     if (type == 1 && !FOptions.Verbose) return;
     FConsole.Line(message);
   };
-  recorder.OnAddFile = [this](TObject*, const std::string& path, std::string&, std::string&, TDateTime&, int,
+  recorder.OnAddFile = [this](TObject*, const std::string& path, std::string& name, std::string&, TDateTime&, int,
                               int64_t, bool& skip) {
     if (skip) {
-      FConsole.Line(">>> NAME LONGER THAN 108 CHARACTERS, NOT ADDED: " + path);
+      FConsole.Line(">>> NAME LONGER THAN 108 CHARACTERS, NOT ADDED: " + (path.empty() ? name : path));
       ++FLeftOut;
       return;
     }

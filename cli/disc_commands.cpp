@@ -30,12 +30,7 @@ bool OpenSession(TDriveSession& session, const TDiscOptions& options, TConsole& 
     return false;
   }
   rec.ClearCompilation(600000, 20000);
-  if (!rec.ImportDiscSession(options.Session < 0 ? 255 : options.Session, rec.RootDirectory())) {
-    console.Line(rec.SessionCount() == 0 ? "fornax-cli: the disc holds no session"
-                                         : "fornax-cli: the session could not be read; see the messages above");
-    return false;
-  }
-  return true;
+  return ImportRequestedSession(rec, options.Session, console);
 }
 
 // A name of the disc as a local file name: a final dot that only marks "no
@@ -128,27 +123,26 @@ int Ls(const TDiscOptions& options) {
 
 // Extracts a folder's files into `target`, folder by folder; every local path
 // is a step below `target`, whatever the disc's names were.
-bool ExtractFolder(TQzRecorder& rec, const TDEntry* dir, const std::filesystem::path& target, TConsole& console,
-                   int& files) {
+void ExtractFolder(TQzRecorder& rec, const TDEntry* dir, const std::filesystem::path& target, TConsole& console,
+                   int& files, int& failed) {
   std::error_code error;
   std::filesystem::create_directories(target, error);
   if (error) {
     console.Line(fmt::format("fornax-cli: cannot make the folder '{}': {}", target.string(), error.message()));
-    return false;
+    ++failed;
+    return;
   }
-  bool ok = true;
   for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) {
     const std::filesystem::path path = target / LocalName(e->LongName);
     if (e->IsDirectory()) {
-      ok = ExtractFolder(rec, e->Directory, path, console, files) && ok;
+      ExtractFolder(rec, e->Directory, path, console, files, failed);
     } else if (rec.ExtractFile(e, path.string())) {
       ++files;
     } else {
       console.Line(fmt::format("fornax-cli: cannot extract '{}': {}", path.string(), rec.ExtractError()));
-      ok = false;
+      ++failed;
     }
   }
-  return ok;
 }
 
 int Extract(const TDiscOptions& options) {
@@ -173,12 +167,17 @@ int Extract(const TDiscOptions& options) {
     std::printf("Extracted %s\n", destination.string().c_str());
     return 0;
   }
-  int files = 0;
+  int files = 0, failed = 0;
   const TDEntry* dir = entry ? entry->Directory : rec.RootDirectory();
   const std::filesystem::path target = entry ? destination / LocalName(entry->LongName) : destination;
-  const bool ok = ExtractFolder(rec, dir, target, console, files);
+  ExtractFolder(rec, dir, target, console, files, failed);
+  if (failed > 0) {
+    console.Line(fmt::format("fornax-cli: extracted {} files into {}; {} could not be (named above)", files,
+                             target.string(), failed));
+    return 1;
+  }
   std::printf("Extracted %d files into %s\n", files, target.string().c_str());
-  return ok ? 0 : 1;
+  return 0;
 }
 
 void AddSessionOption(CLI::App& command, TDiscOptions& options) {

@@ -1,5 +1,7 @@
 #include "cli/drive_session.h"
 
+#include <fmt/format.h>
+
 #include "engine/drive/transport.h"
 
 namespace fornax::cli {
@@ -24,6 +26,25 @@ std::string MatchDevice(const std::vector<std::string>& lines, const std::string
   for (const std::string& line : lines)
     if (line.find(wanted) != std::string::npos) return line;
   return "";
+}
+
+bool ImportRequestedSession(TQzRecorder& recorder, int requested, TConsole& console) {
+  const int count = recorder.SessionCount();
+  if (count == 0) {
+    console.Line("fornax-cli: the disc holds no session");
+    return false;
+  }
+  const bool last = requested < 0 || requested == 255;
+  if (!last && (requested == 0 || requested > count)) {
+    console.Line(fmt::format("fornax-cli: there is no session {}; the disc holds {} (1 to {})", requested,
+                             count == 1 ? "one session" : fmt::format("{} sessions", count), count));
+    return false;
+  }
+  if (!recorder.ImportDiscSession(last ? 255 : requested, recorder.RootDirectory())) {
+    console.Line("fornax-cli: the session could not be read; see the messages above");
+    return false;
+  }
+  return true;
 }
 
 TDriveSession::TDriveSession(const TDriveOptions& options, TConsole& console)

@@ -40,6 +40,11 @@ class TDriveSession {
   std::unique_ptr<TQzRecorder> FRecorder;
 };
 
+// Reads the tree of a session of the disc (1 is the first; -1 or 255 the
+// last) into the recorder's compilation. A session the disc does not hold is
+// refused with a message rather than taken as the last one.
+bool ImportRequestedSession(TQzRecorder& recorder, int requested, TConsole& console);
+
 // The line of the list that an address, a device node or a part of a line
 // names; empty when none does.
 std::string MatchDevice(const std::vector<std::string>& lines, const std::string& wanted);

@@ -11,6 +11,8 @@
 
 namespace fornax {
 
+constexpr size_t kIdentifierLimit = 240;
+
 // A file told in several records (one per extent), gathered until its last.
 struct TDirectoryReader::TPendingFile {
   bool Active = false;
@@ -78,8 +80,10 @@ void TDirectoryReader::ReadSector(const uint8_t* sector, TDEntry* target, int de
       return;
     }
     position += record.Length;
-    const size_t limit = FJoliet ? 215 : 240;
-    if (record.Identifier.size() >= limit) {
+    // 120 characters, as the log line says, in either tree: a Joliet name of
+    // 108 characters and its version take 220 bytes, and the files this
+    // program writes must come back whole.
+    if (record.Identifier.size() >= kIdentifierLimit) {
       if (FLog) FLog(std::string(kMsgNameTooLongOnDisc) + "\n\r" + NameOf(record), 4);
       continue;
     }

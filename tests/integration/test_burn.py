@@ -10,30 +10,10 @@ import unittest
 import checks
 import isoraw
 from itsupport import READER_ENV, SECTOR, WorkDir, cli_path, random_bytes, write_file
+from simdisc import SimulatedDisc
 from sourcetrees import make_varied_tree
 
 MEDIA = ("cd-r", "cd-rw", "dvd-r", "dvd-rw-ro", "dvd-rw-seq", "dvd+r", "dvd+rw", "dvd-ram", "dvd+r-dl")
-
-
-class SimulatedDisc:
-    """A simulated recorder with its own state folder."""
-
-    def __init__(self, work, name):
-        self.state = work("state-" + name)
-        os.makedirs(self.state)
-        # The simulated recorder works in milliseconds; the program's waits
-        # for a drive are shortened to match.
-        self.env = dict(READER_ENV, FORNAX_SIMDRIVE_DIR=self.state, FORNAX_PACE_DIVISOR="100")
-
-    def cli(self, *args):
-        proc = subprocess.run([cli_path(), *args], env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
-        return proc.returncode, proc.stdout.decode("utf-8", "replace")
-
-    def export(self, path):
-        code, out = self.cli("vdrive", "export", path)
-        assert code == 0, out
-        return path
 
 
 class BurnEveryMedium(unittest.TestCase):
@@ -101,8 +81,7 @@ class Multisession(unittest.TestCase):
                 two = write_file(self.work(kind, "two", "second.txt"), b"second session\n")
                 code, out = disc.cli("burn", os.path.dirname(one))
                 self.assertEqual(code, 0, out)
-                code, out = disc.cli("medium")
-                used = int(out.split("Used:")[1].split("sectors")[0].replace(",", ""))
+                used = disc.used_sectors()
                 code, out = disc.cli("burn", os.path.dirname(two))
                 self.assertEqual(code, 0, out)
                 self.assertIn(f"in a session from sector {used}", out)

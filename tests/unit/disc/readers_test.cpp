@@ -93,6 +93,10 @@ TEST_F(Readers, OwnImagesComeBackWithTheirNamesSizesAndDates) {
   tmp.Write("src/sub/deep.bin", std::string(5000, 'd'));
   tmp.Write("src/.hidden", "h");
   tmp.Write("src/README", "r");
+  // The longest name a disc of ours holds: 108 characters.
+  const std::string longest = "Minutes of the yearly planning meeting held in the north offices, with every action items listed (final).txt";
+  ASSERT_EQ(longest.size(), 108u);
+  tmp.Write("src/" + longest, "long");
   Rec.ClearCompilation(65535, 8191);
   Rec.AddDirectoryTree(Rec.RootDirectory(), tmp.Path("src/"), "*.*", 63, true, false, false);
   for (const bool joliet : {true, false}) {
@@ -107,10 +111,11 @@ TEST_F(Readers, OwnImagesComeBackWithTheirNamesSizesAndDates) {
     const auto tree = Tree();
     if (joliet) {
       EXPECT_EQ(tree, (std::map<std::string, int64_t>{{".hidden", 1}, {"README.", 1}, {"sub/", 0},
-                                                       {"sub/deep.bin", 5000}, {"ñandú.txt", 2}}));
+                                                       {"sub/deep.bin", 5000}, {"ñandú.txt", 2},
+                                                       {longest, 4}}));
       EXPECT_TRUE(Rec.FindEntry(Rec.RootDirectory(), ".hidden")->Attributes & 0x02);
     } else {
-      EXPECT_EQ(tree.size(), 5u);
+      EXPECT_EQ(tree.size(), 6u);
       EXPECT_EQ(tree.at("SUB/DEEP.BIN"), 5000);
     }
     const TFEntry* deep = Rec.FindEntry(Rec.FindDirectory(joliet ? "\\sub" : "\\SUB"), joliet ? "deep.bin" : "DEEP.BIN");
