@@ -53,6 +53,13 @@ bool TDirectoryReader::ReadDirectory(uint32_t extent, uint32_t length, TDEntry* 
   alignas(16) uint8_t sector[2048];
   TPendingFile pending;
   for (uint64_t i = 0; i < sectors; ++i) {
+    // Directories never share sectors: one read before belongs to another
+    // directory, and this one ends there. Each sector is read once, however
+    // many records point into it.
+    if (i > 0 && !FVisited.insert(extent + static_cast<uint32_t>(i)).second) {
+      Say(fmt::format(kMsgDirectoryLoop, extent + static_cast<uint32_t>(i)));
+      break;
+    }
     if (!FSource.ReadSectors(extent + static_cast<uint32_t>(i), 1, sector)) {
       if (i == 0) return false;
       break;  // the rest of this directory cannot be read

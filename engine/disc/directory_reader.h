@@ -44,7 +44,7 @@ class TDirectoryReader {
   TCompilation& FCompilation;
   TLogLine FLog;
   const bool FJoliet;
-  std::set<uint32_t> FVisited;
+  std::set<uint32_t> FVisited;  // every directory sector read so far
 };
 
 }  // namespace fornax
