@@ -10,6 +10,8 @@ packages=(
   xorriso genisoimage libarchive-tools p7zip-full python3 python3-pycdlib libcdio-utils
   # file attributes (archive marks) and benchmarks
   attr hyperfine
+  # the fuzzer of the disc readers (libFuzzer with its sanitizers)
+  clang libclang-rt-14-dev
   # a small virtual machine whose emulated CD/DVD drives test the SG_IO transport
   qemu-system-x86 linux-image-amd64 busybox-static cpio
 )
