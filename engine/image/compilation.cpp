@@ -107,6 +107,7 @@ void TCompilation::UnindexName(TDEntry* Dir, TFEntry* Entry) {
   if (byName != Dir->ByName.end() && byName->second == Entry) Dir->ByName.erase(byName);
   const auto byIso = Dir->ByIsoName.find(IsoNameKey(Entry->ShortName));
   if (byIso != Dir->ByIsoName.end() && byIso->second == Entry) Dir->ByIsoName.erase(byIso);
+  Dir->TailHints.clear();  // a tail may be free again
 }
 
 // Folders merged into one destination can bring two equal short names; readers
@@ -116,7 +117,7 @@ void TCompilation::AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::stri
     const auto it = Dir->ByIsoName.find(IsoNameKey(candidate));
     return it != Dir->ByIsoName.end() && it->second != Entry;
   };
-  if (taken(shortName)) shortName = MakeUniqueShortName(shortName, Entry->IsDirectory(), taken);
+  if (taken(shortName)) shortName = MakeUniqueShortName(shortName, Entry->IsDirectory(), taken, Dir->TailHints);
   Entry->ShortName = shortName;
   if (Entry->Directory) Entry->Directory->ShortName = shortName;
 }

@@ -31,6 +31,7 @@ struct TDEntry {
   size_t TableSlot = 0;
   std::unordered_map<std::string, TFEntry*> ByName;     // upper-case long name -> entry
   std::unordered_map<std::string, TFEntry*> ByIsoName;  // ISO identifier key -> entry
+  std::unordered_map<std::string, uint64_t> TailHints;  // see MakeUniqueShortName
 };
 
 struct TFEntry {

@@ -49,13 +49,27 @@ std::string_view CutChars(std::string_view text, size_t count) {
   return text.substr(0, pos);
 }
 
+// The first candidate from tail `n` on that is not taken; `n` is left at it.
 std::string FirstFreeTail(const std::string& Stem, const std::string& Extension,
-                          const TNameTaken& isTaken) {
-  for (uint64_t n = 1; n <= kMaxShortNameTail; ++n) {
+                          const TNameTaken& isTaken, uint64_t& n) {
+  for (; n <= kMaxShortNameTail; ++n) {
     std::string candidate = ShortNameWithTail(Stem, Extension, n);
     if (!isTaken(candidate)) return candidate;
   }
   throw std::length_error("no free short name for " + Stem);
+}
+
+std::string FirstFreeTail(const std::string& Stem, const std::string& Extension,
+                          const TNameTaken& isTaken) {
+  uint64_t n = 1;
+  return FirstFreeTail(Stem, Extension, isTaken, n);
+}
+
+// Stem and extension of an identifier: a directory's is all stem.
+TShortNameBase SplitIdentifier(const std::string& ShortName, bool isDirectory) {
+  const size_t dot = isDirectory ? std::string::npos : ShortName.rfind('.');
+  if (dot == std::string::npos) return {ShortName, ""};
+  return {ShortName.substr(0, dot), ShortName.substr(dot + 1)};
 }
 
 }  // namespace
@@ -127,9 +141,20 @@ std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken
 
 std::string MakeUniqueShortName(const std::string& ShortName, bool isDirectory,
                                 const TNameTaken& isTaken) {
-  const size_t dot = isDirectory ? std::string::npos : ShortName.rfind('.');
-  if (dot == std::string::npos) return FirstFreeTail(ShortName, "", isTaken);
-  return FirstFreeTail(ShortName.substr(0, dot), ShortName.substr(dot + 1), isTaken);
+  const TShortNameBase base = SplitIdentifier(ShortName, isDirectory);
+  return FirstFreeTail(base.Stem, base.Extension, isTaken);
+}
+
+std::string MakeUniqueShortName(const std::string& ShortName, bool isDirectory, const TNameTaken& isTaken,
+                                TTailHints& hints) {
+  const TShortNameBase base = SplitIdentifier(ShortName, isDirectory);
+  // Every candidate depends only on the first six stem characters (the most
+  // a tail leaves) and the extension.
+  const std::string series = std::string(CutChars(base.Stem, 6)) + "." + base.Extension;
+  uint64_t& next = hints.try_emplace(series, 1).first->second;
+  std::string candidate = FirstFreeTail(base.Stem, base.Extension, isTaken, next);
+  ++next;
+  return candidate;
 }
 
 }  // namespace fornax

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 namespace fornax {
 
@@ -42,6 +43,14 @@ std::string MakeShortName(const std::string& LongName, const TNameTaken& isTaken
 // Throws std::length_error like MakeShortName.
 std::string MakeUniqueShortName(const std::string& ShortName, bool isDirectory,
                                 const TNameTaken& isTaken);
+
+// The same, remembering per series of aliases the tail it got to, so that
+// thousands of names of one beginning (IMG_20230101_...) do not each probe
+// every tail before theirs. The hints hold only while names are added: when
+// one is removed from the directory, clear them.
+using TTailHints = std::unordered_map<std::string, uint64_t>;
+std::string MakeUniqueShortName(const std::string& ShortName, bool isDirectory, const TNameTaken& isTaken,
+                                TTailHints& hints);
 
 // The parts an alias of MakeShortName is made of: the d-character stem before
 // it is cut for the tail (never empty) and the extension (0-3 characters).

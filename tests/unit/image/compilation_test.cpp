@@ -189,6 +189,13 @@ TEST_F(Compilation, EqualShortNamesInOneDirectoryAreMadeUnique) {
   }
   EXPECT_EQ(Rec.FindEntry(root, "My Report 2024.docx")->ShortName, "MYREPO_1.DOC");
   EXPECT_EQ(Rec.FindDirectory("\\DATA")->ShortName, "DATA");
+
+  // A tail freed by a removal is handed out again, as if it had never been.
+  ASSERT_TRUE(AddFile(root, "My Report 2026.docx", 1, "MYREPO_1.DOC"));
+  EXPECT_EQ(Rec.FindEntry(root, "My Report 2026.docx")->ShortName, "MYREPO_3.DOC");
+  Rec.DeleteEntry(root, Rec.FindEntry(root, "My Report 2025.docx"));
+  ASSERT_TRUE(AddFile(root, "My Report 2027.docx", 1, "MYREPO_1.DOC"));
+  EXPECT_EQ(Rec.FindEntry(root, "My Report 2027.docx")->ShortName, "MYREPO_2.DOC");
 }
 
 TEST_F(Compilation, DeletingAFolderTakesItsWholeSubtree) {

@@ -78,6 +78,30 @@ TEST(ShortNameUnique, KeepsTheExtensionAndMakesRoomForTheTail) {
   EXPECT_EQ(MakeUniqueShortName("README.TXT", false, belowAMillion), "_1000000.TXT");
 }
 
+TEST(ShortNameUnique, ASeriesOfOneBeginningResumesWhereItGotTo) {
+  // Names of one beginning, as an imported photo folder brings them: each
+  // gets the tail the plain search would give, and the probes stay linear.
+  std::set<std::string> taken{"IMG_2023.JPG"};
+  TTailHints hints;
+  long probes = 0;
+  const TNameTaken counting = [&](const std::string& name) {
+    ++probes;
+    return taken.count(name) != 0;
+  };
+  for (int n = 1; n <= 3000; ++n) {
+    const std::string plain = MakeUniqueShortName("IMG_2023.JPG", false, TakenFrom(taken));
+    const std::string hinted = MakeUniqueShortName("IMG_2023.JPG", false, counting, hints);
+    ASSERT_EQ(hinted, plain) << n;
+    taken.insert(hinted);
+  }
+  // Tail 2023 gives the name that was there first, so the series ends at 3001.
+  EXPECT_EQ(taken.size(), 3001u);
+  EXPECT_EQ(taken.count("IMG_3001.JPG"), 1u);
+  EXPECT_LT(probes, 2 * 3000);
+  // Another series keeps its own place.
+  EXPECT_EQ(MakeUniqueShortName("OTHER.JPG", false, counting, hints), "OTHER_1.JPG");
+}
+
 TEST(PlatformLongName, RepairsWhatJolietCannotHold) {
   const std::pair<const char*, const char*> cases[] = {
       {"plain.txt", "plain.txt"},
