@@ -99,17 +99,22 @@ int Sessions(const TDiscOptions& options) {
   return 0;
 }
 
+// Reads the session and finds the path asked for in it: `entry` is null for
+// the root. False, with a message, when either fails.
+bool OpenDiscPath(TDriveSession& session, const TDiscOptions& options, TConsole& console, const TFEntry*& entry) {
+  if (!OpenSession(session, options, console)) return false;
+  bool found = false;
+  entry = FindPath(session.Recorder(), options.DiscPath, found);
+  if (!found) console.Line(fmt::format("fornax-cli: the session holds no '{}'", options.DiscPath));
+  return found;
+}
+
 int Ls(const TDiscOptions& options) {
   TConsole console;
   TDriveSession session(options.Drive, console);
-  if (!OpenSession(session, options, console)) return 1;
+  const TFEntry* entry = nullptr;
+  if (!OpenDiscPath(session, options, console, entry)) return 1;
   TQzRecorder& rec = session.Recorder();
-  bool found = false;
-  const TFEntry* entry = FindPath(rec, options.DiscPath, found);
-  if (!found) {
-    console.Line(fmt::format("fornax-cli: the session holds no '{}'", options.DiscPath));
-    return 1;
-  }
   if (entry && !entry->IsDirectory()) {
     std::printf("f %14lld  %s  %s\n", static_cast<long long>(entry->ISOSize), DateText(entry->DateTime).c_str(),
                 options.DiscPath.c_str());
@@ -148,14 +153,9 @@ void ExtractFolder(TQzRecorder& rec, const TDEntry* dir, const std::filesystem::
 int Extract(const TDiscOptions& options) {
   TConsole console;
   TDriveSession session(options.Drive, console);
-  if (!OpenSession(session, options, console)) return 1;
+  const TFEntry* entry = nullptr;
+  if (!OpenDiscPath(session, options, console, entry)) return 1;
   TQzRecorder& rec = session.Recorder();
-  bool found = false;
-  const TFEntry* entry = FindPath(rec, options.DiscPath, found);
-  if (!found) {
-    console.Line(fmt::format("fornax-cli: the session holds no '{}'", options.DiscPath));
-    return 1;
-  }
   std::filesystem::path destination(options.Destination);
   if (entry && !entry->IsDirectory()) {
     std::error_code error;
