@@ -73,7 +73,6 @@ TEST(DiscRecords, RecordsAreReadOnlyWithinTheirBounds) {
   sector[32] = 20;  // the identifier would run past the record
   EXPECT_EQ(ReadDiscRecord(sector, 0, r), TRecordRead::Malformed);
   sector[2040] = 40;  // the record would run past the sector
-  sector[2040 + 32] = 1;
   EXPECT_EQ(ReadDiscRecord(sector, 2040, r), TRecordRead::Malformed);
   sector[32] = 7;
   EXPECT_EQ(ReadDiscRecord(sector, 0, r), TRecordRead::Record);
