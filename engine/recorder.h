@@ -155,6 +155,11 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // The last erase thread's percentage, also once it has ended.
   int LastEraseProgress() const;
 
+  // Called on the caller's thread, every 50 ms or so, while a burn driver
+  // waits there (for the cache to fill, for a DVD-RW to be formatted): a
+  // window lets its events run, so it stays responsive.
+  std::function<void()> OnWaiting;
+
   // Runs a completion event on the owner's thread (a GUI's event loop, a
   // queue the command line drains). Without one, events run where they occur.
   std::function<void(std::function<void()>)> Dispatcher;
@@ -198,6 +203,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   bool PrepareDiscSession();
   void BuildISOFileThreaded(const std::string& FileName);
   bool WaitForCache();
+  // Sleeps in short steps, calling OnWaiting between them; a paced wait is
+  // one on the drive (see PaceSleep).
+  void WaitResponsive(int milliseconds, bool paced = true);
   void PrepareRewritableDvd();
 
  private:

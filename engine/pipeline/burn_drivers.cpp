@@ -117,7 +117,7 @@ void TQzRecorder::PrepareRewritableDvd() {
   if (!FormatUnit(0x11, code == mtDVDRWSequential ? kSequential : kRestricted, 12))
     FormatUnit(0x11, kFallback, 12);
   for (int waited = 0; waited < kFormatWaitSeconds; waited += 5) {
-    PaceSleep(5000);
+    WaitResponsive(5000);
     ReadDiscInformation();
     if (LastSense()[12] != 0x04) break;
   }
@@ -140,7 +140,16 @@ bool TQzRecorder::WaitForCache() {
       ReleaseCache();
       return false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WaitResponsive(100, false);
+  }
+}
+
+void TQzRecorder::WaitResponsive(int milliseconds, bool paced) {
+  for (int slept = 0; slept < milliseconds; slept += 50) {
+    if (OnWaiting) OnWaiting();
+    const int step = std::min(50, milliseconds - slept);
+    if (paced) PaceSleep(step);
+    else std::this_thread::sleep_for(std::chrono::milliseconds(step));
   }
 }
 
