@@ -88,26 +88,34 @@ uint8_t TMediumQueries::MediumType() {
     if (ReadAtip(FDevice, atip))
       code = (atip[6] & 0x80) ? ((atip[6] & 0x40) ? mtCDRW : mtCDR) : mtCDROM;
   }
-  if (code == mtUnknown && FDevice.ReadDiscInformation())
+  if (code == mtUnknown && ReadDiscInformation())
     code = FDevice.DiscInformation().Erasable() ? mtCDRW : mtCDR;
   if (code == mtUnknown && FDevice.UnitReady()) code = mtCDROM;
   return code;
 }
 
+// The first command after a disc goes in is refused with a unit attention
+// and the next one answers; a disc just inserted must not read as
+// "not erasable" or "no sessions" for that.
+bool TMediumQueries::ReadDiscInformation() {
+  if (FDevice.ReadDiscInformation()) return true;
+  return (FDevice.LastSense()[2] & 0x0F) == 0x06 && FDevice.ReadDiscInformation();
+}
+
 bool TMediumQueries::IsErasable() {
-  if (FDevice.ReadDiscInformation()) return FDevice.DiscInformation().Erasable();
+  if (ReadDiscInformation()) return FDevice.DiscInformation().Erasable();
   const uint8_t code = MediumType();
   TSCSIDevice::SetCurrentMediumCode(code);
   return code == mtDVDRAM || code == mtDVDRWRestricted || code == mtDVDRWSequential || code == mtDVDPlusRW;
 }
 
 int TMediumQueries::DiscStatus() {
-  if (!FDevice.ReadDiscInformation()) return -1;
+  if (!ReadDiscInformation()) return -1;
   return FDevice.DiscInformation().DiscStatus();
 }
 
 int TMediumQueries::SessionCount() {
-  if (!FDevice.ReadDiscInformation()) return 0;
+  if (!ReadDiscInformation()) return 0;
   const TDiscInformation& info = FDevice.DiscInformation();
   if (info.DiscStatus() == 0) return 0;
   return info.Sessions() - (info.LastSessionState() == 0 ? 1 : 0);
@@ -125,7 +133,7 @@ uint32_t TMediumQueries::FileSystemSectors() {
 }
 
 uint8_t TMediumQueries::LastTrack() {
-  return FDevice.ReadDiscInformation() ? FDevice.DiscInformation().LastTrackInLastSession() : 0;
+  return ReadDiscInformation() ? FDevice.DiscInformation().LastTrackInLastSession() : 0;
 }
 
 uint32_t TMediumQueries::DvdUsed(uint8_t code) {
@@ -163,7 +171,7 @@ uint32_t TMediumQueries::CdUsed() {
 uint32_t TMediumQueries::UsedSectors() {
   const uint8_t code = TSCSIDevice::CurrentMediumCode();
   FSetWriteParameters(code);
-  FDevice.ReadDiscInformation();
+  ReadDiscInformation();
   return code >= mtDVDROM ? DvdUsed(code) : CdUsed();
 }
 
@@ -193,7 +201,7 @@ uint32_t TMediumQueries::CdFree() {
 uint32_t TMediumQueries::FreeSectors() {
   const uint8_t code = TSCSIDevice::CurrentMediumCode();
   FSetWriteParameters(code);
-  FDevice.ReadDiscInformation();
+  ReadDiscInformation();
   return code >= mtDVDROM ? DvdFree(code) : CdFree();
 }
 
@@ -282,7 +290,7 @@ bool TMediumQueries::DiscInfo(TDiscInfoRecord& record) {
     uint32_t blocks = 0, size = 0;
     if (FDevice.ReadFormatCapacities(blocks, size)) info.Capacity = std::max(info.Capacity, blocks);
   }
-  if (FDevice.ReadDiscInformation()) {
+  if (ReadDiscInformation()) {
     const TDiscInformation& disc = FDevice.DiscInformation();
     info.DiscStatus = disc.DiscStatus();
     info.LastSessionState = disc.LastSessionState();

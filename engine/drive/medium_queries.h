@@ -65,6 +65,7 @@ class TMediumQueries {
   bool DiscInfo(TDiscInfoRecord& record);
 
  private:
+  bool ReadDiscInformation();  // asks once more after a unit attention
   uint8_t LastTrack();
   uint32_t CdCapacity();
   uint32_t DvdUsed(uint8_t code);

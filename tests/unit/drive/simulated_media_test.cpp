@@ -182,5 +182,16 @@ TEST_F(SimulatedMedia, TheSimulatedDriveCanDoEverything) {
   EXPECT_NE(Rec.DeviceDescription().find("VIRTUAL"), std::string::npos);
 }
 
+TEST_F(SimulatedMedia, ADiscJustInsertedAnswersTheFirstQuestion) {
+  Open("dvd+r");
+  Sim.Insert("cd-rw");  // the drive now refuses one command with a unit attention
+  EXPECT_TRUE(Rec.IsErasable());
+  Sim.Insert("cd-r");
+  EXPECT_EQ(Rec.DiscStatus(), 0);
+  Sim.Insert("dvd-rw-seq");
+  EXPECT_EQ(Rec.SessionCount(), 0);
+  EXPECT_TRUE(Rec.IsErasable());
+}
+
 }  // namespace
 }  // namespace fornax
