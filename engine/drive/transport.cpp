@@ -63,7 +63,10 @@ bool UseLibrary(TTransportState& state, const std::string& path) {
 
 bool LoadLibraryTransport(TTransportState& state, const std::string& libraryPath) {
   if (!libraryPath.empty()) return UseLibrary(state, libraryPath);
+  // Beside the program (a build folder), where an installation puts it, then
+  // the system's search path.
   return UseLibrary(state, ExecutableFolder() + kDefaultTransportLibrary) ||
+         UseLibrary(state, ExecutableFolder() + "../lib/fornax/" + kDefaultTransportLibrary) ||
          UseLibrary(state, kDefaultTransportLibrary);
 }
 
