@@ -1,0 +1,102 @@
+#include "app/shell_views.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QStorageInfo>
+
+namespace fornax::app {
+
+TShellFolderTree::TShellFolderTree(QWidget* parent) : QTreeView(parent), FModel(new QFileSystemModel(this)) {
+  FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
+  FModel->setRootPath("/");
+  setModel(FModel);
+  for (int column = 1; column < FModel->columnCount(); ++column) hideColumn(column);
+  header()->hide();
+  setRootIndex(FModel->index("/").parent());
+  setDragEnabled(true);
+  setDragDropMode(QAbstractItemView::DragOnly);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { emit FolderSelected(FModel->filePath(current)); });
+}
+
+QString TShellFolderTree::SelectedPath() const {
+  const QModelIndex current = currentIndex();
+  return current.isValid() ? FModel->filePath(current) : QString();
+}
+
+bool TShellFolderTree::Navigate(const QString& path, QString& error) {
+  const QFileInfo info(path);
+  if (path.isEmpty() || !info.exists() || !info.isDir()) {
+    error = QString("La ruta \"%1\" no existe o no es una carpeta.").arg(path);
+    return false;
+  }
+  const QModelIndex index = FModel->index(info.absoluteFilePath());
+  if (!index.isValid()) {
+    error = QString("La ruta \"%1\" no se puede mostrar.").arg(path);
+    return false;
+  }
+  for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
+  setCurrentIndex(index);
+  scrollTo(index);
+  return true;
+}
+
+// A right click selects, as a left one does.
+void TShellFolderTree::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid()) setCurrentIndex(index);
+  }
+  QTreeView::mousePressEvent(event);
+}
+
+TShellFileList::TShellFileList(QWidget* parent) : QTreeView(parent), FModel(new QFileSystemModel(this)) {
+  FModel->setFilter(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+  setModel(FModel);
+  setRootIsDecorated(false);
+  setSortingEnabled(true);
+  sortByColumn(0, Qt::AscendingOrder);
+  setDragEnabled(true);
+  setDragDropMode(QAbstractItemView::DragOnly);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  header()->resizeSection(0, 220);
+  SetFolder("/");
+}
+
+void TShellFileList::SetFolder(const QString& path) {
+  setRootIndex(FModel->setRootPath(path));
+}
+
+QString TShellFileList::Folder() const { return FModel->rootPath(); }
+
+QString TShellFileList::SelectedPath() const {
+  const QModelIndex current = currentIndex();
+  return current.isValid() ? FModel->filePath(current) : QString();
+}
+
+bool TShellFileList::SelectFile(const QString& name) {
+  const QModelIndex index = FModel->index(QDir(Folder()).filePath(name));
+  if (!index.isValid()) return false;
+  setCurrentIndex(index);
+  return true;
+}
+
+TDriveCombo::TDriveCombo(QWidget* parent) : QComboBox(parent) { Refresh(); }
+
+void TDriveCombo::Refresh() {
+  clear();
+  addItem("/");
+  addItem(QDir::homePath());
+  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+    const QString root = volume.rootPath();
+    if (root.startsWith("/media/") || root.startsWith("/mnt/") || root.startsWith("/run/media/")) addItem(root);
+  }
+}
+
+}  // namespace fornax::app
