@@ -66,11 +66,24 @@ TShellFileList::TShellFileList(QWidget* parent) : QTreeView(parent), FModel(new 
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   header()->resizeSection(0, 220);
+  // The model keeps folders on the way to a path it was asked about, whatever
+  // its filter says; this list shows files only.
+  connect(FModel, &QFileSystemModel::rowsInserted, this, [this](const QModelIndex& parent) {
+    if (parent == rootIndex()) HideFolders();
+  });
+  connect(FModel, &QFileSystemModel::directoryLoaded, this, [this] { HideFolders(); });
   SetFolder("/");
 }
 
 void TShellFileList::SetFolder(const QString& path) {
   setRootIndex(FModel->setRootPath(path));
+  HideFolders();
+}
+
+void TShellFileList::HideFolders() {
+  const QModelIndex root = rootIndex();
+  for (int row = 0; row < FModel->rowCount(root); ++row)
+    setRowHidden(row, root, FModel->isDir(FModel->index(row, 0, root)));
 }
 
 QString TShellFileList::Folder() const { return FModel->rootPath(); }

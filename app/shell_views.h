@@ -43,6 +43,7 @@ class TShellFileList : public QTreeView {
   bool SelectFile(const QString& name);
 
  private:
+  void HideFolders();
   QFileSystemModel* FModel;
 };
 

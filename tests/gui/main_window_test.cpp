@@ -270,6 +270,17 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.clBox->Rows().last().Path, FSource + "/A/");
     w.lbFiles->SetFolder(FSource);
     QVERIFY(QTest::qWaitFor([&] { return w.lbFiles->SelectFile("single.txt"); }, 5000));
+    // The file list shows files only, never the folder A beside them.
+    const auto shownFiles = [&] {
+      const QAbstractItemModel* model = w.lbFiles->model();
+      const QModelIndex root = w.lbFiles->rootIndex();
+      QStringList shown;
+      for (int row = 0; row < model->rowCount(root); ++row)
+        if (!w.lbFiles->isRowHidden(row, root)) shown.append(model->index(row, 0, root).data().toString());
+      return shown;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return w.lbFiles->model()->rowCount(w.lbFiles->rootIndex()) == 2; }, 5000));
+    QCOMPARE(shownFiles(), QStringList{"single.txt"});
     w.clBoxDragDrop(w.lbFiles);
     QCOMPARE(w.clBox->Rows().last().Path, FSource + "/single.txt");
     QVERIFY(w.clBox->Rows().last().Ticked);
