@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,7 +115,8 @@ void TfrmMain::BuildTopBars() {
   cbDrives->setMinimumWidth(360);
   pTop->layout()->addWidget(cbDrives);
   bCaps = Button(pTop, "bCaps", "...", "Drive capabilities");
-  bCaps->setFixedWidth(24);
+  // Narrow, but never so narrow that the style elides its three dots.
+  bCaps->setFixedWidth(std::max(24, bCaps->fontMetrics().horizontalAdvance("...") + 26));
   cbSpeed = new TDropDownList(pTop);
   cbSpeed->setObjectName("cbSpeed");
   cbSpeed->setToolTip("Velocidad");
