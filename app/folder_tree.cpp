@@ -1,6 +1,7 @@
 #include "app/folder_tree.h"
 
 #include <QHeaderView>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTreeWidget>
 
@@ -56,6 +57,27 @@ TDEntry* NodeDirectory(const QTreeWidgetItem* node) {
   return node ? static_cast<TDEntry*>(node->data(0, kEntryRole).value<void*>()) : nullptr;
 }
 
+TTreeAndGrid MakeTreeAndGrid(QWidget* parent, int treeWidth, const QStringList& headers, const QList<int>& widths) {
+  auto* splitter = new QSplitter(Qt::Horizontal, parent);
+  splitter->setObjectName("Splitter1");
+  auto* tree = new QTreeWidget(splitter);
+  tree->setObjectName("tvDir");
+  tree->setHeaderHidden(true);
+  tree->setColumnCount(1);
+  tree->setAllColumnsShowFocus(true);
+  auto* grid = new QTableWidget(splitter);
+  grid->setObjectName("fl");
+  SetUpEntryGrid(*grid, headers, widths);
+  grid->setToolTip("Double click on a file name to extract");
+  splitter->addWidget(tree);
+  splitter->addWidget(grid);
+  splitter->setStretchFactor(1, 1);
+  int gridWidth = 0;
+  for (int width : widths) gridWidth += width;
+  splitter->setSizes({treeWidth, gridWidth});
+  return {splitter, tree, grid};
+}
+
 void SetUpEntryGrid(QTableWidget& grid, const QStringList& headers, const QList<int>& widths) {
   grid.setColumnCount(static_cast<int>(headers.size()));
   grid.setHorizontalHeaderLabels(headers);
@@ -76,6 +98,14 @@ void ResetEntryGrid(QTableWidget& grid, int rows) {
   grid.clearContents();
   grid.setRowCount(rows > 0 ? rows : 1);
   grid.setCurrentCell(-1, -1);
+}
+
+void FillEntryGrid(QTableWidget& grid, const TDEntry* dir, const std::function<void(int, TFEntry&)>& fillRow) {
+  int count = 0;
+  for (const TFEntry* entry = dir ? dir->FirstEntry : nullptr; entry; entry = entry->Next) ++count;
+  ResetEntryGrid(grid, count);
+  int row = 0;
+  for (TFEntry* entry = dir ? dir->FirstEntry : nullptr; entry; entry = entry->Next) fillRow(row++, *entry);
 }
 
 void SetCell(QTableWidget& grid, int row, int column, const std::string& text, TFEntry* entry) {

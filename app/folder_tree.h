@@ -5,9 +5,12 @@
 
 #include <QFont>
 #include <QStringList>
+#include <functional>
 #include <string>
 
+class QSplitter;
 class QTableWidget;
+class QWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -30,10 +33,21 @@ std::string SizeCellText(const TFEntry& entry);
 QTreeWidgetItem* BuildFolderTree(QTreeWidget& tree, TDEntry* root);
 TDEntry* NodeDirectory(const QTreeWidgetItem* node);
 
+// Both dialogs' body: the folder tree ("tvDir", `treeWidth` wide) left of
+// the entry grid ("fl") in a splitter ("Splitter1").
+struct TTreeAndGrid {
+  QSplitter* Splitter;
+  QTreeWidget* Tree;
+  QTableWidget* Grid;
+};
+TTreeAndGrid MakeTreeAndGrid(QWidget* parent, int treeWidth, const QStringList& headers, const QList<int>& widths);
+
 // A read-only grid of whole rows in Courier New, 18-pixel rows and a header.
 void SetUpEntryGrid(QTableWidget& grid, const QStringList& headers, const QList<int>& widths);
 // Sizes the grid for `rows` entries; with none it keeps one empty row.
 void ResetEntryGrid(QTableWidget& grid, int rows);
+// One grid row per entry of `dir`, in entry order, each filled by `fillRow`.
+void FillEntryGrid(QTableWidget& grid, const TDEntry* dir, const std::function<void(int, TFEntry&)>& fillRow);
 void SetCell(QTableWidget& grid, int row, int column, const std::string& text, TFEntry* entry = nullptr);
 // The entry a row carries in `column`, or null (an empty row, no row).
 TFEntry* CellEntry(const QTableWidget& grid, int row, int column);

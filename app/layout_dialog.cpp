@@ -49,21 +49,11 @@ TfrmDiscLayout::TfrmDiscLayout(TQzRecorder& recorder, TPrompter& prompter, QWidg
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
-  Splitter1 = new QSplitter(Qt::Horizontal, this);
-  Splitter1->setObjectName("Splitter1");
-  tvDir = new QTreeWidget(Splitter1);
-  tvDir->setObjectName("tvDir");
-  tvDir->setHeaderHidden(true);
-  tvDir->setColumnCount(1);
-  tvDir->setAllColumnsShowFocus(true);
-  fl = new QTableWidget(Splitter1);
-  fl->setObjectName("fl");
-  SetUpEntryGrid(*fl, {"Nombre archivo", "Tamaño archivo", "    Fecha & Hora "}, {254, 71, 141});
-  fl->setToolTip("Double click on a file name to extract");
-  Splitter1->addWidget(tvDir);
-  Splitter1->addWidget(fl);
-  Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({145, 495});
+  const TTreeAndGrid body =
+      MakeTreeAndGrid(this, 145, {"Nombre archivo", "Tamaño archivo", "    Fecha & Hora "}, {254, 71, 141});
+  Splitter1 = body.Splitter;
+  tvDir = body.Tree;
+  fl = body.Grid;
   column->addWidget(Splitter1, 1);
 
   Panel2 = MakePanel(this, "Panel2", 22, true);
@@ -106,16 +96,11 @@ void TfrmDiscLayout::FormShow() {
 }
 
 void TfrmDiscLayout::tvdirClick() {
-  const TDEntry* dir = NodeDirectory(tvDir->currentItem());
-  int count = 0;
-  for (const TFEntry* entry = dir ? dir->FirstEntry : nullptr; entry; entry = entry->Next) ++count;
-  ResetEntryGrid(*fl, count);
-  int row = 0;
-  for (TFEntry* entry = dir ? dir->FirstEntry : nullptr; entry; entry = entry->Next, ++row) {
-    SetCell(*fl, row, kNameColumn, entry->LongName);
-    SetCell(*fl, row, kSizeColumn, SizeCellText(*entry), entry);
-    if (!IsFolderEntry(*entry)) SetCell(*fl, row, kDateColumn, LayoutDateText(entry->DateTime));
-  }
+  FillEntryGrid(*fl, NodeDirectory(tvDir->currentItem()), [this](int row, TFEntry& entry) {
+    SetCell(*fl, row, kNameColumn, entry.LongName);
+    SetCell(*fl, row, kSizeColumn, SizeCellText(entry), &entry);
+    if (!IsFolderEntry(entry)) SetCell(*fl, row, kDateColumn, LayoutDateText(entry.DateTime));
+  });
 }
 
 void TfrmDiscLayout::Button1Click() { FormShow(); }

@@ -73,21 +73,10 @@ TfrmTree::TfrmTree(TQzRecorder& recorder, TPrompter& prompter, QWidget* parent)
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
-  Splitter1 = new QSplitter(Qt::Horizontal, this);
-  Splitter1->setObjectName("Splitter1");
-  tvDir = new QTreeWidget(Splitter1);
-  tvDir->setObjectName("tvDir");
-  tvDir->setHeaderHidden(true);
-  tvDir->setColumnCount(1);
-  tvDir->setAllColumnsShowFocus(true);
-  fl = new QTableWidget(Splitter1);
-  fl->setObjectName("fl");
-  SetUpEntryGrid(*fl, {"Nombre archivo", "Tamaño"}, {361, 71});
-  fl->setToolTip("Double click on a file name to extract");
-  Splitter1->addWidget(tvDir);
-  Splitter1->addWidget(fl);
-  Splitter1->setStretchFactor(1, 1);
-  Splitter1->setSizes({121, 439});
+  const TTreeAndGrid body = MakeTreeAndGrid(this, 121, {"Nombre archivo", "Tamaño"}, {361, 71});
+  Splitter1 = body.Splitter;
+  tvDir = body.Tree;
+  fl = body.Grid;
   column->addWidget(Splitter1, 1);
 
   auto* status = new TStatusPanel(this);
@@ -116,15 +105,10 @@ void TfrmTree::FormShow() {
 }
 
 void TfrmTree::tvdirClick() {
-  const TDEntry* dir = NodeDirectory(tvDir->currentItem());
-  int count = 0;
-  for (const TFEntry* entry = dir ? dir->FirstEntry : nullptr; entry; entry = entry->Next) ++count;
-  ResetEntryGrid(*fl, count);
-  int row = 0;
-  for (TFEntry* entry = dir ? dir->FirstEntry : nullptr; entry; entry = entry->Next, ++row) {
-    SetCell(*fl, row, kNameColumn, PadLeft(std::to_string(row + 1), 2) + " " + entry->LongName);
-    SetCell(*fl, row, kSizeColumn, SizeCellText(*entry), entry);
-  }
+  FillEntryGrid(*fl, NodeDirectory(tvDir->currentItem()), [this](int row, TFEntry& entry) {
+    SetCell(*fl, row, kNameColumn, PadLeft(std::to_string(row + 1), 2) + " " + entry.LongName);
+    SetCell(*fl, row, kSizeColumn, SizeCellText(entry), &entry);
+  });
 }
 
 const TFEntry* TfrmTree::RowEntry(int row) const { return CellEntry(*fl, row, kSizeColumn); }
