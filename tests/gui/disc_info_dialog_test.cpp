@@ -63,18 +63,6 @@ QStringList Rows(const QListWidget& list) {
   return rows;
 }
 
-QStringList GridColumn(const QTableWidget& grid, int column) {
-  QStringList cells;
-  for (int row = 0; row < grid.rowCount(); ++row) cells.append(grid.item(row, column) ? grid.item(row, column)->text() : "");
-  return cells;
-}
-
-QTreeWidgetItem* ChildNamed(QTreeWidgetItem* node, const QString& name) {
-  for (int i = 0; node && i < node->childCount(); ++i)
-    if (node->child(i)->text(0) == name) return node->child(i);
-  return nullptr;
-}
-
 int RowNamed(const QTableWidget& grid, const QString& name) {
   const QStringList names = GridColumn(grid, 0);
   for (int row = 0; row < names.size(); ++row)

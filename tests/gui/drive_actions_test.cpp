@@ -12,13 +12,6 @@
 namespace fornax::guitest {
 namespace {
 
-QString FilesOn(const QString& image) {
-  QProcess xorriso;
-  xorriso.start("xorriso", {"-indev", image, "-find", "/", "-type", "f"});
-  xorriso.waitForFinished(60000);
-  return QString::fromUtf8(xorriso.readAllStandardOutput());
-}
-
 }  // namespace
 
 class DriveActionsTest : public QObject {

@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QProcess>
+#include <QTableWidget>
+#include <QTreeWidget>
 #include <QUrl>
 #include <QTest>
 
@@ -122,6 +125,25 @@ void DropFromDesktop(QWidget* target, const QStringList& paths) {
   QApplication::sendEvent(target, &enter);
   QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(target, &drop);
+}
+
+QStringList GridColumn(const QTableWidget& grid, int column) {
+  QStringList cells;
+  for (int row = 0; row < grid.rowCount(); ++row) cells.append(grid.item(row, column) ? grid.item(row, column)->text() : "");
+  return cells;
+}
+
+QTreeWidgetItem* ChildNamed(QTreeWidgetItem* node, const QString& name) {
+  for (int i = 0; node && i < node->childCount(); ++i)
+    if (node->child(i)->text(0) == name) return node->child(i);
+  return nullptr;
+}
+
+QString FilesOn(const QString& image) {
+  QProcess xorriso;
+  xorriso.start("xorriso", {"-indev", image, "-find", "/", "-type", "f"});
+  xorriso.waitForFinished(60000);
+  return QString::fromUtf8(xorriso.readAllStandardOutput());
 }
 
 QString WriteFile(const QString& path, const QByteArray& content) {

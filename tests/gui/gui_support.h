@@ -17,6 +17,9 @@
 #include "app/main_window.h"
 #include "app/prompter.h"
 
+class QTableWidget;
+class QTreeWidgetItem;
+
 namespace fornax::guitest {
 
 using TSuiteFactory = std::function<QObject*()>;
@@ -87,6 +90,13 @@ class TSimDrive {
 
 // Drags names from another program onto a widget and drops them there.
 void DropFromDesktop(QWidget* target, const QStringList& paths);
+
+// The texts of one column of a grid, row by row ("" for an empty cell).
+QStringList GridColumn(const QTableWidget& grid, int column);
+// The child of a tree node with that caption, or null.
+QTreeWidgetItem* ChildNamed(QTreeWidgetItem* node, const QString& name);
+// The files of an image as xorriso lists them, one path per line.
+QString FilesOn(const QString& image);
 
 // Writes a file (and its folders); returns its path.
 QString WriteFile(const QString& path, const QByteArray& content);

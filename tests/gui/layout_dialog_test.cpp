@@ -23,18 +23,6 @@
 namespace fornax::guitest {
 namespace {
 
-QStringList GridColumn(const QTableWidget& grid, int column) {
-  QStringList cells;
-  for (int row = 0; row < grid.rowCount(); ++row) cells.append(grid.item(row, column) ? grid.item(row, column)->text() : "");
-  return cells;
-}
-
-QTreeWidgetItem* ChildNamed(QTreeWidgetItem* node, const QString& name) {
-  for (int i = 0; node && i < node->childCount(); ++i)
-    if (node->child(i)->text(0) == name) return node->child(i);
-  return nullptr;
-}
-
 // Every node caption below `node`, as paths: "a", "a/b", ...
 QStringList NodePaths(const QTreeWidgetItem* node, const QString& prefix = {}) {
   QStringList paths;
@@ -57,13 +45,6 @@ void CountBelow(const QString& folder, int& folders, int& entries) {
     ++entries;
     if (it.nextFileInfo().isDir()) ++folders;
   }
-}
-
-QString FilesOn(const QString& image) {
-  QProcess xorriso;
-  xorriso.start("xorriso", {"-indev", image, "-find", "/", "-type", "f"});
-  xorriso.waitForFinished(60000);
-  return QString::fromUtf8(xorriso.readAllStandardOutput());
 }
 
 }  // namespace
