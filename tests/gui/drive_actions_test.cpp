@@ -6,13 +6,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QThread>
 
 #include "gui_support.h"
 
 namespace fornax::guitest {
-namespace {
-
-}  // namespace
 
 class DriveActionsTest : public QObject {
   Q_OBJECT
@@ -198,6 +197,36 @@ class DriveActionsTest : public QObject {
     f.Prompter.AskAnswers = {false};
     w.bBurnClick();
     QCOMPARE(int(w.Recorder().WriteSpeed()), factor * 177);
+  }
+
+  void workerLinesReachTheLogOnTheWindowsThreadInOrder() {
+    TSimDrive drive;
+    drive.Insert("cd-r");
+    TMainFixture f;
+    app::TfrmMain& w = *f.Window;
+    QThread* const windowThread = w.thread();
+    int elsewhere = 0;
+    // A direct connection runs on whichever thread changes the log pane.
+    connect(
+        w.Memo1->document(), &QTextDocument::contentsChanged, &w,
+        [&] { elsewhere += QThread::currentThread() != windowThread; }, Qt::DirectConnection);
+    w.ClearAll1Click();
+    w.clBox->AddRow(FSource + "/", 0, true);
+    f.Prompter.AskAnswers = {true};
+    w.bBurn->click();
+    QVERIFY(f.WaitForLog(">>> PROCESO QUEMADO FINALIZO"));
+    QVERIFY(f.WaitIdle());
+    QCOMPARE(elsewhere, 0);
+    const QStringList lines = w.LogText().split('\n');
+    const auto at = [&](const QString& start) {
+      for (int i = 0; i < lines.size(); ++i)
+        if (lines[i].startsWith(start)) return i;
+      return -1;
+    };
+    const int begun = at(">>> INICIO DE QUEMADO DE DC/DVD"), writing = at(">>> STARTING WRITE PROCESS"),
+              finalizing = at(">>> FINALIZANDO TRACK"), done = at(">>> PROCESO QUEMADO FINALIZO");
+    QVERIFY2(begun >= 0 && begun < writing && writing < finalizing && finalizing < done, qPrintable(w.LogText()));
+    QCOMPARE(lines.last(), QString(" "));
   }
 
   void abortStopsARunningBurn() {
