@@ -47,8 +47,7 @@ class SplashAboutTest : public QObject {
     QCOMPARE(splash->Counter(), 800);
     splash->tmrSplashTimer();  // the 396th
     QVERIFY(!splash->isVisible());
-    QTest::qWaitFor([&] { return splash.isNull(); }, 2000);
-    QVERIFY(splash.isNull());
+    QVERIFY(QTest::qWaitFor([&] { return splash.isNull(); }, 2000));
 
     // Left to itself it closes after its 396 ticks.
     QPointer<app::TfrmSplash> running = new app::TfrmSplash();
