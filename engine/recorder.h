@@ -24,6 +24,7 @@ namespace fornax {
 
 class TFileStreamEx;
 class TCacheThread;
+struct TCacheInput;
 class TThWrite;
 class TEraseThread;
 
@@ -188,6 +189,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   bool DiscInfo(TDiscInfoRecord& Record) { return FMedium.DiscInfo(Record); }
   bool SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode, bool NextSessionAllowed);
   bool SetSpeeds(uint16_t Read, uint16_t Write) { return SetCdSpeed(Read, Write); }
+  // What the writer and the eraser leave the drive in: plain data mode at
+  // full read speed, tray unlocked, ready.
+  void ReturnDriveToIdle();
 
  private:
   // TCompilationHost
@@ -202,6 +206,12 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   void CheckBootImage();
   bool PrepareDiscSession();
   void BuildISOFileThreaded(const std::string& FileName);
+  // What every cache reads (size, track length, post-gap, chunks, lock);
+  // the compilation's adds the header, the boot image and the files.
+  TCacheInput CacheInput();
+  TCacheInput CompilationCacheInput();
+  // Starts the read-ahead cache and waits until it has filled.
+  bool StartCache(const TCacheInput& input);
   bool WaitForCache();
   // Sleeps in short steps, calling OnWaiting between them; a paced wait is
   // one on the drive (see PaceSleep).

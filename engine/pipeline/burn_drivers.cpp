@@ -125,6 +125,45 @@ void TQzRecorder::PrepareRewritableDvd() {
 
 // Waits in 100 ms steps until the cache is primed. A cache that fails first
 // ends the write here: OnWriteDone with its text, and no write thread.
+TCacheInput TQzRecorder::CacheInput() {
+  TCacheInput input;
+  input.CacheBytes = FCacheSize;
+  input.TotalBytes = FLayout.TrackSectors * kSectorSize;
+  input.WritePostGap = WritePostGap;
+  input.ChunkSize = FChunkSize;
+  input.CacheLock = &CacheLock();
+  return input;
+}
+
+// The laid-out compilation: header, boot image, files.
+TCacheInput TQzRecorder::CompilationCacheInput() {
+  TCacheInput input = CacheInput();
+  input.HeaderStream = &FHeaderStream;
+  input.Compilation = &FCompilation;
+  input.BootImageSectors = Bootable ? FLayout.BootImageSectors : 0;
+  input.BootImageFile = Bootable ? BootImageFile : "";
+  input.BootImageBytes = Bootable ? FBootImageBytes : 0;
+  return input;
+}
+
+bool TQzRecorder::StartCache(const TCacheInput& input) {
+  {
+    std::lock_guard<std::mutex> lock(FCacheGuard);
+    FCache = std::make_unique<TCacheThread>(input);
+  }
+  return WaitForCache();
+}
+
+void TQzRecorder::ReturnDriveToIdle() {
+  SetWriteParameters(false, false, mtCDROM, false);
+  SetSpeeds(MaxReadSpeed(), 2);
+  RewindUnit();
+  PreventAllowMediumRemoval(false);
+  LoadMedium();
+  RewindUnit();
+  TestUnitReady(5000);
+}
+
 bool TQzRecorder::WaitForCache() {
   for (;;) {
     TCacheThread* cache = nullptr;
@@ -177,23 +216,7 @@ bool TQzRecorder::BurnCompilation() {
   BuildHeader(false, FHeaderImportTarget);
   LayingOutForBurn = false;
 
-  TCacheInput input;
-  input.CacheBytes = FCacheSize;
-  input.HeaderStream = &FHeaderStream;
-  input.Compilation = &FCompilation;
-  input.TotalBytes = FLayout.TrackSectors * kSectorSize;
-  input.BootImageSectors = Bootable ? FLayout.BootImageSectors : 0;
-  input.BootImageFile = Bootable ? BootImageFile : "";
-  input.BootImageBytes = Bootable ? FBootImageBytes : 0;
-  input.WritePostGap = WritePostGap;
-  input.ChunkSize = FChunkSize;
-  input.CacheLock = &CacheLock();
-  {
-    std::lock_guard<std::mutex> lock(FCacheGuard);
-    FCache = std::make_unique<TCacheThread>(input);
-  }
-  if (!WaitForCache()) return false;
-  return StartWriteThread(false);
+  return StartCache(CompilationCacheInput()) && StartWriteThread(false);
 }
 
 bool TQzRecorder::BurnISOFile(const std::string& FileName) {
@@ -212,20 +235,10 @@ bool TQzRecorder::BurnISOFile(const std::string& FileName) {
   FLayout.TrackSectors = SectorsFor(st.st_size);
   FLayout.VolumeSpaceSize = FLayout.TrackSectors;
 
-  TCacheInput input;
-  input.CacheBytes = FCacheSize;
-  input.TotalBytes = FLayout.TrackSectors * kSectorSize;
-  input.WritePostGap = WritePostGap;
-  input.ChunkSize = FChunkSize;
-  input.CacheLock = &CacheLock();
+  TCacheInput input = CacheInput();
   input.ImageFileName = FileName;
   input.ImageFileBytes = st.st_size;
-  {
-    std::lock_guard<std::mutex> lock(FCacheGuard);
-    FCache = std::make_unique<TCacheThread>(input);
-  }
-  if (!WaitForCache()) return false;
-  return StartWriteThread(false);
+  return StartCache(input) && StartWriteThread(false);
 }
 
 void TQzRecorder::BuildISOFileThreaded(const std::string& FileName) {
@@ -233,22 +246,7 @@ void TQzRecorder::BuildISOFileThreaded(const std::string& FileName) {
   PrepareImage(true, FHeaderImportTarget);
   BuildHeader(true, FHeaderImportTarget);
   FChunkSize = kChunkSizeDvd;
-  TCacheInput input;
-  input.CacheBytes = FCacheSize;
-  input.HeaderStream = &FHeaderStream;
-  input.Compilation = &FCompilation;
-  input.TotalBytes = FLayout.TrackSectors * kSectorSize;
-  input.BootImageSectors = Bootable ? FLayout.BootImageSectors : 0;
-  input.BootImageFile = Bootable ? BootImageFile : "";
-  input.BootImageBytes = Bootable ? FBootImageBytes : 0;
-  input.WritePostGap = WritePostGap;
-  input.ChunkSize = FChunkSize;
-  input.CacheLock = &CacheLock();
-  {
-    std::lock_guard<std::mutex> lock(FCacheGuard);
-    FCache = std::make_unique<TCacheThread>(input);
-  }
-  if (WaitForCache()) StartWriteThread(true);
+  if (StartCache(CompilationCacheInput())) StartWriteThread(true);
 }
 
 }  // namespace fornax

@@ -125,17 +125,6 @@ void TEraseThread::WaitForTheEnd(int& elapsed) {
   } while (sense[12] != 0 && InTime(elapsed));
 }
 
-void TEraseThread::ReturnDriveToIdle() {
-  TQzRecorder& e = FEngine;
-  e.SetWriteParameters(false, false, mtCDROM, false);
-  e.SetSpeeds(e.MaxReadSpeed(), 2);
-  e.RewindUnit();
-  e.PreventAllowMediumRemoval(false);
-  e.LoadMedium();
-  e.RewindUnit();
-  e.TestUnitReady(5000);
-}
-
 void TEraseThread::Execute() {
   int elapsed = 0;
   FProgress = 0;
@@ -161,7 +150,7 @@ void TEraseThread::Execute() {
   if (!FEngine.TestUnitReady(5000) || !FEngine.ReadDiscInformation()) WaitForTheEnd(elapsed);
   if (TransportIsEmulation()) ResetASPI();
   FProgress = 100;
-  ReturnDriveToIdle();
+  FEngine.ReturnDriveToIdle();
   FEngine.FinishErase(FWithError);
 }
 

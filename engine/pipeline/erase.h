@@ -33,7 +33,6 @@ class TEraseThread {
   bool WaitForDvdPlusRwFormat(int& elapsed);
   void OverwriteWithZeros(uint32_t blocks, bool closeAfter);
   void WaitForTheEnd(int& elapsed);
-  void ReturnDriveToIdle();
   void Update(int elapsed);
 
   TQzRecorder& FEngine;

@@ -319,7 +319,7 @@ void TThWrite::FinishDrive() {
   if (!e.TestWrite && FMedium != mtDVDRAM && e.FinalizeTrack) CloseTrackAndSession();
   e.WaitReady(240000, 5000);
   if (FMedium != mtDVDRAM) e.ReadBufferCapacity();
-  ReturnDriveToIdle();
+  FEngine.ReturnDriveToIdle();
 }
 
 void TThWrite::CloseTrackAndSession() {
@@ -370,17 +370,6 @@ void TThWrite::CloseTrackAndSession() {
       break;
     }
   }
-}
-
-void TThWrite::ReturnDriveToIdle() {
-  TQzRecorder& e = FEngine;
-  e.SetWriteParameters(false, false, mtCDROM, false);
-  e.SetSpeeds(e.MaxReadSpeed(), 2);
-  e.RewindUnit();
-  e.PreventAllowMediumRemoval(false);
-  e.LoadMedium();
-  e.RewindUnit();
-  e.TestUnitReady(5000);
 }
 
 void TThWrite::Final() {

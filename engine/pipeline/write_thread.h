@@ -32,7 +32,6 @@ class TThWrite {
   void WriteToDrive();
   void FinishDrive();
   void CloseTrackAndSession();
-  void ReturnDriveToIdle();
   bool WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries);
   bool WriteDescriptorCopy(int bytes);
   void FormatDvdPlusRw();
