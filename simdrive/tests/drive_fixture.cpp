@@ -142,30 +142,13 @@ void DriveTest::TearDown() {
   std::filesystem::remove_all(dir_, ignored);
 }
 
-Outcome DriveTest::Send(const std::vector<uint8_t>& cdb, uint32_t in_length, SendFn send) {
-  SRB_ExecSCSICmd srb{};
-  std::vector<uint8_t> buffer(in_length, 0);
-  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-  srb.SRB_Flags = in_length > 0 ? SRB_DIR_IN : 0;
-  srb.SRB_BufLen = in_length;
-  srb.SRB_BufPointer = in_length > 0 ? buffer.data() : nullptr;
-  srb.SRB_SenseLen = 24;
-  srb.SRB_CDBLen = static_cast<uint8_t>(cdb.size());
-  std::memcpy(srb.CDBByte, cdb.data(), cdb.size());
-  Outcome o;
-  o.status = static_cast<uint8_t>((send ? send : SendASPI32Command)(&srb));
-  o.target_status = srb.SRB_TargStat;
-  o.adapter_status = srb.SRB_HaStat;
-  std::memcpy(o.sense.data(), srb.SenseArea, o.sense.size());
-  o.data = std::move(buffer);
-  return o;
-}
+namespace {
 
-Outcome DriveTest::SendOut(const std::vector<uint8_t>& cdb, const std::vector<uint8_t>& data, SendFn send) {
+// One command through the transport; `buffer` is read into or written from.
+Outcome Execute(const std::vector<uint8_t>& cdb, uint8_t direction, std::vector<uint8_t> buffer, SendFn send) {
   SRB_ExecSCSICmd srb{};
-  std::vector<uint8_t> buffer = data;
   srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-  srb.SRB_Flags = SRB_DIR_OUT;
+  srb.SRB_Flags = buffer.empty() ? 0 : direction;
   srb.SRB_BufLen = static_cast<uint32_t>(buffer.size());
   srb.SRB_BufPointer = buffer.empty() ? nullptr : buffer.data();
   srb.SRB_SenseLen = 24;
@@ -176,7 +159,18 @@ Outcome DriveTest::SendOut(const std::vector<uint8_t>& cdb, const std::vector<ui
   o.target_status = srb.SRB_TargStat;
   o.adapter_status = srb.SRB_HaStat;
   std::memcpy(o.sense.data(), srb.SenseArea, o.sense.size());
+  if (direction == SRB_DIR_IN) o.data = std::move(buffer);
   return o;
+}
+
+}  // namespace
+
+Outcome DriveTest::Send(const std::vector<uint8_t>& cdb, uint32_t in_length, SendFn send) {
+  return Execute(cdb, SRB_DIR_IN, std::vector<uint8_t>(in_length, 0), send);
+}
+
+Outcome DriveTest::SendOut(const std::vector<uint8_t>& cdb, const std::vector<uint8_t>& data, SendFn send) {
+  return Execute(cdb, SRB_DIR_OUT, data, send);
 }
 
 void DriveTest::Insert(const char* kind) {
