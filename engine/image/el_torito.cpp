@@ -18,6 +18,7 @@ TSector BootRecordDescriptor(uint32_t catalogLocation) {
   s[0] = 0;
   PutText(&s[1], "CD001");
   s[6] = 1;
+  // The boot system identifier every El Torito reader looks for, byte for byte.
   PutText(&s[7], "EL TORITO SPECIFICATION");
   PutLe32(&s[71], catalogLocation);
   return s;
