@@ -75,7 +75,9 @@ void TCompilationFeeder::Configure(TQzRecorder& recorder, const std::string& exc
   FExcludeInode = out.st_ino;
 
   recorder.OnDebugMessage = [this](TObject*, const std::string& message, uint8_t type) {
-    if (type == 3 || type == 4) ++FLeftOut;
+    // A name the disc holds spelled otherwise is told, but nothing is left out.
+    const bool renamed = message.find(", TAKEN AS \"") != std::string::npos;
+    if ((type == 3 || type == 4) && !renamed) ++FLeftOut;
     if (type == 1 && !FOptions.Verbose) return;
     FConsole.Line(message);
   };

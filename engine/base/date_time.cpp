@@ -87,6 +87,10 @@ int64_t UnixFromLocalDateTime(TDateTime value) {
   return static_cast<int64_t>(mktime(&local));
 }
 
+int LocalUtcOffsetQuarterHours(TDateTime value) {
+  return LocalUtcOffsetMinutes(UnixFromLocalDateTime(value)) / 15;
+}
+
 TDateTime Now() {
   using namespace std::chrono;
   const auto since = system_clock::now().time_since_epoch();

@@ -32,6 +32,10 @@ TDateTime Now();
 // Offset of local time from UTC in minutes at the given moment (east positive),
 // i.e. minus the bias Windows reports.
 int LocalUtcOffsetMinutes(int64_t unixSeconds);
+// Offset from UTC, in the 15-minute steps ISO 9660 dates carry, in force at a
+// local date and time. Each date needs its own: a summer date written in winter
+// still means summer time, and one offset for all would move it by an hour.
+int LocalUtcOffsetQuarterHours(TDateTime value);
 
 // The date of a directory-listing item. Directory records hold years 1900 to
 // 2155; a date outside that range does not convert and the caller substitutes

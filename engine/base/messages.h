@@ -13,6 +13,7 @@ inline constexpr const char* kMsgNameInUse = "NAME ALREADY USED BY ANOTHER ENTRY
 inline constexpr const char* kMsgCantReadFolder = "CAN'T READ FOLDER \"{}\": {}";
 inline constexpr const char* kMsgEmptyBootImage = "BOOT IMAGE \"{}\" IS EMPTY; THE IMAGE WILL NOT BOOT";
 inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (LINK LOOP), NOT ADDED: {}";
+inline constexpr const char* kMsgSourceNameReplaced = "NAME OF \"{}\" CANNOT BE WRITTEN AS IT IS, TAKEN AS \"{}\"";
 
 // Writing and erasing
 inline constexpr const char* kMsgAbortedByUser = "OPERATION ABORTED BY USER";

@@ -162,4 +162,21 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
   return UpperCase(a) == UpperCase(b);
 }
 
+std::string PrintableText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char b = static_cast<unsigned char>(ch);
+    if (b >= 0x20 && b != 0x7F) {
+      out += ch;
+      continue;
+    }
+    out += "\\x";
+    out += kHex[b >> 4];
+    out += kHex[b & 0x0F];
+  }
+  return out;
+}
+
 }  // namespace fornax

@@ -24,4 +24,8 @@ std::string UpperCase(std::string_view text);
 std::string UpperAscii(std::string_view text);
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);
 
+// A text for a log line, control characters written as \xNN: a file name may
+// hold any of them, and raw they would break the line or drive the terminal.
+std::string PrintableText(std::string_view text);
+
 }  // namespace fornax

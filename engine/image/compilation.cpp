@@ -38,7 +38,6 @@ TCompilation::TCompilation(TCompilationHost& host) : FHost(host) {}
 TCompilation::~TCompilation() = default;
 
 void TCompilation::ClearCompilation(int MaxFiles, int MaxDirs) {
-  FTimeZoneOffset = LocalUtcOffsetMinutes(static_cast<int64_t>(std::time(nullptr))) / 15;
   FFiles.Clear();
   FDirs.Clear();
   FIsoOrder.clear();
@@ -129,6 +128,16 @@ bool TCompilation::RefuseUnfitName(const std::string& shortName, const std::stri
   return true;
 }
 
+// A source name MakeLongName had to change reaches the disc under a name the
+// user never gave, and a clash it causes would leave an entry out for no
+// reason the user could see.
+void TCompilation::ReportReplacedCharacters(const std::string& SourcePath, const std::string& Name,
+                                            const std::string& DiscName) {
+  if (SourcePath.empty() || !LongNameReplacesCharacters(Name)) return;
+  FHost.Report(">>> " + fmt::format(kMsgSourceNameReplaced, PrintableText(SourcePath), DiscName),
+               ltImageError);
+}
+
 TDEntry* TCompilation::FindDirectory(const std::string& Path) const {
   const std::string key = StripOneTrailingBackslash(UpperCase(Path));
   if (key.empty()) return FRoot;
@@ -177,7 +186,12 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listin
   if (!Parent) return nullptr;
   std::string candidate = Parent->Path + "\\" + Listing.LongName;
   if (candidate.rfind("\\\\", 0) == 0) candidate.erase(0, 1);
-  if (TDEntry* existing = FindDirectory(candidate)) return existing;
+  TDEntry* existing = FindDirectory(candidate);
+  // Told once per source folder, also when it merges into one made from
+  // another source: that merge is what the renaming caused.
+  if (!existing || existing->SourceFolder != SourceFolder)
+    ReportReplacedCharacters(SourceFolder, Listing.Name, Listing.LongName);
+  if (existing) return existing;
 
   const std::string shortName =
       Listing.ShortName.empty() ? UpperCase(Listing.LongName) : Listing.ShortName;
@@ -207,6 +221,7 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listin
   dir->Parent = Parent;
   dir->LongName = Listing.LongName;
   dir->Self = entry;
+  dir->SourceFolder = SourceFolder;
   dir->Path = (Parent == FRoot ? std::string() : Parent->Path) + "\\" + UpperCase(Listing.LongName);
   FByPath.emplace(dir->Path, dir);
 
@@ -237,6 +252,10 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   FHost.AddingFile(SourcePath, longFileName, shortFileName, dateTime, Listing.Attr, Listing.Size,
                    skip);
   if (skip) return false;
+  // Before the clash checks, so that a clash the renaming caused has its reason
+  // beside it; the same source added again is no news.
+  if (!existing || existing->SourcePath != SourcePath)
+    ReportReplacedCharacters(SourcePath, Listing.Name, longFileName);
   if (existing && (existing->IsDirectory() || isDirectory)) {
     // A file never takes the place of a folder of the same name (its contents
     // would be orphaned), nor stands beside it.

@@ -43,8 +43,6 @@ class TCompilation {
   int MaxDirs() const { return FMaxDirs; }
   TDEntry* RootDirectory() const { return FRoot; }
   int64_t CompilationBytes() const { return FCompilationBytes; }
-  // Offset of local time from UTC in 15-minute steps, as directory records carry it.
-  int TimeZoneOffset() const { return FTimeZoneOffset; }
 
   TDEntry* FindDirectory(const std::string& Path) const;
   TFEntry* FindEntry(const TDEntry* Dir, const std::string& Name) const;
@@ -88,10 +86,12 @@ class TCompilation {
   void RemoveDirectoryRecord(TDEntry* Dir);
   bool RefuseUnfitName(const std::string& shortName, const std::string& longName,
                        bool isDirectory, const std::string& what);
+  void ReportReplacedCharacters(const std::string& SourcePath, const std::string& Name,
+                                const std::string& DiscName);
   bool ScanFolder(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
                   int AttrMask, bool Recursive, bool ArchiveOnly,
                   std::vector<std::pair<uint64_t, uint64_t>>& chain);
-  std::string CompilationPathOf(const std::string& folder, bool lastOnly) const;
+  TDEntry* ForceSourcePath(TDEntry* Base, const std::string& Folder);
 
   TCompilationHost& FHost;
   TRecordTable<TDEntry> FDirs;
@@ -101,7 +101,6 @@ class TCompilation {
   TDEntry* FRoot = nullptr;
   int FMaxFiles = 0, FMaxDirs = 0;
   int64_t FCompilationBytes = 0;
-  int FTimeZoneOffset = 0;
 };
 
 }  // namespace fornax

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fmt/format.h>
 
@@ -39,24 +40,50 @@ std::string NormalPath(const std::string& path) {
 
 bool MatchesEverything(const std::string& mask) { return mask == "*.*" || mask == "*"; }
 
-}  // namespace
+struct TSourceStep {
+  std::string Folder;  // the local path up to this step
+  std::string Name;    // the step's own name
+};
 
-// The compilation path ("\A\B") that recreates a local folder, without the
-// root "/" (as a drive letter is left out) and with each step spelled as the
-// compilation spells names.
-std::string TCompilation::CompilationPathOf(const std::string& folder, bool lastOnly) const {
-  std::vector<std::string> steps;
+// The steps of a local folder's absolute path, or only its last one.
+std::vector<TSourceStep> SourceSteps(const std::string& folder, bool lastOnly) {
+  std::vector<TSourceStep> steps;
   const std::string path = NormalPath(folder);
   size_t start = 0;
   while (start <= path.size()) {
     const size_t end = std::min(path.find('/', start), path.size());
-    if (end > start) steps.push_back(MakeLongName(path.substr(start, end - start)));
+    if (end > start) steps.push_back({path.substr(0, end), path.substr(start, end - start)});
     start = end + 1;
   }
   if (lastOnly && steps.size() > 1) steps.erase(steps.begin(), steps.end() - 1);
-  std::string out;
-  for (const std::string& step : steps) out += "\\" + step;
-  return out.empty() ? "\\" : out;
+  return steps;
+}
+
+// A folder of a kept source path is named as one made by name (up to 13
+// characters in the ISO 9660 tree) and dated when it is made.
+TSearchRec StepListing(const std::string& name) {
+  TSearchRec listing;
+  listing.Name = name;
+  listing.LongName = MakeLongName(name);
+  listing.ShortName = ShortNameFromDirectoryName(listing.LongName);
+  listing.Attr = faDirectory;
+  listing.WriteTime = static_cast<int64_t>(std::time(nullptr));
+  return listing;
+}
+
+}  // namespace
+
+// The folders below Base that recreate a local folder, one per step of its
+// path without the root "/" (as a drive letter is left out), each made as a
+// folder of that source so that a renamed step is told once.
+TDEntry* TCompilation::ForceSourcePath(TDEntry* Base, const std::string& Folder) {
+  TDEntry* dir = Base;
+  for (const TSourceStep& step : SourceSteps(Folder, FHost.KeepsLastFolderOnly())) {
+    bool full = false;
+    dir = InsertDirectory(dir, StepListing(step.Name), step.Folder, full);
+    if (!dir) return nullptr;
+  }
+  return dir;
 }
 
 bool TCompilation::AddFileEntry(const std::string& DestPath, const std::string& SourceFile,
@@ -64,8 +91,7 @@ bool TCompilation::AddFileEntry(const std::string& DestPath, const std::string& 
   TDEntry* dest = nullptr;
   if (KeepPath) {
     const std::string source = NormalPath(SourceFile);
-    const std::string folder = source.substr(0, source.rfind('/') + 1);
-    dest = ForceDirectoryPath(CompilationPathOf(folder, FHost.KeepsLastFolderOnly()));
+    dest = ForceSourcePath(FRoot, source.substr(0, source.rfind('/') + 1));
   } else {
     dest = FindDirectory(DestPath);
   }
@@ -84,10 +110,7 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
   if (!Dest) return false;
   TDEntry* destination = Dest;
   if (KeepPath) {
-    std::string path = CompilationPathOf(Folder, FHost.KeepsLastFolderOnly());
-    if (Dest->Path != "\\") path = Dest->Path + path;
-    ForceDirectoryPath(path);
-    destination = FindDirectory(path);
+    destination = ForceSourcePath(Dest, Folder);
     if (!destination) {
       FHost.Report(kMsgInvalidDestination, ltImageError);
       return false;

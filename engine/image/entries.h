@@ -32,6 +32,7 @@ struct TDEntry {
   std::unordered_map<std::string, TFEntry*> ByName;     // upper-case long name -> entry
   std::unordered_map<std::string, TFEntry*> ByIsoName;  // ISO identifier key -> entry
   std::unordered_map<std::string, uint64_t> TailHints;  // see MakeUniqueShortName
+  std::string SourceFolder;  // the local folder it was made from; empty for the others
 };
 
 struct TFEntry {

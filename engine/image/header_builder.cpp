@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "engine/base/sector.h"
 #include "engine/image/compilation.h"
@@ -16,8 +18,17 @@ namespace {
 struct TTreeWriter {
   const TImageLayout& Plan;
   TTree Tree;
-  int TimeZone;
   TDateTime Now;
+  // The offset of each local hour met so far: files share few dates, and
+  // asking the system's time zone rules for every record is slow.
+  mutable std::unordered_map<int64_t, int> Offsets;
+
+  int ZoneOf(TDateTime date) const {
+    const auto hour = static_cast<int64_t>(std::floor(date * 24));
+    const auto [at, added] = Offsets.try_emplace(hour, 0);
+    if (added) at->second = LocalUtcOffsetQuarterHours(date);
+    return at->second;
+  }
 
   bool Iso() const { return Tree == TTree::Iso; }
   uint32_t AreaStart() const { return static_cast<uint32_t>(Iso() ? Plan.IsoDirectoryArea : Plan.JolietDirectoryArea); }
@@ -83,7 +94,7 @@ void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const 
   if (HasDotRecords(dir, w.Iso())) {
     TDirectoryRecord dot;
     dot.Date = w.Now;
-    dot.TimeZone = w.TimeZone;
+    dot.TimeZone = w.ZoneOf(w.Now);
     dot.Flags = kFlagDirectory;
     dot.Extent = w.ExtentOf(dir);
     dot.DataLength = static_cast<uint32_t>(w.SizeOf(dir));
@@ -97,7 +108,9 @@ void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const 
   for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
     TDirectoryRecord record;
     record.Date = entry->DateTime;
-    record.TimeZone = w.TimeZone;
+    // The offset of the entry's own date: the one of the day the tree is
+    // written would move every date across a change of summer time.
+    record.TimeZone = w.ZoneOf(entry->DateTime);
     record.Identifier = EntryIdentifier(*entry, w.Tree);
     record.Flags = (entry->Attributes & 0x02) ? kFlagHidden : 0;
     if (const TDEntry* sub = entry->Directory) {
@@ -160,9 +173,8 @@ void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan
   std::copy(out.begin(), out.end(), copy.Bytes.begin());
   copy.Length = static_cast<int64_t>(out.size());
 
-  const int timeZone = compilation.TimeZoneOffset();
-  const TTreeWriter iso{plan, TTree::Iso, timeZone, now};
-  const TTreeWriter joliet{plan, TTree::Joliet, timeZone, now};
+  const TTreeWriter iso{plan, TTree::Iso, now};
+  const TTreeWriter joliet{plan, TTree::Joliet, now};
   ExpectAt(out, plan, plan.IsoPathTableL, "ISO path table L");
   AppendPathTable(out, compilation.IsoOrder(), iso, false, plan.IsoPathTableSize);
   ExpectAt(out, plan, plan.IsoPathTableM, "ISO path table M");

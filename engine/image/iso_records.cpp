@@ -1,6 +1,7 @@
 #include "engine/image/iso_records.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "engine/base/bytes.h"
 #include "engine/base/text.h"
@@ -10,6 +11,27 @@ namespace fornax {
 namespace {
 
 constexpr uint8_t kJolietEscape[3] = {0x25, 0x2F, 0x40};
+
+// What the primary descriptor's identifiers may hold besides A-Z and 0-9.
+constexpr std::string_view kAPunctuation = "_ !\"%&'()*+,-./:;<=>?";
+
+char ToAChar(char32_t c) {
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  const bool kept = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    (c < 0x80 && kAPunctuation.find(static_cast<char>(c)) != std::string_view::npos);
+  return kept ? static_cast<char>(c) : '_';
+}
+
+// A free text as a primary descriptor identifier. Readers of the ISO 9660 tree
+// show these bytes as they are, so only a-characters read alike everywhere;
+// the label as typed goes in the Joliet descriptor. One "_" per character, so
+// "Año" keeps its length.
+std::string ACharacters(const std::string& text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < text.size()) out += ToAChar(DecodeUtf8(text, pos));
+  return out;
+}
 
 // Cuts a UTF-8 text at a character boundary to at most `width` bytes, then
 // pads it with spaces.
@@ -122,7 +144,7 @@ void AppendPathTableRecord(std::vector<uint8_t>& out, const std::string& identif
 
 void PutDescriptorDate(uint8_t* p, TDateTime date) {
   PutText(p, FormatDescriptorDigits(date));
-  p[16] = 0;
+  p[16] = static_cast<uint8_t>(static_cast<int8_t>(LocalUtcOffsetQuarterHours(date)));
 }
 
 void PutUnsetDescriptorDate(uint8_t* p) {
@@ -134,15 +156,15 @@ TSector PrimaryVolumeDescriptor(const TVolumeIdentifiers& ids, const TDescriptor
                                 TDateTime now) {
   TSector s;
   PutDescriptorHeader(s, 1);
-  PutPaddedText(&s[8], 32, UpperCase(ids.System));
-  PutPaddedText(&s[40], 32, UpperCase(ids.Volume));
+  PutPaddedText(&s[8], 32, ACharacters(ids.System));
+  PutPaddedText(&s[40], 32, ACharacters(ids.Volume));
   // Bytes 88-119 of a primary descriptor are reserved and stay zero even with a
   // Joliet tree: readers that check them (libarchive) otherwise find no volume.
   PutCommonFields(s, plan);
-  PutPaddedText(&s[190], 128, UpperCase(ids.VolumeSet));
-  PutPaddedText(&s[318], 128, UpperCase(ids.Publisher));
-  PutPaddedText(&s[446], 128, UpperCase(ids.Preparer));
-  PutPaddedText(&s[574], 128, UpperCase(ids.Application));
+  PutPaddedText(&s[190], 128, ACharacters(ids.VolumeSet));
+  PutPaddedText(&s[318], 128, ACharacters(ids.Publisher));
+  PutPaddedText(&s[446], 128, ACharacters(ids.Preparer));
+  PutPaddedText(&s[574], 128, ACharacters(ids.Application));
   PutPaddedText(&s[702], 37, UpperCase(ids.Copyright));
   PutPaddedText(&s[739], 37, UpperCase(ids.Abstract));
   PutPaddedText(&s[776], 37, UpperCase(ids.Bibliographic));

@@ -39,8 +39,9 @@ void PutRecordDate(uint8_t* p, TDateTime date, int timeZone);
 void AppendPathTableRecord(std::vector<uint8_t>& out, const std::string& identifier,
                            uint32_t extent, uint16_t parent, bool bigEndian);
 
-// 17-byte descriptor date: 16 digits and an offset byte of 0. Zero dates are
-// the digits "0000000000000000".
+// 17-byte descriptor date: 16 digits of the local date and the offset from UTC
+// in force at that date. An unset date is the digits "0000000000000000" with
+// offset 0.
 void PutDescriptorDate(uint8_t* p, TDateTime date);
 void PutUnsetDescriptorDate(uint8_t* p);
 
@@ -58,8 +59,9 @@ struct TDescriptorPlan {
   uint32_t RootExtent = 0, RootSize = 0;
 };
 
-// Primary descriptor: texts upper-cased and padded with spaces; both dates the
-// given local time.
+// Primary descriptor: the identifiers in ISO 9660 a-characters (letters
+// upper-cased, every other character "_"), the file names upper-cased, all
+// padded with spaces; both dates the given local time.
 TSector PrimaryVolumeDescriptor(const TVolumeIdentifiers& ids, const TDescriptorPlan& plan,
                                 TDateTime now);
 // Joliet supplementary descriptor: texts in UTF-16 big-endian padded with

@@ -18,6 +18,9 @@ bool IsDChar(char32_t c) {
 
 bool IsDCharEitherCase(char32_t c) { return IsDChar(c) || (c >= 'a' && c <= 'z'); }
 
+// "\" is the compilation's path separator; Joliet holds no control character.
+bool UnusableInLongName(char32_t c) { return c == '\\' || c < 0x20 || c == 0x7F; }
+
 // One d-character per character of the name: a letter's upper case, "_" for
 // everything a d-character cannot spell (so "ñ" costs one "_", not two).
 char ToDChar(char32_t c) {
@@ -83,10 +86,16 @@ std::string MakeLongName(const std::string& Name) {
   size_t pos = 0;
   while (pos < Name.size()) {
     const char32_t c = DecodeUtf8(Name, pos);
-    const bool unusable = c == '\\' || c < 0x20 || c == 0x7F;
-    AppendUtf8(out, unusable ? U'_' : c);
+    AppendUtf8(out, UnusableInLongName(c) ? U'_' : c);
   }
   return out;
+}
+
+bool LongNameReplacesCharacters(const std::string& Name) {
+  // The unusable characters are ASCII, and no UTF-8 sequence hides an ASCII
+  // byte, so the bytes tell.
+  return std::any_of(Name.begin(), Name.end(),
+                     [](char ch) { return UnusableInLongName(static_cast<unsigned char>(ch)); });
 }
 
 bool IsShortNameValid(const std::string& LongName, bool isDirectory) {

@@ -15,6 +15,10 @@ using TNameTaken = std::function<bool(const std::string& upperName)>;
 // their Latin-1 characters; "\" (the compilation's path separator) and control
 // characters (which Joliet cannot hold) become "_".
 std::string MakeLongName(const std::string& Name);
+// True when MakeLongName replaces characters of Name by "_", so that the name
+// on the disc is not the one on the file system and the user must be told.
+// (Latin-1 bytes are not counted: they keep their characters.)
+bool LongNameReplacesCharacters(const std::string& Name);
 
 // True when LongName already is an 8.3 name of d-characters (A-Z 0-9 _, either
 // case): a stem of 1-8 characters and an optional extension of 1-3 after one dot.

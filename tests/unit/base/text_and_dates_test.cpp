@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/scoped_time_zone.h"
 #include "engine/base/date_time.h"
 #include "engine/base/text.h"
 
@@ -25,6 +26,11 @@ TEST(Text, UpperCaseCoversLettersBeyondAscii) {
   EXPECT_TRUE(SameTextIgnoringCase("Ñandú", "ñANDÚ"));
 }
 
+TEST(Text, PrintableTextShowsControlCharactersAsCodes) {
+  EXPECT_EQ(PrintableText("tab\there\nnew\x1B[31m\x7F"), "tab\\x09here\\x0Anew\\x1B[31m\\x7F");
+  EXPECT_EQ(PrintableText("a\\b a\xC3\xB1o \xF1"), "a\\b a\xC3\xB1o \xF1") << "everything else as it is";
+}
+
 TEST(Dates, EncodeAndDecodeAgree) {
   const TDateTimeParts parts{2024, 2, 29, 23, 59, 59, 999};
   const TDateTimeParts back = DecodeDateTime(EncodeDateTime(parts));
@@ -48,6 +54,25 @@ TEST(Dates, FileDatesConvertInsideTheRecordRange) {
   EXPECT_EQ(UnixFromLocalDateTime(value), 1700000000);
   EXPECT_FALSE(FileDateToDateTime(-3000000000LL, value)) << "before 1900";
   EXPECT_FALSE(FileDateToDateTime(6000000000LL, value)) << "after 2155";
+}
+
+TEST(Dates, EachLocalDateHasTheOffsetInForceOnIt) {
+  struct Case {
+    const char* Zone;
+    int July, December;  // quarter hours east of UTC
+  };
+  // Noon UTC on 2024-07-15 and on 2024-12-15.
+  constexpr int64_t kJuly = 1721044800, kDecember = 1734264000;
+  const Case zones[] = {{"Europe/Madrid", 8, 4},
+                        {"America/New_York", -16, -20},
+                        {"Australia/Sydney", 40, 44},
+                        {"Asia/Kathmandu", 23, 23}};  // 5:45 all year
+  for (const Case& c : zones) {
+    test::TScopedTimeZone zone(c.Zone);
+    ASSERT_TRUE(test::ZoneIsKnown(kJuly, c.July * 15));
+    EXPECT_EQ(LocalUtcOffsetQuarterHours(LocalDateTimeFromUnix(kJuly)), c.July) << c.Zone;
+    EXPECT_EQ(LocalUtcOffsetQuarterHours(LocalDateTimeFromUnix(kDecember)), c.December) << c.Zone;
+  }
 }
 
 }  // namespace

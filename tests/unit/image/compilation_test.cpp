@@ -339,6 +339,86 @@ TEST_F(CompilationSources, AFolderNameTooLongForARecordIsLeftOutAlone) {
   EXPECT_EQ(Tree(), "\\a.txt \\SUB\\b.txt \\SUB\\c.bin ") << "the rest of the folder still goes in";
 }
 
+// Source names with characters the disc cannot hold.
+class RenamedSources : public CompilationSources {
+ protected:
+  static std::string Renamed(const std::string& source, const std::string& taken) {
+    return ">>> NAME OF \"" + source + "\" CANNOT BE WRITTEN AS IT IS, TAKEN AS \"" + taken + "\"";
+  }
+  int RenameLines() const {
+    int n = 0;
+    for (const test::TLogLine& line : Lines)
+      n += line.Text.find("CANNOT BE WRITTEN AS IT IS") != std::string::npos;
+    return n;
+  }
+};
+
+TEST_F(RenamedSources, AreToldOnceEachAndStillAdded) {
+  Tmp.Write("odd/a\\b.txt", "1");
+  Tmp.Write("odd/tab\tname.txt", "2");
+  Tmp.Write("odd/x\\y/in.txt", "3");
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("odd/"), "*.*", 63, true, false, false));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("odd/a\\b.txt"), "a_b.txt"), 4));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("odd/tab\\x09name.txt"), "tab_name.txt"), 4))
+      << "the control character shown, not written into the log";
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("odd/x\\y"), "x_y"), 4));
+  EXPECT_EQ(RenameLines(), 3);
+  EXPECT_NE(Rec.FindEntry(Rec.RootDirectory(), "a_b.txt"), nullptr);
+  EXPECT_NE(Rec.FindEntry(Rec.RootDirectory(), "tab_name.txt"), nullptr);
+  EXPECT_NE(Rec.FindEntry(Rec.FindDirectory("\\x_y"), "in.txt"), nullptr);
+  EXPECT_EQ(Rec.FileCount(), 4);
+
+  // The same sources again add nothing and tell nothing.
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("odd/"), "*.*", 63, true, false, false));
+  EXPECT_FALSE(Rec.AddFileEntry("\\", Tmp.Path("odd/a\\b.txt"), false));
+  EXPECT_EQ(RenameLines(), 3);
+}
+
+TEST_F(RenamedSources, ASingleFileIsToldToo) {
+  const std::string source = Tmp.Write("odd/bell\x07.txt", "1");
+  ASSERT_TRUE(Rec.AddFileEntry("\\", source, false));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("odd/bell\\x07.txt"), "bell_.txt"), 4));
+  EXPECT_NE(Rec.FindEntry(Rec.RootDirectory(), "bell_.txt"), nullptr);
+}
+
+TEST_F(RenamedSources, AClashTheyCauseHasItsReasonBesideIt) {
+  Tmp.Write("odd/a\\b.txt", "renamed");
+  Tmp.Write("odd/a_b.txt", "plain");
+  Tmp.Write("odd/x\\y/one.txt", "1");
+  Tmp.Write("odd/x_y/two.txt", "2");
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("odd/"), "*.*", 63, true, false, false));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("odd/a\\b.txt"), "a_b.txt"), 4));
+  // Whichever of the two the folder lists second is left out, and named.
+  const std::string leftOut = ">>> NAME ALREADY USED BY ANOTHER ENTRY, NOT ADDED: ";
+  EXPECT_NE(Logged(leftOut + Tmp.Path("odd/a\\b.txt"), 4), Logged(leftOut + Tmp.Path("odd/a_b.txt"), 4));
+  EXPECT_NE(Rec.FindEntry(Rec.RootDirectory(), "a_b.txt"), nullptr);
+  // Two source folders that become one are told, whichever came first.
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("odd/x\\y"), "x_y"), 4));
+  EXPECT_NE(Rec.FindEntry(Rec.FindDirectory("\\x_y"), "one.txt"), nullptr);
+  EXPECT_NE(Rec.FindEntry(Rec.FindDirectory("\\x_y"), "two.txt"), nullptr);
+  EXPECT_EQ(RenameLines(), 2);
+}
+
+TEST_F(RenamedSources, FoldersOfAKeptPathAreToldWhenMade) {
+  Tmp.Write("we\\ird/f1.txt", "1");
+  Tmp.Write("we\\ird/f2.txt", "2");
+  Rec.KeepLastFolderOnly = true;
+  ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("we\\ird/f1.txt"), true));
+  ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("we\\ird/f2.txt"), true));
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("we\\ird/"), "*.*", 63, true, true, false));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("we\\ird"), "we_ird"), 4));
+  EXPECT_EQ(RenameLines(), 1);
+  EXPECT_NE(Rec.FindEntry(Rec.FindDirectory("\\we_ird"), "f1.txt"), nullptr);
+  EXPECT_NE(Rec.FindEntry(Rec.FindDirectory("\\we_ird"), "f2.txt"), nullptr);
+
+  Rec.KeepLastFolderOnly = false;
+  const std::string sub = Tmp.Write("we\\ird/s\x1Bub/f3.txt", "3");
+  ASSERT_TRUE(Rec.AddFileEntry("\\", sub, true));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("we\\ird"), "we_ird"), 4));
+  EXPECT_TRUE(Logged(Renamed(Tmp.Path("we\\ird/s\\x1Bub"), "s_ub"), 4));
+  EXPECT_EQ(RenameLines(), 3) << "the full path makes its own folder of the same source";
+}
+
 TEST_F(CompilationSources, FolderSizeSumsEveryLevel) {
   EXPECT_EQ(TQzRecorder::FolderSize(Tmp.Path("src/data/")), 6);
   EXPECT_EQ(TQzRecorder::FolderSize(Tmp.Path("src/data/a.txt")), 3);

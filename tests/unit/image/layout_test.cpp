@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <set>
 #include <string>
 
+#include "base/scoped_time_zone.h"
 #include "engine/base/bytes.h"
+#include "engine/base/text.h"
 #include "engine/image/iso_names.h"
 #include "support/recorder_fixture.h"
 #include "support/temp_folder.h"
@@ -220,6 +223,63 @@ TEST_F(Layout, AFileOverFourGigabytesIsToldAsConsecutiveExtents) {
     EXPECT_EQ(GetLe32(third + 2), 150u + 2 * (0xFFFFF800u / 2048));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(third + 33), third[32]),
               iso ? "BIG.BIN;1" : JolietBytes("big.bin;1"));
+  }
+}
+
+// The record of `identifier` in the first sector of a directory extent.
+const uint8_t* FindRecord(const uint8_t* extent, const std::string& identifier) {
+  for (size_t at = 0; at < 2048 && extent[at] != 0; at += extent[at])
+    if (std::string(reinterpret_cast<const char*>(extent + at + 33), extent[at + 32]) == identifier)
+      return extent + at;
+  return nullptr;
+}
+
+// The moment a record's date stands for, as readers take it: the fields as a
+// UTC time, less the offset.
+int64_t RecordMoment(const uint8_t* record) {
+  const uint8_t* date = record + 18;
+  struct tm fields {};
+  fields.tm_year = date[0];
+  fields.tm_mon = date[1] - 1;
+  fields.tm_mday = date[2];
+  fields.tm_hour = date[3];
+  fields.tm_min = date[4];
+  fields.tm_sec = date[5];
+  return static_cast<int64_t>(timegm(&fields)) - static_cast<int8_t>(date[6]) * 15 * 60;
+}
+
+TEST_F(Layout, EveryRecordCarriesTheOffsetOfItsOwnDate) {
+  test::TScopedTimeZone zone("Europe/Madrid");
+  constexpr int64_t kJuly = 1721044800, kDecember = 1734264000;  // noon UTC on the 15th
+  ASSERT_TRUE(test::ZoneIsKnown(kJuly, 120));
+  TDEntry* root = Rec.RootDirectory();
+  const auto dated = [](TSearchRec listing, int64_t moment) {
+    listing.WriteTime = moment;
+    return listing;
+  };
+  ASSERT_TRUE(Rec.AddEntry(root, dated(FileListing("summer.txt", 1), kJuly), "/nowhere/summer.txt", 0, false));
+  ASSERT_TRUE(Rec.AddEntry(root, dated(FileListing("winter.txt", 1), kDecember), "/nowhere/winter.txt", 0, false));
+  // An entry of an imported session, dated as the disc had it.
+  ASSERT_TRUE(Rec.AddEntry(root, dated(FileListing("old.txt", 1), kJuly), "", 40, false));
+  TDEntry* folder = Rec.AddDirectory(root, dated(FolderListing("dec"), kDecember));
+  ASSERT_NE(folder, nullptr);
+  ASSERT_TRUE(AddFile(folder, "in.txt", 1));
+  LayOut();
+
+  const struct {
+    std::string Name;
+    int64_t Moment;
+    int Offset;
+  } cases[] = {{"summer.txt;1", kJuly, 8}, {"winter.txt;1", kDecember, 4},
+               {"old.txt;1", kJuly, 8},    {"dec", kDecember, 4}};
+  for (const auto& c : cases) {
+    const uint8_t* iso = FindRecord(Sector(Rec.Layout().IsoDirectoryArea), UpperCase(c.Name));
+    const uint8_t* joliet = FindRecord(Sector(Rec.Layout().JolietDirectoryArea), JolietBytes(c.Name));
+    for (const uint8_t* record : {iso, joliet}) {
+      ASSERT_NE(record, nullptr) << c.Name;
+      EXPECT_EQ(static_cast<int8_t>(record[24]), c.Offset) << c.Name;
+      EXPECT_EQ(RecordMoment(record), c.Moment) << c.Name;
+    }
   }
 }
 

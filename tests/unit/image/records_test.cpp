@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_time_zone.h"
 #include "engine/base/bytes.h"
 #include "engine/image/el_torito.h"
 #include "engine/image/iso_names.h"
@@ -86,7 +87,59 @@ TEST(IsoRecords, PrimaryDescriptorFields) {
   EXPECT_EQ(s[1032], 0);
 }
 
+TEST(IsoRecords, PrimaryDescriptorIdentifiersHoldOnlyACharacters) {
+  TVolumeIdentifiers ids;
+  ids.Volume = "Fotos A\xC3\xB1o 2024 #1 {copia}";
+  ids.System = "linux@x86_64";
+  ids.VolumeSet = "set \"a\" % & ' ( ) * + , - . / : ; < = > ?";
+  ids.Publisher = "Ana N\xC3\xBA\xC3\xB1" "ez \xF0\x9F\x93\xB7";  // an emoji is one character too
+  ids.Preparer = "tab\there\x7F";
+  ids.Application = std::string(40, 'a') + "\xC3\xB1";
+  ids.Copyright = "copy.txt";
+  const TSector s = PrimaryVolumeDescriptor(ids, TDescriptorPlan{151, 10, 19, 20, 23, 2048}, 45000.0);
+  EXPECT_EQ(Text(&s[40], 32), "FOTOS A_O 2024 _1 _COPIA_" + std::string(7, ' '));
+  EXPECT_EQ(Text(&s[8], 32), "LINUX_X86_64" + std::string(20, ' '));
+  const std::string punctuation = "SET \"A\" % & ' ( ) * + , - . / : ; < = > ?";
+  EXPECT_EQ(Text(&s[190], 128), punctuation + std::string(128 - punctuation.size(), ' '));
+  EXPECT_EQ(Text(&s[318], 128), "ANA N__EZ _" + std::string(117, ' '));
+  EXPECT_EQ(Text(&s[446], 128), "TAB_HERE_" + std::string(119, ' '));
+  EXPECT_EQ(Text(&s[574], 128), std::string(40, 'A') + "_" + std::string(87, ' '));
+  EXPECT_EQ(Text(&s[702], 37), "COPY.TXT" + std::string(29, ' '));
+
+  // A label longer than the field is cut at 32 characters, not bytes.
+  ids.Volume = std::string(30, 'x') + "\xC3\xB1\xC3\xB1\xC3\xB1";
+  const TSector cut = PrimaryVolumeDescriptor(ids, TDescriptorPlan{}, 45000.0);
+  EXPECT_EQ(Text(&cut[40], 32), std::string(30, 'X') + "__");
+  // The Joliet descriptor keeps the label whole.
+  ids.Volume = "Fotos A\xC3\xB1o";
+  EXPECT_EQ(Text(&JolietVolumeDescriptor(ids, TDescriptorPlan{})[40], 20), JolietBytes("Fotos A\xC3\xB1o "));
+}
+
+TEST(IsoRecords, DescriptorDatesCarryTheOffsetOfTheirOwnDate) {
+  test::TScopedTimeZone zone("Europe/Madrid");
+  const TDateTime july = EncodeDateTime({2024, 7, 15, 14, 0, 0, 0});
+  const TDateTime december = EncodeDateTime({2024, 12, 15, 13, 0, 0, 0});
+  ASSERT_TRUE(test::ZoneIsKnown(UnixFromLocalDateTime(july), 120));
+  const TDescriptorPlan plan{151, 10, 19, 20, 23, 2048};
+  for (const auto& [date, offset] : {std::pair{july, 8}, std::pair{december, 4}}) {
+    const TSector s = PrimaryVolumeDescriptor(TVolumeIdentifiers{}, plan, date);
+    EXPECT_EQ(static_cast<int8_t>(s[813 + 16]), offset) << "creation";
+    EXPECT_EQ(static_cast<int8_t>(s[830 + 16]), offset) << "modification";
+    EXPECT_EQ(s[847 + 16], 0) << "no expiration date";
+    EXPECT_EQ(s[864 + 16], 0) << "no effective date";
+  }
+  TVolumeIdentifiers ids;
+  ids.JolietCreation = december;
+  ids.JolietModification = july;
+  const TSector j = JolietVolumeDescriptor(ids, plan);
+  EXPECT_EQ(Text(&j[813], 16), "2024121513000000");
+  EXPECT_EQ(j[813 + 16], 4);
+  EXPECT_EQ(Text(&j[830], 16), "2024071514000000");
+  EXPECT_EQ(j[830 + 16], 8);
+}
+
 TEST(IsoRecords, JolietDescriptorTextsAreUtf16) {
+  test::TScopedTimeZone utc("UTC");  // the offset of 1899 differs from zone to zone
   TVolumeIdentifiers ids;
   ids.Volume = "Año";
   ids.Copyright = "a-copyright-file-name.txt";  // longer than 18 characters: cut

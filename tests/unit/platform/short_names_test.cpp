@@ -103,14 +103,23 @@ TEST(ShortNameUnique, ASeriesOfOneBeginningResumesWhereItGotTo) {
 }
 
 TEST(PlatformLongName, RepairsWhatJolietCannotHold) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"plain.txt", "plain.txt"},
-      {"caf\xC3\xA9", "caf\xC3\xA9"},
-      {"caf\xE9", "caf\xC3\xA9"},           // Latin-1 byte
-      {"\xE2\x82", "\xC3\xA2\xC2\x82"},     // cut-off sequence: each byte on its own
-      {"a\\b", "a_b"},
-      {"tab\there\x7F\x01", "tab_here__"}};
-  for (const auto& [name, expected] : cases) EXPECT_EQ(MakeLongName(name), expected) << name;
+  struct Case {
+    const char* Name;
+    const char* Expected;
+    bool Replaced;  // a character lost, which the user must hear of
+  };
+  const Case cases[] = {
+      {"plain.txt", "plain.txt", false},
+      {"caf\xC3\xA9", "caf\xC3\xA9", false},
+      {"caf\xE9", "caf\xC3\xA9", false},           // Latin-1 byte
+      {"\xE2\x82", "\xC3\xA2\xC2\x82", false},     // cut-off sequence: each byte on its own
+      {"\xC3\x01", "\xC3\x83_", true},             // a control byte where a sequence should go on
+      {"a\\b", "a_b", true},
+      {"tab\there\x7F\x01", "tab_here__", true}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(MakeLongName(c.Name), c.Expected) << c.Name;
+    EXPECT_EQ(LongNameReplacesCharacters(c.Name), c.Replaced) << c.Name;
+  }
 }
 
 TEST(MaskMatch, UsesWindowsWildcardsWithoutRegardToCase) {
