@@ -72,6 +72,9 @@ struct TVdriveOptions {
   bool TargetBusy = false;
   uint32_t Lba = 0;
   int Key = 3, Asc = 0x0C, Ascq = 0;
+  int Times = 0;
+  std::string Opcode, Signal = "int";
+  int Nth = 1;
   int BlankMs = -1, FormatMs = -1, CloseMs = -1;
   std::string Vendor, Product, Revision;
 };
@@ -141,9 +144,31 @@ void AddVirtualDriveCommand(CLI::App& app, int& exitCode) {
   writeError->add_option("--key", o->Key, "Sense key (default 3, medium error)");
   writeError->add_option("--asc", o->Asc, "Additional sense code (default 0x0C, write error)");
   writeError->add_option("--ascq", o->Ascq, "Its qualifier (default 0)");
+  writeError->add_option("--times", o->Times, "Only the next N such writes fail (default: every one)");
   writeError->callback(action([o](TSimulatedRecorder& sim) {
+    if (o->Times > 0)
+      return Report(sim, sim.Call("fornax_sim_fault_write_error_count", o->Lba, static_cast<uint8_t>(o->Key),
+                                  static_cast<uint8_t>(o->Asc), static_cast<uint8_t>(o->Ascq), o->Times));
     return Report(sim, sim.Call("fornax_sim_fault_write_error", o->Lba, static_cast<uint8_t>(o->Key),
                                 static_cast<uint8_t>(o->Asc), static_cast<uint8_t>(o->Ascq)));
+  }));
+  CLI::App* signal = fault->add_subcommand(
+      "signal", "The program that sends the Nth command of an opcode gets a signal first (int: Ctrl-C; kill)");
+  signal->add_option("OPCODE", o->Opcode, "The command's operation code, in hex (2a: WRITE (10))")->required();
+  signal->add_option("--nth", o->Nth, "Which command of that opcode, counted from now (default 1)");
+  signal->add_option("--signal", o->Signal, "int or kill (default int)");
+  signal->callback(action([o](TSimulatedRecorder& sim) {
+    const int number = o->Signal == "kill" ? 9 : o->Signal == "int" ? 2 : 0;
+    unsigned long opcode = 256;
+    try {
+      opcode = std::stoul(o->Opcode, nullptr, 16);
+    } catch (...) {
+    }
+    if (number == 0 || opcode > 255) {
+      std::fprintf(stderr, "fornax-cli: give an opcode in hex (00 to ff) and --signal int or kill\n");
+      return 1;
+    }
+    return Report(sim, sim.Call("fornax_sim_fault_signal", static_cast<uint8_t>(opcode), o->Nth, number));
   }));
   CLI::App* notReady = fault->add_subcommand("not-ready", "The drive is becoming ready for a while");
   notReady->add_option("MS", o->Milliseconds, "Milliseconds")->required();

@@ -48,6 +48,7 @@ struct CommandContext {
   SectorStore& sectors;
   int64_t now_ms = 0;
   Sense& pending_sense;  // what REQUEST SENSE reports next (per process, like an initiator's)
+  int raise_signal = 0;  // a signal for this process once the state is stored
 };
 
 // The allocation length a CDB names, applied to an answer.

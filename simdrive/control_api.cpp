@@ -134,6 +134,26 @@ FORNAX_SIM_API int fornax_sim_fault_write_error(uint32_t lba, uint8_t key, uint8
   });
 }
 
+FORNAX_SIM_API int fornax_sim_fault_write_error_count(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq,
+                                                      int count) {
+  if (key == 0 || key > 0x0F) return Fail("a write error needs a sense key from 1 to Fh");
+  if (count <= 0) return Fail("a write error for no write at all");
+  return Change([&](DriveState& s, SectorFile&, std::string*) {
+    s.faults.write_errors.push_back(WriteFault{lba, key, asc, ascq, count});
+    return true;
+  });
+}
+
+FORNAX_SIM_API int fornax_sim_fault_signal(uint8_t opcode, int nth, int signal_number) {
+  if (nth <= 0 || signal_number <= 0 || signal_number >= 65) return Fail("a signal fault needs n > 0 and a signal");
+  return Change([&](DriveState& s, SectorFile&, std::string*) {
+    s.faults.signal_opcode = opcode;
+    s.faults.signal_countdown = nth;
+    s.faults.signal_number = signal_number;
+    return true;
+  });
+}
+
 FORNAX_SIM_API int fornax_sim_fault_not_ready(int milliseconds) {
   if (milliseconds < 0) return Fail("a negative time");
   return Change([&](DriveState& s, SectorFile&, std::string*) {

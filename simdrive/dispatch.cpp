@@ -1,6 +1,7 @@
 #include "simdrive/dispatch.h"
 
 #include <algorithm>
+#include <csignal>
 #include <array>
 #include <optional>
 
@@ -75,6 +76,16 @@ Sense MediumGate(const CommandContext& ctx, uint8_t code) {
   return OperationGate(s.operation, ctx.now_ms, code == op::kTestUnitReady);
 }
 
+// The signal fault fires once; a process killed by it never sees its command run.
+bool SignalGate(CommandContext& ctx, uint8_t code) {
+  Faults& f = ctx.state.faults;
+  if (f.signal_countdown <= 0 || code != f.signal_opcode || --f.signal_countdown > 0) return false;
+  ctx.raise_signal = f.signal_number;
+  f.signal_opcode = 0;
+  f.signal_number = 0;
+  return ctx.raise_signal == SIGKILL;
+}
+
 }  // namespace
 
 const CommandEntry* FindCommand(uint8_t opcode) {
@@ -87,6 +98,7 @@ Reply Dispatch(CommandContext& ctx, const Command& cmd) {
   const uint8_t code = cmd.cdb[0];
   const CommandEntry* entry = FindCommand(code);
   if (entry == nullptr) return Reply::Check(sense::kInvalidOpcode);
+  if (SignalGate(ctx, code)) return Reply::Good();
   SettleOperations(ctx.state, ctx.now_ms);
   if (auto busy = BusyGate(ctx.state, cmd)) return *busy;
   if (ctx.state.unit_attention && ReportsUnitAttention(code)) {

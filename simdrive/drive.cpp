@@ -1,5 +1,7 @@
 #include "simdrive/drive.h"
 
+#include <csignal>
+
 #include "simdrive/dispatch.h"
 #include "simdrive/operations.h"
 #include "simdrive/state_codec.h"
@@ -25,13 +27,18 @@ Reply Drive::Execute(const Command& cmd) {
   std::lock_guard<std::mutex> guard(mutex_);
   Reply reply;
   std::string error;
+  int signal = 0;
   const bool stored = RunSession(
       [&](SectorFile& sectors, std::string*) {
         CommandContext ctx{state_, sectors, NowMs(), pending_sense_};
         reply = Dispatch(ctx, cmd);
+        signal = ctx.raise_signal;
         return true;
       },
       &error);
+  // Raised once the state is stored, so that a process killed here leaves the
+  // drive as it was before this command, as a real one would be.
+  if (signal != 0) std::raise(signal);
   // A drive whose own storage fails reports a hardware error.
   if (!stored) reply = Reply::Check(sense::kInternalTargetFailure);
   pending_sense_ = reply.status == Completion::kCheckCondition ? reply.sense : sense::kNone;

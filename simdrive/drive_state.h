@@ -67,6 +67,7 @@ struct Identity {
 struct WriteFault {
   uint32_t lba = 0;
   uint8_t key = 0, asc = 0, ascq = 0;
+  int remaining = 0;  // writes it still fails; 0: every one
   bool operator==(const WriteFault&) const = default;
 };
 
@@ -76,6 +77,11 @@ struct Faults {
   std::vector<WriteFault> write_errors;
   int64_t not_ready_until_ms = 0;
   int write_speed_kbps = 0;  // 0: writes take no time
+  // The process that sends the n-th command of this opcode gets the signal
+  // before the drive runs it (SIGINT: it still runs; SIGKILL: never).
+  uint8_t signal_opcode = 0;
+  int signal_countdown = 0;
+  int signal_number = 0;
   bool operator==(const Faults&) const = default;
 };
 

@@ -36,10 +36,15 @@ Sense CdWriteModeRefusal(const DriveState& s) {
   return sense::kNone;
 }
 
-Sense InjectedWriteError(const DriveState& s, uint32_t lba, uint32_t count) {
-  for (const WriteFault& f : s.faults.write_errors)
-    if (f.lba >= lba && f.lba - lba < count)
-      return sense::WithInformation(sense::Make(f.key, f.asc, f.ascq), f.lba);
+// A fault set for a number of writes wears off after them.
+Sense InjectedWriteError(DriveState& s, uint32_t lba, uint32_t count) {
+  auto& faults = s.faults.write_errors;
+  for (auto f = faults.begin(); f != faults.end(); ++f) {
+    if (f->lba < lba || f->lba - lba >= count) continue;
+    const Sense fault = sense::WithInformation(sense::Make(f->key, f->asc, f->ascq), f->lba);
+    if (f->remaining > 0 && --f->remaining == 0) faults.erase(f);
+    return fault;
+  }
   return sense::kNone;
 }
 

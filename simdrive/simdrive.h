@@ -45,6 +45,13 @@ int fornax_sim_fault_busy(int commands, int target_status_busy); /* next N comma
 /* Every WRITE (10) covering the block fails with that sense (more than one
  * block may be set). */
 int fornax_sim_fault_write_error(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq);
+/* The same for the next `count` writes covering the block only (count > 0). */
+int fornax_sim_fault_write_error_count(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq, int count);
+/* The process that sends the nth command with this opcode from now on gets
+ * the signal before the drive runs it: with SIGINT the command then runs as
+ * usual, with SIGKILL the process dies and the disc keeps what the earlier
+ * commands recorded. Fires once. */
+int fornax_sim_fault_signal(uint8_t opcode, int nth, int signal_number);
 int fornax_sim_fault_not_ready(int milliseconds); /* 2/04/01 for that long */
 int fornax_sim_set_write_speed(int kilobytes_per_second); /* WRITE sleeps as long as that speed takes; 0: no delay */
 int fornax_sim_set_durations(int blank_ms, int format_ms, int close_ms);

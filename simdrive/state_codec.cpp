@@ -120,9 +120,14 @@ const std::map<std::string_view, FieldParser>& Parsers() {
        }},
       {"fault.write-error", [](auto v, auto s) {
          WriteFault f;
-         if (!ParseWords(v, &f.lba, &f.key, &f.asc, &f.ascq)) return false;
+         if (!ParseWords(v, &f.lba, &f.key, &f.asc, &f.ascq, &f.remaining) &&
+             !ParseWords(v, &f.lba, &f.key, &f.asc, &f.ascq))
+           return false;
          s->faults.write_errors.push_back(f);
          return true;
+       }},
+      {"fault.signal", [](auto v, auto s) {
+         return ParseWords(v, &s->faults.signal_opcode, &s->faults.signal_countdown, &s->faults.signal_number);
        }},
       {"fault.not-ready-until", [](auto v, auto s) { return ParseWords(v, &s->faults.not_ready_until_ms); }},
       {"fault.write-speed", [](auto v, auto s) { return ParseWords(v, &s->faults.write_speed_kbps); }},
@@ -185,7 +190,11 @@ std::string EncodeState(const DriveState& s) {
     << "speed " << s.read_speed_request << ' ' << s.write_speed_request << '\n'
     << "fault.busy " << s.faults.busy_commands << ' ' << s.faults.busy_as_status << '\n';
   for (const WriteFault& f : s.faults.write_errors)
-    o << "fault.write-error " << f.lba << ' ' << int{f.key} << ' ' << int{f.asc} << ' ' << int{f.ascq} << '\n';
+    o << "fault.write-error " << f.lba << ' ' << int{f.key} << ' ' << int{f.asc} << ' ' << int{f.ascq} << ' '
+      << f.remaining << '\n';
+  if (s.faults.signal_countdown > 0)
+    o << "fault.signal " << int{s.faults.signal_opcode} << ' ' << s.faults.signal_countdown << ' '
+      << s.faults.signal_number << '\n';
   o << "fault.not-ready-until " << s.faults.not_ready_until_ms << '\n'
     << "fault.write-speed " << s.faults.write_speed_kbps << '\n'
     << "durations " << s.durations.blank_ms << ' ' << s.durations.format_ms << ' ' << s.durations.close_ms << '\n'
