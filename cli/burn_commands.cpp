@@ -21,12 +21,14 @@ The disc gets an ISO 9660 file system with a Joliet tree, as 'fornax-cli iso'
 makes it. A disc that is open for more sessions takes this one after the ones
 it holds (the older files are not shown in the new session unless it imports
 them); a closed disc refuses it. Ctrl-C stops the write and leaves the drive
-usable; what was written of the session stays on the disc.
+usable. A session an interrupted write left open is closed before the next
+one is written ('fornax-cli close' closes it at once); see the README.
 
 Examples:
   fornax-cli burn ~/Documents
   fornax-cli burn --finalize --speed 8x --eject photos/
-  fornax-cli burn --test-write big-folder/     (a rehearsal: nothing is recorded on a CD)
+  fornax-cli burn --test-write big-folder/     (a rehearsal: nothing is recorded; CD-R/RW,
+                                               DVD-R and sequential DVD-RW only)
 
 Exit status: 0 written as asked; 1 not written or failed (the reason is
 printed); 2 written, but some entries were left out.)";
@@ -52,6 +54,7 @@ struct TBurnOptions {
 struct TBurnIsoOptions {
   TWriteOptions Write;
   std::string Image;
+  bool Overwrite = false;
 };
 
 void AddWriteOptions(CLI::App& command, TWriteOptions& options, bool withVerbose) {
@@ -109,13 +112,26 @@ bool DriveReady(TQzRecorder& rec, TConsole& console) {
   return false;
 }
 
-int AfterWrite(TQzRecorder& rec, const TWriteOptions& options, const std::string& error, TConsole& console) {
+// `started`: the writer ran, so something may be on the disc; otherwise the
+// engine gave up before writing anything.
+int AfterWrite(TQzRecorder& rec, const TWriteOptions& options, bool started, const std::string& error,
+               TConsole& console) {
   if (!error.empty()) {
-    console.Line("fornax-cli: the write failed: " + error);
+    console.Line((started ? "fornax-cli: the write failed: " : "fornax-cli: nothing was written: ") + error);
     return 1;
   }
   if (options.Eject) rec.EjectMedium();
   return 0;
+}
+
+// A finalize the medium cannot honour is refused before anything is written.
+bool FinalizePossible(TQzRecorder& rec, const TWriteOptions& options, TConsole& console) {
+  const uint8_t medium = rec.MediumType();
+  if (!options.Finalize || !IsOverwritableMedium(medium)) return true;
+  console.Line(fmt::format("fornax-cli: a {} cannot be finalized: it stays writable whatever is done; "
+                           "write without --finalize",
+                           MediumNames[medium & 15]));
+  return false;
 }
 
 int RunBurn(TBurnOptions& options) {
@@ -131,38 +147,37 @@ int RunBurn(TBurnOptions& options) {
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
   if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
+  if (!FinalizePossible(rec, options.Write, console)) return 1;
 
   TCompilationFeeder feeder(options.Compilation, console);
   feeder.Configure(rec);
   rec.ReplaceFile = options.Replace;
   rec.ClearCompilation(600000, 20000);
-  // The earlier session first, so that the new files take their place in it.
-  if (options.ImportSession != 0 && !ImportRequestedSession(rec, options.ImportSession, console)) return 1;
-  if (!feeder.Feed(rec, rows, true)) return 1;
-  rec.PrepareImage(false, nullptr);
-  // The session must fit what the disc has free: the drive would only refuse
-  // the write part way. Overwritable media are rewritten, not appended to.
   const uint8_t medium = rec.MediumType();
   TSCSIDevice::SetCurrentMediumCode(medium);
-  const bool overwritable = medium == mtDVDRAM || medium == mtDVDPlusRW || medium == mtDVDRWRestricted;
-  const int64_t needed = rec.ImageSectors();
-  if (!overwritable && rec.DiscStatus() == 2) {
+  if (IsSequentialMedium(medium) && rec.DiscStatus() == 2) {
     console.Line("fornax-cli: the disc is closed (finalized); it takes no more sessions");
     return 1;
   }
-  const uint32_t room = overwritable ? rec.CapacitySectors() : rec.FreeSectors();
-  if (needed > room) {
-    console.Line(fmt::format("fornax-cli: the session needs {} sectors ({}) and the disc has {} free", needed,
-                             FormatMegabytes(needed * 2048), room));
+  const bool lastSession = options.ImportSession < 0 || options.ImportSession == 255;
+  if (options.ImportSession != 0 && !lastSession && rec.SessionCutShort(options.ImportSession)) {
+    console.Line(fmt::format("fornax-cli: session {} was cut short by an interrupted write: its files are not "
+                             "whole on the disc; import another session",
+                             options.ImportSession));
     return 1;
   }
+  // The earlier session first, so that the new files take their place in it.
+  if (options.ImportSession != 0 && !ImportRequestedSession(rec, options.ImportSession, console)) return 1;
+  if (!feeder.Feed(rec, rows, true)) return 1;
 
+  // The engine closes what an interrupted write left open, finds where the
+  // session starts and checks that it fits from there before it writes.
   TWriteRunner runner(rec, console, true);
   runner.Install();
   runner.ShowProgress();
-  rec.BurnCompilation();
+  const bool started = rec.BurnCompilation();
   const std::string error = runner.Finish();
-  const int code = AfterWrite(rec, options.Write, error, console);
+  const int code = AfterWrite(rec, options.Write, started, error, console);
   if (code != 0) return code;
   if (options.Compilation.ArchiveOnly) rec.ClearArchiveBits();
   const int folders = rec.DirectoryCount();
@@ -187,20 +202,26 @@ int RunBurnIso(const TBurnIsoOptions& options) {
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
   if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
+  if (!FinalizePossible(rec, options.Write, console)) return 1;
   const uint8_t medium = rec.MediumType();
   TSCSIDevice::SetCurrentMediumCode(medium);
-  const bool overwritable = medium == mtDVDRAM || medium == mtDVDPlusRW || medium == mtDVDRWRestricted;
-  if (!overwritable && rec.DiscStatus() != 0) {
-    console.Line("fornax-cli: an image file is written from the start of the disc, and this disc is not blank");
+  // An image replaces whatever the disc holds: on a rewritable disc only
+  // when the user says so.
+  if (IsOverwritableMedium(medium) && !options.Overwrite && rec.DiscHoldsData()) {
+    console.Line(fmt::format("fornax-cli: this {} holds data, and an image file replaces all of it; erase the "
+                             "disc first or give --overwrite",
+                             MediumNames[medium & 15]));
     return 1;
   }
   TWriteRunner runner(rec, console, true);
   runner.Install();
   runner.ShowProgress();
-  rec.BurnISOFile(options.Image);
+  const bool started = rec.BurnISOFile(options.Image);
   const std::string error = runner.Finish();
-  const int code = AfterWrite(rec, options.Write, error, console);
-  if (code == 0) std::printf("Written: %s (%lld sectors)\n", options.Image.c_str(), static_cast<long long>(rec.TrackSectors()));
+  const int code = AfterWrite(rec, options.Write, started, error, console);
+  if (code == 0)
+    std::printf("Written: %s (%lld sectors)%s\n", options.Image.c_str(), static_cast<long long>(rec.TrackSectors()),
+                options.Write.TestWrite ? " (test write: nothing recorded)" : "");
   return code;
 }
 
@@ -212,6 +233,10 @@ int RunErase(const TDriveOptions& drive, bool full, bool eject) {
   TWriteRunner runner(rec, console, true);
   runner.Install();
   if (!rec.EraseDisc(full ? 0 : 1)) {
+    if (runner.Interrupted()) {
+      console.Line("fornax-cli: stopped before the drive began to erase; the disc is unchanged");
+      return 1;
+    }
     console.Line("fornax-cli: the disc was not erased: " +
                  (rec.LastError().empty() ? std::string("the drive is not ready") : rec.LastError()));
     return 1;
@@ -223,6 +248,38 @@ int RunErase(const TDriveOptions& drive, bool full, bool eject) {
   if (eject) rec.EjectMedium();
   std::printf("Erased (%s).\n", full ? "complete" : "quick");
   return 0;
+}
+
+int RunClose(const TDriveOptions& drive, bool finalize) {
+  TConsole console;
+  TDriveSession session(drive, console);
+  if (!session.Open() || !session.Select()) return 1;
+  TQzRecorder& rec = session.Recorder();
+  if (!DriveReady(rec, console)) return 1;
+  const uint8_t medium = rec.MediumType();
+  const char* name = MediumNames[medium & 15];
+  switch (rec.CloseOpenSession(finalize)) {
+    case TCloseOutcome::Closed:
+      std::printf(finalize ? "Closed the disc: it takes no more sessions.\n"
+                           : "Closed the open session: the disc takes further sessions.\n");
+      return 0;
+    case TCloseOutcome::NothingOpen:
+      std::printf("Nothing to close: %s\n", rec.DiscStatus() == 2 ? "the disc is closed already."
+                                            : rec.DiscStatus() == 0 ? "the disc is blank."
+                                                                    : "every session of the disc is closed.");
+      return 0;
+    case TCloseOutcome::CannotFinalize:
+      if (IsOverwritableMedium(medium))
+        console.Line(fmt::format("fornax-cli: a {} cannot be finalized: it stays writable whatever is done", name));
+      else
+        console.Line(fmt::format("fornax-cli: every session of this {} is closed, and a {} is closed for good only "
+                                 "with a session it writes: burn the last one with --finalize",
+                                 name, name));
+      return 1;
+    case TCloseOutcome::Failed: break;
+  }
+  console.Line("fornax-cli: the drive did not close the session: " + rec.LastError());
+  return 1;
 }
 
 }  // namespace
@@ -244,6 +301,8 @@ void AddBurnCommands(CLI::App& app, int& exitCode) {
   CLI::App* isoCommand = app.add_subcommand("burn-iso", "Write an ISO image file to the disc in a drive");
   isoCommand->add_option("FILE", iso->Image, "The image file; it is written from the start of a blank disc")->required();
   AddWriteOptions(*isoCommand, iso->Write, true);
+  isoCommand->add_flag("--overwrite", iso->Overwrite,
+                       "Write over a rewritable disc (DVD+RW, DVD-RAM, DVD-RW) that holds data: all of it is lost");
   isoCommand->callback([iso, &exitCode] { exitCode = RunBurnIso(*iso); });
 
   auto drive = std::make_shared<TDriveOptions>();
@@ -254,6 +313,14 @@ void AddBurnCommands(CLI::App& app, int& exitCode) {
   erase->add_flag("--full", *full, "Erase the whole disc instead of only what marks it as written (slow)");
   erase->add_flag("--eject", *eject, "Open the tray when done");
   erase->callback([drive, full, eject, &exitCode] { exitCode = RunErase(*drive, *full, *eject); });
+
+  auto closeDrive = std::make_shared<TDriveOptions>();
+  auto finalize = std::make_shared<bool>(false);
+  CLI::App* close = app.add_subcommand(
+      "close", "Close a session an interrupted write left open (or, with --finalize, the whole disc)");
+  AddDriveOptions(*close, *closeDrive);
+  close->add_flag("--finalize", *finalize, "Close the disc for good: no session can be added later");
+  close->callback([closeDrive, finalize, &exitCode] { exitCode = RunClose(*closeDrive, *finalize); });
 }
 
 }  // namespace fornax::cli

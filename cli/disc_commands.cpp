@@ -91,10 +91,15 @@ int Sessions(const TDiscOptions& options) {
     return 0;
   }
   std::printf("Session      Start         Size\n");
+  const bool open = rec.HasOpenSession();
   for (int n = 1; n <= count; ++n) {
     if (!rec.ReadTrackInfo(static_cast<uint8_t>(n))) continue;
-    std::printf("  %03d  %10u  %8u sectors (%.0f MB)\n", n, rec.TrackInfo().TrackStart, rec.TrackInfo().TrackSize,
-                rec.TrackInfo().TrackSize / 512.0);
+    const uint32_t start = rec.TrackInfo().TrackStart, size = rec.TrackInfo().TrackSize;
+    const bool cutShort = rec.SessionCutShort(n);
+    const char* note = cutShort ? "  cut short by an interrupted write: its files are not whole"
+                       : open && n == count ? "  open (not closed yet)"
+                                            : "";
+    std::printf("  %03d  %10u  %8u sectors (%.0f MB)%s\n", n, start, size, size / 512.0, note);
   }
   return 0;
 }

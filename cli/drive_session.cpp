@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "engine/drive/medium_queries.h"
 #include "engine/drive/transport.h"
 
 namespace fornax::cli {
@@ -30,7 +31,10 @@ std::string MatchDevice(const std::vector<std::string>& lines, const std::string
 
 bool ImportRequestedSession(TQzRecorder& recorder, int requested, TConsole& console) {
   const int count = recorder.SessionCount();
-  if (count == 0) {
+  // An overwritable disc is one track whatever it holds; without a file
+  // system at its start it holds no session.
+  const uint8_t medium = recorder.MediumType();
+  if (count == 0 || (IsOverwritableMedium(medium) && recorder.FileSystemSectors() == 0)) {
     console.Line("fornax-cli: the disc holds no session");
     return false;
   }

@@ -10,9 +10,15 @@ namespace fornax::cli {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+// The write being followed: the handler asks it to stop at once (a store to
+// a lock-free atomic flag, which a signal handler may make).
+std::atomic<fornax::TQzRecorder*> gFollowed{nullptr};
 struct sigaction gPrevious {};
 
-void OnInterrupt(int) { gInterrupted = true; }
+void OnInterrupt(int) {
+  gInterrupted = true;
+  if (fornax::TQzRecorder* recorder = gFollowed.load()) recorder->AbortWrite();
+}
 
 }  // namespace
 
@@ -25,12 +31,22 @@ TWriteRunner::TWriteRunner(TQzRecorder& recorder, TConsole& console, bool toDriv
   ::sigaction(SIGINT, &action, &gPrevious);
 }
 
-TWriteRunner::~TWriteRunner() { ::sigaction(SIGINT, &gPrevious, nullptr); }
+TWriteRunner::~TWriteRunner() {
+  ::sigaction(SIGINT, &gPrevious, nullptr);
+  gFollowed = nullptr;
+}
 
 bool TWriteRunner::Interrupted() const { return gInterrupted; }
 
 void TWriteRunner::Install() {
+  static_assert(std::atomic<bool>::is_always_lock_free);
+  gFollowed = &FRecorder;
   FRecorder.Dispatcher = [this](std::function<void()> event) { FEvents.Post(std::move(event)); };
+  // The engine looks here while it prepares (closing, formatting, filling
+  // its cache), so a Ctrl-C stops it before anything is written.
+  FRecorder.OnWaiting = [this] {
+    if (gInterrupted) FRecorder.AbortWrite();
+  };
   FRecorder.OnWriteDone = [this](TObject*, const std::string& error) {
     FDone = true;
     FError = error;
@@ -68,15 +84,16 @@ void TWriteRunner::ShowProgress() {
 }
 
 std::string TWriteRunner::Finish() {
-  bool aborting = false;
+  bool told = false;
+  const auto tell = [&] {
+    if (!gInterrupted || told) return;
+    told = true;
+    FConsole.Line("fornax-cli: aborting; the drive is being left usable ...");
+    FRecorder.AbortWrite();
+  };
   ShowProgress();
-  FEvents.RunUntil([this] { return FDone; }, std::chrono::hours(24 * 365), [&] {
-    if (gInterrupted && !aborting) {
-      aborting = true;
-      FConsole.Line("fornax-cli: aborting; the drive is being left usable ...");
-      FRecorder.AbortWrite();
-    }
-  });
+  FEvents.RunUntil([this] { return FDone; }, std::chrono::hours(24 * 365), tell);
+  tell();  // a write that ended before the loop looked
   FConsole.StopProgress();
   FShowing = false;
   return FError;
@@ -84,7 +101,15 @@ std::string TWriteRunner::Finish() {
 
 bool TWriteRunner::FinishErase() {
   FConsole.StartProgress([this] { return fmt::format("Erasing ... {:3d}%", FRecorder.EraseProgress()); });
-  FEvents.RunUntil([this] { return FDone; }, std::chrono::hours(24 * 365));
+  // A drive cannot be stopped once it erases; leaving now would leave it busy
+  // and the disc half erased with nobody watching.
+  bool told = false;
+  FEvents.RunUntil([this] { return FDone; }, std::chrono::hours(24 * 365), [&] {
+    if (gInterrupted && !told) {
+      told = true;
+      FConsole.Line("fornax-cli: the drive finishes the erase by itself; waiting for it to end ...");
+    }
+  });
   FConsole.StopProgress();
   return !FEraseError;
 }

@@ -50,7 +50,7 @@ void TQzRecorder::SetWriteSpeed(uint16_t value) {
 }
 
 bool TQzRecorder::SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode,
-                                     bool NextSessionAllowed) {
+                                     bool NextSessionAllowed, bool CloseDisc) {
   if (MediumCode == mtDVDRAM) return true;
   alignas(16) uint8_t answer[512] = {};
   if (!ModeSense10(0x05, false, answer, sizeof answer)) return false;
@@ -60,6 +60,7 @@ bool TQzRecorder::SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t Me
   in.MediumCode = MediumCode;
   in.NextSessionAllowed = NextSessionAllowed;
   in.FinalizeDisc = FinalizeDisc;
+  in.CloseDisc = CloseDisc;
   in.LinkSizeQuirk = Quirks().LinkSizeValid;
   in.DriveHasUnderrunProtection = FCapabilities.Has(capUnderrunProtection);
   in.DriveHasTestWrite = FCapabilities.Has(capTestWrite);

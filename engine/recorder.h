@@ -18,6 +18,7 @@
 #include "engine/image/compilation.h"
 #include "engine/image/header_builder.h"
 #include "engine/image/layout.h"
+#include "engine/pipeline/session_closing.h"
 #include "engine/pipeline/write_state.h"
 
 namespace fornax {
@@ -144,11 +145,28 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
 
   // Existing discs: a session's tree into the compilation, and files out.
   bool ImportDiscSession(int Session, TDEntry* Target);
+  // Whether a session's file system claims sectors its track does not hold:
+  // a write cut short whose session was closed afterwards.
+  bool SessionCutShort(int Session);
   bool ReadJolietDirectory(uint32_t Extent, uint32_t Length, TDEntry* Target);
   bool ReadISODirectory(uint32_t Extent, uint32_t Length, TDEntry* Target);
   // False with LastError naming why (a read that failed, a file not made).
   bool ExtractFile(const TFEntry* Entry, const std::string& Destination);
   const std::string& ExtractError() const { return FExtractError; }
+
+  // Closing what a write leaves open. A step is asked again while the drive
+  // is busy; an immediate one is waited for.
+  bool RunCloseStep(const TCloseStep& step, bool oneMoreTry);
+  // The steps of a session's close, after the write parameters that a CD's
+  // or DVD-R's close obeys.
+  bool RunCloseSteps(const std::vector<TCloseStep>& steps, bool finalize);
+  // Whether the disc holds anything a write could destroy: sessions on a
+  // write-once disc, a file system or other data on an overwritable one.
+  bool DiscHoldsData();
+  // A write-once disc whose last session holds data but was never closed.
+  bool HasOpenSession();
+  // Closes that session (its open tracks first); with `finalize` the disc.
+  TCloseOutcome CloseOpenSession(bool finalize);
 
   // Erasing: the erase command, then a thread that waits for the drive.
   bool EraseDisc(uint8_t Quick);
@@ -187,7 +205,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   uint32_t CapacitySectors() { return FMedium.CapacitySectors(); }
   uint32_t FileSystemSectors() { return FMedium.FileSystemSectors(); }
   bool DiscInfo(TDiscInfoRecord& Record) { return FMedium.DiscInfo(Record); }
-  bool SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode, bool NextSessionAllowed);
+  // With `CloseDisc` a DVD-R or sequential DVD-RW border closes the disc.
+  bool SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t MediumCode, bool NextSessionAllowed,
+                          bool CloseDisc = false);
   bool SetSpeeds(uint16_t Read, uint16_t Write) { return SetCdSpeed(Read, Write); }
   // What the writer and the eraser leave the drive in: plain data mode at
   // full read speed, tray unlocked, ready.
@@ -217,6 +237,18 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // one on the drive (see PaceSleep).
   void WaitResponsive(int milliseconds, bool paced = true);
   void PrepareRewritableDvd();
+  // A burn driver that stops before the writer starts: OnWriteDone with the
+  // reason, on the caller's thread.
+  bool GiveUp(const std::string& text);
+  // Lets the caller's events run and tells whether an abort was asked for.
+  bool AbortRequested();
+  // Why the write asked for cannot be made on this disc (empty: it can).
+  std::string WriteRefusal(uint8_t medium, bool imageFile);
+  // Why `sectors` from `start` do not fit the disc (empty: they fit).
+  std::string SpaceShortage(int64_t sectors, int64_t start);
+  // After the file system at the start of an overwritable disc.
+  void OverwritableSessionStart(uint8_t code);
+  bool StartOfDiscBlank();
 
  private:
   TDriveCapabilities FCapabilities{*this};
@@ -232,6 +264,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   uint16_t FWriteSpeed = 0;
   std::string FVersion;
   uint32_t FNextSessionStart = 0;
+  std::string FStartRefusal;  // an overwritable disc holding data that is no session
   std::string FExtractError;
   int FChunkSize = 65536;
   TWriteState FWrite;

@@ -24,6 +24,27 @@ inline constexpr const char* kMsgStartingWrite = "STARTING WRITE PROCESS ON {} A
 inline constexpr const char* kMsgTestWrite = "TEST/DUMMY WRITE";
 inline constexpr const char* kMsgStartingErase = "STARTING ERASE PROCESS ON {} AT {}";
 inline constexpr const char* kMsgEraseTooLong = "ERASE DID NOT FINISH WITHIN {} SECONDS";
+inline constexpr const char* kMsgNoTestWrite = "A TEST WRITE IS NOT POSSIBLE ON {}: THE {} HAS NO TEST WRITE";
+inline constexpr const char* kMsgTestWriteOpenSession =
+    "THE DISC HOLDS A SESSION THAT WAS NOT CLOSED; A TEST WRITE CHANGES NOTHING ON THE DISC, SO CLOSE IT FIRST";
+inline constexpr const char* kMsgClosingOpenSession =
+    "THE DISC HOLDS A SESSION THAT WAS NOT CLOSED (AN INTERRUPTED OR FAILED WRITE); CLOSING IT FIRST";
+inline constexpr const char* kMsgCloseFailed = "THE SESSION COULD NOT BE CLOSED [{}]";
+inline constexpr const char* kMsgDiscClosed = "THE DISC IS CLOSED (FINALIZED): IT TAKES NO MORE SESSIONS";
+inline constexpr const char* kMsgDiscNotBlank =
+    "AN IMAGE FILE IS WRITTEN FROM THE START OF THE DISC, AND THIS DISC IS NOT BLANK";
+inline constexpr const char* kMsgForeignData =
+    "THE DISC HOLDS DATA THAT IS NO ISO 9660 SESSION; ERASE THE DISC TO WRITE ON IT";
+inline constexpr const char* kMsgNoSpace =
+    "NOT ENOUGH SPACE ON THE DISC: THE SESSION NEEDS {} SECTORS FROM SECTOR {}, AND {} ARE FREE THERE";
+inline constexpr const char* kMsgStaysWritable = "{} CANNOT BE CLOSED FOR GOOD; THE DISC STAYS WRITABLE";
+inline constexpr const char* kMsgCantReadDiscStart =
+    "CAN'T READ THE START OF THE DISC [{}]; THE EARLIER SESSION STAYS THE ONE SHOWN";
+inline constexpr const char* kMsgReadBackFailed = "THE NEW SESSION CANNOT BE READ BACK [{}]";
+inline constexpr const char* kMsgSessionStillOpen = "THE SESSION WAS NOT CLOSED: THE DISC STILL SHOWS IT OPEN";
+inline constexpr const char* kMsgLateAbort =
+    "THE ABORT CAME AFTER ALL DATA WAS WRITTEN; THE SESSION WAS CLOSED AND IS COMPLETE";
+inline constexpr const char* kMsgEraseNotStarted = "ERASE STOPPED BEFORE THE DRIVE BEGAN IT; THE DISC IS UNCHANGED";
 inline constexpr const char* kMsgDriveNeverFinished = "WRITER ERROR [THE DRIVE DID NOT FINISH WRITING WITHIN {} SECONDS]";
 
 // Existing discs
@@ -38,6 +59,10 @@ inline constexpr const char* kMsgDirectoryTooDeep = "DIRECTORY AT SECTOR {} LIES
 inline constexpr const char* kMsgExtentBeyondDisc = "EXTENT AT SECTOR {} LIES BEYOND THE END OF THE DISC, SKIPPED";
 inline constexpr const char* kMsgMalformedRecord = "MALFORMED DIRECTORY RECORD, REST OF THE SECTOR SKIPPED";
 inline constexpr const char* kMsgBrokenExtents = "FILE \"{}\" IS TOLD IN EXTENTS THAT DO NOT FOLLOW EACH OTHER, SKIPPED";
+inline constexpr const char* kMsgSessionPassedOver =
+    "SESSION {} WAS CUT SHORT BY AN INTERRUPTED WRITE; AN EARLIER SESSION IS TAKEN AS THE LAST";
+inline constexpr const char* kMsgSessionCutShort =
+    "SESSION {} WAS CUT SHORT: ITS FILE SYSTEM REACHES SECTOR {} BUT ITS TRACK ENDS AT {}; FILES BEYOND ARE NOT ON THE DISC";
 inline constexpr const char* kMsgFileWithoutExtent = "FILE \"{}\" HAS DATA BUT NO PLACE ON THE DISC, SKIPPED";
 
 // Drives

@@ -13,6 +13,12 @@ bool TQzRecorder::ImportDiscSession(int Session, TDEntry* Target) {
   return ImportSession(source, FCompilation, Session, Target, [this](const std::string& m, uint8_t t) { Log(m, t); });
 }
 
+bool TQzRecorder::SessionCutShort(int Session) {
+  TDriveSessionSource source(*this, [this] { return SessionCount(); });
+  uint32_t volumeEnd = 0, recordedEnd = 0;
+  return fornax::SessionCutShort(source, Session, volumeEnd, recordedEnd);
+}
+
 bool TQzRecorder::ReadJolietDirectory(uint32_t Extent, uint32_t Length, TDEntry* Target) {
   TDriveSessionSource source(*this, [this] { return SessionCount(); });
   TDirectoryReader reader(source, FCompilation, [this](const std::string& m, uint8_t t) { Log(m, t); }, true);

@@ -26,4 +26,12 @@ bool TDriveSessionSource::SessionStart(int session, uint32_t& start) {
   return true;
 }
 
+bool TDriveSessionSource::SessionRecordedEnd(int session, uint32_t& end) {
+  if (session < 1 || session > 255 || !FDevice.ReadTrackInfo(static_cast<uint8_t>(session))) return false;
+  const TTrackInfo& track = FDevice.TrackInfo();
+  const bool nwaValid = (track.Raw[7] & 0x01) != 0;
+  end = nwaValid ? track.NextWritableAddress : track.TrackStart + track.TrackSize;
+  return true;
+}
+
 }  // namespace fornax

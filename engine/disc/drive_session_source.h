@@ -18,6 +18,8 @@ class TDriveSessionSource : public TSessionSource {
   int SessionCount() override { return FSessionCount(); }
   // The start of the session's data track (one track per session).
   bool SessionStart(int session, uint32_t& start) override;
+  // The next writable address of a track still open, else its end.
+  bool SessionRecordedEnd(int session, uint32_t& end) override;
 
  private:
   TSCSIDevice& FDevice;

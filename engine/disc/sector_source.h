@@ -25,6 +25,13 @@ class TSessionSource : public TSectorSource {
   virtual int SessionCount() = 0;
   // First sector of a session's track (sessions count from 1).
   virtual bool SessionStart(int session, uint32_t& start) = 0;
+  // One past the last sector the session's track holds, where the medium
+  // tells it (an image file does not).
+  virtual bool SessionRecordedEnd(int session, uint32_t& end) {
+    (void)session;
+    (void)end;
+    return false;
+  }
 };
 
 // An image file; its sessions start where the caller says (one, at sector 0,

@@ -13,6 +13,7 @@
 #include "engine/base/date_time.h"
 #include "engine/base/messages.h"
 #include "engine/disc/directory_reader.h"
+#include "engine/disc/volume_descriptors.h"
 #include "engine/image/compilation.h"
 
 namespace fornax {
@@ -40,14 +41,46 @@ bool ImportPass(TSessionSource& source, TCompilation& compilation, uint32_t star
   return false;
 }
 
+// Where a session's file system ends and where its track does; false when the
+// medium does not tell or the session holds no descriptor set.
+bool SessionExtent(TSessionSource& source, int session, uint32_t start, uint32_t& volumeEnd,
+                   uint32_t& recordedEnd) {
+  if (!source.SessionRecordedEnd(session, recordedEnd)) return false;
+  const TDescriptorSet set =
+      ScanDescriptorSet([&](uint32_t lba, uint8_t* sector) { return source.ReadSectors(lba, 1, sector); }, start);
+  volumeEnd = set.VolumeEnd;
+  return set.Found;
+}
+
+// The newest session that holds a file system its track holds whole. A write
+// that was interrupted and closed afterwards leaves a session whose
+// descriptors claim more than was recorded; it is passed over.
+int NewestWholeSession(TSessionSource& source, int count, const TLogLine& log) {
+  for (int session = count; session >= 1; --session) {
+    uint32_t start = 0, volumeEnd = 0, recordedEnd = 0;
+    if (!source.SessionStart(session, start)) return count;
+    if (!source.SessionRecordedEnd(session, recordedEnd)) return session;  // the medium cannot tell
+    if (SessionExtent(source, session, start, volumeEnd, recordedEnd) && volumeEnd <= recordedEnd)
+      return session;
+    if (session > 1 && log) log(">>> " + fmt::format(kMsgSessionPassedOver, session), 0);
+  }
+  return count;
+}
+
 }  // namespace
+
+bool SessionCutShort(TSessionSource& source, int session, uint32_t& volumeEnd, uint32_t& recordedEnd) {
+  uint32_t start = 0;
+  if (!source.SessionStart(session, start)) return false;
+  return SessionExtent(source, session, start, volumeEnd, recordedEnd) && volumeEnd > recordedEnd;
+}
 
 bool ImportSession(TSessionSource& source, TCompilation& compilation, int session, TDEntry* target,
                    const TLogLine& log) {
   if (!target) target = compilation.RootDirectory();
   const int count = source.SessionCount();
   if (count == 0) return false;
-  if (session == 255 || session > count) session = count;
+  if (session == 255 || session > count) session = NewestWholeSession(source, count, log);
   if (session <= 0) return false;
   if (log) log(">>> " + fmt::format(kMsgImportingSession, session), 1);
   uint32_t start = 0;
@@ -55,6 +88,9 @@ bool ImportSession(TSessionSource& source, TCompilation& compilation, int sessio
     if (log) log(fmt::format(">>> {} # {}", kMsgErrorImportingSession, session), 4);
     return false;
   }
+  uint32_t volumeEnd = 0, recordedEnd = 0;
+  if (SessionCutShort(source, session, volumeEnd, recordedEnd) && log)
+    log(">>> " + fmt::format(kMsgSessionCutShort, session, volumeEnd, recordedEnd), 4);
   if (ImportPass(source, compilation, start, 2, target, log)) return true;
   if (ImportPass(source, compilation, start, 1, target, log)) return true;
   if (log) log(">>> " + fmt::format(kMsgIsoImageNotFound, session), 4);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/base/bytes.h"
+#include "engine/disc/volume_descriptors.h"
 #include "engine/drive/scsi_device.h"
 
 namespace fornax {
@@ -122,14 +123,9 @@ int TMediumQueries::SessionCount() {
 }
 
 uint32_t TMediumQueries::FileSystemSectors() {
-  alignas(16) uint8_t sector[2048];
-  for (uint32_t lba = 16; lba <= 32; ++lba) {
-    std::memset(sector, 0, sizeof sector);
-    if (!FDevice.ReadSectors(lba, 1, sector, sizeof sector)) continue;
-    if (std::memcmp(sector + 1, "CD001", 5) == 0 && (sector[0] == 1 || sector[0] == 2))
-      return GetLe32(sector + 80);
-  }
-  return 0;
+  const TDescriptorSet set = ScanDescriptorSet(
+      [this](uint32_t lba, uint8_t* sector) { return FDevice.ReadSectors(lba, 1, sector, 2048); }, 0);
+  return set.Found ? set.VolumeEnd : 0;
 }
 
 uint8_t TMediumQueries::LastTrack() {
@@ -140,8 +136,9 @@ uint32_t TMediumQueries::DvdUsed(uint8_t code) {
   if (!FDevice.ReadTrackInfo(LastTrack())) return 0;
   const TTrackInfo track = FDevice.TrackInfo();
   if (track.TrackSize == 0xFFFFFFFFu) return 0;
-  if (code == mtDVDRAM || code == mtDVDPlusRW) return FileSystemSectors();
-  if (code == mtDVDRWRestricted || code == mtDVDRWSequential) {
+  // A file system that claims more than the disc holds uses all of it.
+  if (IsOverwritableMedium(code)) return std::min(FileSystemSectors(), CapacitySectors());
+  if (code == mtDVDRWSequential) {
     // An empty track (size = free) is where writing goes on: the space before
     // it is used, which is nothing on a blank disc but the earlier sessions
     // on an appendable one.
@@ -178,12 +175,12 @@ uint32_t TMediumQueries::UsedSectors() {
 uint32_t TMediumQueries::DvdFree(uint8_t code) {
   if (!FDevice.ReadTrackInfo(LastTrack())) return 0;
   const TTrackInfo track = FDevice.TrackInfo();
-  if (code == mtDVDRAM || code == mtDVDPlusRW) return track.TrackSize - FileSystemSectors();
-  if (code == mtDVDRWRestricted) {
-    if (track.NextWritableAddress != 0) return track.FreeBlocks;
-    uint32_t blocks = 0, size = 0;
-    if (FDevice.ReadFormatCapacities(blocks, size))
-      return track.FreeBlocks == track.TrackSize ? track.FreeBlocks : blocks - track.TrackSize;
+  // What the newest file system leaves of the formatted capacity; a file
+  // system that claims more than the disc holds leaves nothing.
+  if (IsOverwritableMedium(code)) {
+    const uint32_t capacity = CapacitySectors();
+    const uint32_t used = FileSystemSectors();
+    return capacity > used ? capacity - used : 0;
   }
   if (track.TrackSize == 0xFFFFFFFFu) return 0;
   return track.LastRecordedAddress != 0 ? track.FreeBlocks : track.TrackSize;

@@ -21,6 +21,22 @@ enum TMediumCode : uint8_t {
 
 extern const std::array<const char*, 16> MediumNames;
 
+inline bool IsDvdMedium(uint8_t code) { return code >= mtDVDR && code <= mtDVDPlusRDL; }
+// Media written in place, block by block: a session may start anywhere, and
+// what the start of the disc shows is what a reader finds.
+inline bool IsOverwritableMedium(uint8_t code) {
+  return code == mtDVDRAM || code == mtDVDPlusRW || code == mtDVDRWRestricted;
+}
+// Media on which a drive can rehearse a write without recording anything.
+inline bool MediumHasTestWrite(uint8_t code) {
+  return code == mtCDR || code == mtCDRW || code == mtDVDR || code == mtDVDRWSequential;
+}
+// Write-once (or sequentially recorded) media with tracks and sessions.
+inline bool IsSequentialMedium(uint8_t code) {
+  return code == mtCDR || code == mtCDRW || code == mtDVDR || code == mtDVDRWSequential ||
+         code == mtDVDPlusR || code == mtDVDPlusRDL;
+}
+
 // The medium code of a current profile (0 for none or an unknown one).
 uint8_t MediumCodeOfProfile(uint16_t profile);
 // The profile's name for the disc information record, and whether it is erasable.

@@ -45,7 +45,8 @@ std::array<uint8_t, kWriteParametersPageSize> BuildWriteParametersPage(
     PutBe32(p + 10, 16);
   }
   if (m == mtDVDRWRestricted || m == mtDVDRWSequential) {
-    p[2] = 0x20;
+    // Incremental with a link size; a test write stays one.
+    p[2] = static_cast<uint8_t>(0x20 | (p[2] & 0x10));
     p[3] = 0xC5;
     p[5] = 16;
   }
@@ -66,6 +67,7 @@ std::array<uint8_t, kWriteParametersPageSize> BuildWriteParametersPage(
     p[3] = 0x04;
     p[5] = 16;
   }
+  if (in.CloseDisc && (m == mtDVDR || m == mtDVDRWSequential)) p[3] &= 0x3F;
   PutBe16(p + 14, 150);
   return page;
 }

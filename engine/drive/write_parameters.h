@@ -19,6 +19,9 @@ struct TWriteParametersInput {
   bool DriveHasUnderrunProtection = false;  // capability set
   bool DriveHasTestWrite = false;           // capability set
   bool PageSaysBufferUnderrunFree = false;  // page 2Ah byte 4 bit 7
+  // A DVD-R or sequential DVD-RW border about to be closed for good: no
+  // further session (the multi-session field is what the close obeys).
+  bool CloseDisc = false;
 };
 
 // The page to send, made from the drive's current page (from its page code

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -15,6 +16,8 @@
 #include "engine/base/bytes.h"
 #include "engine/base/messages.h"
 #include "engine/base/sector.h"
+#include "engine/disc/volume_descriptors.h"
+#include "engine/drive/medium_queries.h"
 #include "engine/pipeline/cache_thread.h"
 #include "engine/base/pacing.h"
 #include "engine/pipeline/write_thread.h"
@@ -60,6 +63,7 @@ void TQzRecorder::FinishWrite(const std::string& result) {
 // track on the others.
 bool TQzRecorder::QueryNextWritableAddress() {
   FNextSessionStart = 0;
+  FStartRefusal.clear();
   WaitReady(10000, 500);
   const uint8_t code = CurrentMediumCode();
   const bool finalize = FinalizeDisc;
@@ -68,29 +72,50 @@ bool TQzRecorder::QueryNextWritableAddress() {
   FinalizeDisc = finalize;
   WaitReady(10000, 500);
 
-  if (code == mtDVDRAM || code == mtDVDPlusRW) {
-    alignas(16) uint8_t sector[2048];
-    for (uint32_t lba = 32; lba >= 16; --lba) {
-      if (!ReadSectors(lba, 1, sector, sizeof sector)) continue;
-      if ((sector[0] == 1 || sector[0] == 2) && std::memcmp(sector + 1, "CD001", 5) == 0) {
-        FNextSessionStart = GetLe32(sector + 80);
-        break;
-      }
-    }
+  if (IsOverwritableMedium(code)) {
+    OverwritableSessionStart(code);
     return true;
   }
   if (!ReadDiscInformation()) return false;
-  if (code == mtDVDRWRestricted) {
-    if (!ReadTrackInfo(1)) return false;
-    if (TrackInfo().NextWritableAddress != 0) FNextSessionStart = TrackInfo().NextWritableAddress;
-    return true;
-  }
   // The last track of the last session is the open (invisible) one on a disc
   // that takes another session; a closed disc has none and says so.
   if (!ReadTrackInfo(DiscInformation().LastTrackInLastSession())) return false;
   if (!(TrackInfo().Raw[7] & 0x01)) return false;
   FNextSessionStart = TrackInfo().NextWritableAddress;
   return true;
+}
+
+// A new session on an overwritable disc goes after the file system the start
+// of the disc describes (the newest session), on a 32-sector boundary, never
+// over it. A disc whose start holds data but no descriptors is not written.
+void TQzRecorder::OverwritableSessionStart(uint8_t code) {
+  const TDescriptorSet set = ScanDescriptorSet(
+      [this](uint32_t lba, uint8_t* sector) { return ReadSectors(lba, 1, sector, 2048); }, 0);
+  if (!set.Found) {
+    if (!StartOfDiscBlank()) FStartRefusal = kMsgForeignData;
+    return;
+  }
+  FNextSessionStart = (set.VolumeEnd + 31) / 32 * 32;
+  // A DVD-RW that grows from its next writable address takes nothing beyond
+  // it; the boundary may lie past what was recorded.
+  if (code == mtDVDRWRestricted && ReadTrackInfo(1) && (TrackInfo().Raw[7] & 0x01)) {
+    const uint32_t nwa = TrackInfo().NextWritableAddress;
+    if (nwa < FNextSessionStart && nwa >= set.VolumeEnd) FNextSessionStart = nwa;
+  }
+}
+
+// Blank: its first 32 sectors read as zeros, or cannot be read at all (an
+// unformatted or unrecorded start).
+bool TQzRecorder::StartOfDiscBlank() {
+  std::vector<uint8_t> start(65536, 0);
+  if (!ReadSectors(0, 32, start.data(), static_cast<uint32_t>(start.size()))) return true;
+  return std::all_of(start.begin(), start.end(), [](uint8_t b) { return b == 0; });
+}
+
+bool TQzRecorder::DiscHoldsData() {
+  const uint8_t code = MediumType();
+  if (IsOverwritableMedium(code)) return FileSystemSectors() > 0 || !StartOfDiscBlank();
+  return DiscStatus() != 0;
 }
 
 bool TQzRecorder::PrepareDiscSession() {
@@ -106,7 +131,8 @@ bool TQzRecorder::PrepareDiscSession() {
 
 // A blank DVD-RW is formatted for overwriting before it is written. A
 // sequential disc that already holds sessions is left as it is: the quick
-// format would erase them.
+// format would erase them. A restricted-overwrite disc is only ever grown;
+// the quick format is no fallback for it, since it resets the disc.
 void TQzRecorder::PrepareRewritableDvd() {
   const uint8_t code = CurrentMediumCode();
   if (code != mtDVDRWRestricted && code != mtDVDRWSequential) return;
@@ -114,13 +140,57 @@ void TQzRecorder::PrepareRewritableDvd() {
   static const uint8_t kSequential[12] = {0x00, 0xA2, 0x00, 0x08, 0x00, 0x00, 0x03, 0xE8, 0x54, 0x00, 0x00, 0x10};
   static const uint8_t kRestricted[12] = {0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x4C, 0x00, 0x00, 0x10};
   static const uint8_t kFallback[12] = {0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x54, 0x00, 0x00, 0x10};
-  if (!FormatUnit(0x11, code == mtDVDRWSequential ? kSequential : kRestricted, 12))
+  const bool sequential = code == mtDVDRWSequential;
+  if (!FormatUnit(0x11, sequential ? kSequential : kRestricted, 12)) {
+    if (!sequential) return;
     FormatUnit(0x11, kFallback, 12);
+  }
+  // A format once started runs to its end whatever is asked meanwhile.
   for (int waited = 0; waited < kFormatWaitSeconds; waited += 5) {
     WaitResponsive(5000);
     ReadDiscInformation();
     if (LastSense()[12] != 0x04) break;
   }
+}
+
+bool TQzRecorder::GiveUp(const std::string& text) {
+  if (OnWriteDone) OnWriteDone(this, text);
+  return false;
+}
+
+bool TQzRecorder::AbortRequested() {
+  if (OnWaiting) OnWaiting();
+  return FWrite.AbortWriteRequested;
+}
+
+std::string TQzRecorder::WriteRefusal(uint8_t medium, bool imageFile) {
+  if (TestWrite && !MediumHasTestWrite(medium))
+    return fmt::format(kMsgNoTestWrite, MediumNames[medium & 15], "MEDIUM");
+  if (TestWrite && !FCapabilities.Has(capTestWrite))
+    return fmt::format(kMsgNoTestWrite, MediumNames[medium & 15], "DRIVE");
+  if (!IsSequentialMedium(medium)) {
+    if (FinalizeDisc && !TestWrite) Log(">>> " + fmt::format(kMsgStaysWritable, MediumNames[medium & 15]), ltStatus);
+    return "";
+  }
+  const int status = DiscStatus();
+  if (status == 2) return kMsgDiscClosed;
+  if (imageFile && status != 0) return kMsgDiscNotBlank;
+  if (TestWrite && HasOpenSession()) return kMsgTestWriteOpenSession;
+  return "";
+}
+
+std::string TQzRecorder::SpaceShortage(int64_t sectors, int64_t start) {
+  const uint8_t code = CurrentMediumCode();
+  const int64_t needed = IsDvdMedium(code) ? (sectors + 31) / 32 * 32 : sectors;
+  int64_t room = 0;
+  if (IsOverwritableMedium(code)) {
+    const int64_t capacity = CapacitySectors();
+    room = capacity > start ? capacity - start : 0;
+  } else {
+    room = FreeSectors();
+  }
+  if (needed <= room) return "";
+  return fmt::format(kMsgNoSpace, needed, start, room);
 }
 
 // Waits in 100 ms steps until the cache is primed. A cache that fails first
@@ -172,8 +242,12 @@ bool TQzRecorder::WaitForCache() {
       cache = FCache.get();
     }
     if (cache->Primed()) return true;
-    const std::string error = cache->ErrorText();
+    std::string error = cache->ErrorText();
+    // An abort while the cache fills ends the write before anything reaches
+    // the drive.
+    if (error.empty() && FWrite.AbortWriteRequested) error = kMsgAbortedByUser;
     if (!error.empty()) {
+      cache->RequestAbort();
       FWrite.SetCurrentWriteFile(cache->CurrentFile());
       if (OnWriteDone) OnWriteDone(this, error);
       ReleaseCache();
@@ -204,22 +278,36 @@ bool TQzRecorder::StartWriteThread(bool ToImageFile) {
   return true;
 }
 
+// From here until the drive is idle again an abort counts: the flag is
+// cleared when the burn is asked for, and every wait looks at it.
 bool TQzRecorder::BurnCompilation() {
+  FWrite.AbortWriteRequested = false;
   const uint8_t medium = MediumType();
   FChunkSize = (medium == mtCDR || medium == mtCDRW) ? kChunkSizeCd : kChunkSizeDvd;
   SetCurrentMediumCode(medium);
-  PrepareRewritableDvd();
+  if (const std::string refusal = WriteRefusal(medium, false); !refusal.empty()) return GiveUp(refusal);
+  // A session an interrupted write left open would take this one in as a
+  // second track, or refuse its close: it is closed first.
+  if (!TestWrite && HasOpenSession() && CloseOpenSession(false) != TCloseOutcome::Closed)
+    return GiveUp(fmt::format(kMsgCloseFailed, LastError()));
+  // A test write changes nothing on the disc, a format included; a disc to
+  // be closed for good stays sequential, since an overwritable one cannot be.
+  if (!TestWrite && !FinalizeDisc) PrepareRewritableDvd();
+  if (AbortRequested()) return GiveUp(kMsgAbortedByUser);
   // Always laid out for the disc: an image file's layout would start the
   // session at sector 0 whatever the disc holds.
   LayingOutForBurn = true;
   PrepareImage(false, FHeaderImportTarget);
   BuildHeader(false, FHeaderImportTarget);
   LayingOutForBurn = false;
-
+  if (!FStartRefusal.empty()) return GiveUp(FStartRefusal);
+  if (const std::string lack = SpaceShortage(ImageSectors(), SessionStart()); !lack.empty()) return GiveUp(lack);
+  if (AbortRequested()) return GiveUp(kMsgAbortedByUser);
   return StartCache(CompilationCacheInput()) && StartWriteThread(false);
 }
 
 bool TQzRecorder::BurnISOFile(const std::string& FileName) {
+  FWrite.AbortWriteRequested = false;
   const uint8_t medium = MediumType();
   SetCurrentMediumCode(medium);
   FChunkSize = (medium == mtCDR || medium == mtCDRW) ? kChunkSizeCd : kChunkSizeDvd;
@@ -227,13 +315,15 @@ bool TQzRecorder::BurnISOFile(const std::string& FileName) {
   const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (fd >= 0) ::close(fd);
-    if (OnWriteDone) OnWriteDone(this, fmt::format(kMsgCantOpenFile, FileName));
-    return false;
+    return GiveUp(fmt::format(kMsgCantOpenFile, FileName));
   }
   ::close(fd);
+  if (const std::string refusal = WriteRefusal(medium, true); !refusal.empty()) return GiveUp(refusal);
   FLayout = TImageLayout{};
   FLayout.TrackSectors = SectorsFor(st.st_size);
   FLayout.VolumeSpaceSize = FLayout.TrackSectors;
+  if (const std::string lack = SpaceShortage(FLayout.TrackSectors, 0); !lack.empty()) return GiveUp(lack);
+  if (AbortRequested()) return GiveUp(kMsgAbortedByUser);
 
   TCacheInput input = CacheInput();
   input.ImageFileName = FileName;
@@ -242,6 +332,7 @@ bool TQzRecorder::BurnISOFile(const std::string& FileName) {
 }
 
 void TQzRecorder::BuildISOFileThreaded(const std::string& FileName) {
+  FWrite.AbortWriteRequested = false;
   ISOFileName = FileName;
   PrepareImage(true, FHeaderImportTarget);
   BuildHeader(true, FHeaderImportTarget);

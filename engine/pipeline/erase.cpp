@@ -156,6 +156,7 @@ void TEraseThread::Execute() {
 
 bool TQzRecorder::EraseDisc(uint8_t Quick) {
   const bool quick = Quick == 1;
+  FWrite.AbortWriteRequested = false;
   TestUnitReady(5000);
   LoadMedium();
   const uint8_t code = MediumType();
@@ -168,6 +169,11 @@ bool TQzRecorder::EraseDisc(uint8_t Quick) {
   }
   const uint16_t speed = CurrentWriteSpeed();
   if (!ready()) return false;
+  // Once sent, an erase cannot be stopped: an abort counts only until then.
+  if (AbortRequested()) {
+    Log(std::string(">>> ") + kMsgEraseNotStarted, ltStatus);
+    return false;
+  }
   Log(">>> " + fmt::format(kMsgStartingErase, MediumNames[code & 15], EraseSpeedText(code, speed)), ltInfo);
 
   bool accepted = false;

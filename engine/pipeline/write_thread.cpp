@@ -15,7 +15,10 @@
 #include "engine/base/sector.h"
 #include "engine/drive/medium_queries.h"
 #include "engine/drive/transport.h"
+#include "engine/disc/volume_descriptors.h"
 #include "engine/pipeline/cache_thread.h"
+#include "engine/pipeline/session_check.h"
+#include "engine/pipeline/session_closing.h"
 #include "engine/base/pacing.h"
 #include "engine/pipeline/thread_priority.h"
 #include "engine/recorder.h"
@@ -28,6 +31,8 @@ constexpr int kBusyPauseMs = 600;
 // The drive is given as long to finish writing after the final flush as the
 // flush command itself allows.
 constexpr int kFlushWaitSeconds = 1800;
+// A DVD is written in whole units of 32 sectors.
+constexpr int kUnitBytes = 65536;
 
 // Thousands grouped, as "#,##0".
 std::string Grouped(uint32_t value) {
@@ -72,9 +77,11 @@ bool TThWrite::DriveBusy() const {
   return FEngine.TargetBusy() || sense[12] == 0x04 || (sense[12] == 0x00 && sense[0] != 0);
 }
 
+bool TThWrite::Aborted() const { return FEngine.WriteState().AbortWriteRequested; }
+
 int TThWrite::NextChunk() {
   for (;;) {
-    if (FEngine.WriteState().AbortWriteRequested) {
+    if (Aborted()) {
       Fail(kMsgAbortedByUser);
       return 0;
     }
@@ -87,10 +94,12 @@ int TThWrite::NextChunk() {
   }
 }
 
+// An abort asked for before the thread started (while the cache filled, or
+// a disc was formatted) still counts: the flag is cleared when a write is
+// asked for, not here.
 void TThWrite::Execute() {
   SetCurrentThreadPriority(TThreadPriority::TimeCritical);
   TWriteState& state = FEngine.WriteState();
-  state.AbortWriteRequested = false;
   state.WriteInProgress = true;
   state.BytesWritten = 0;
   FCache.SetErrorText("");
@@ -98,7 +107,7 @@ void TThWrite::Execute() {
     WriteToImageFile();
   } else {
     PrepareDrive();
-    WriteToDrive();
+    if (!Failed()) WriteToDrive();
     FinishDrive();
   }
   Final();
@@ -171,14 +180,25 @@ void TThWrite::PrepareDrive() {
     e.SetStreamingSpeeds(FSessionStart, FSessionStart + imageSectors, perSecond(e.ReadSpeed), 1000,
                          perSecond(e.WriteSpeed()), 1000);
   }
-  FTrackNumber = e.SessionCount() + 1;
+  // The track being written is the disc's last one: the invisible (or
+  // incomplete) track that follows the closed ones. Counting sessions
+  // misses a session that holds more than one track.
+  FTrackNumber = e.ReadDiscInformation() && e.DiscInformation().LastTrackInLastSession() != 0
+                     ? e.DiscInformation().LastTrackInLastSession()
+                     : e.SessionCount() + 1;
   if (FMedium == mtDVDR) {
     static const uint8_t kFixed[28] = {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x23, 0x12, 0x7F, 0x00, 0x00, 0xAB, 0xBD,
                                        0x00, 0x00, 0x03, 0xE8, 0x00, 0x00, 0x05, 0x8A, 0x00, 0x00, 0x03, 0xE8};
     e.SetStreaming(kFixed, sizeof kFixed);
     e.SendTimeStamp(Now());
-    e.ReserveTrack((imageSectors + 31) / 32 * 32);
+    // The track is written incrementally, not into a reservation: a write
+    // cut short then leaves a track only as long as what it holds, which
+    // tells a reader that the session is not whole.
     e.WaitReady(10000, 1000);
+  }
+  if (Aborted()) {
+    Fail(kMsgAbortedByUser);
+    return;
   }
   if (FMedium != mtDVDRAM && !e.TestWrite && e.PerformOPC) e.SendOpcInformation();
   e.Log(">>> " + fmt::format(kMsgStartingWrite, MediumNames[FMedium & 15], SpeedText(speed)), ltInfo);
@@ -201,13 +221,13 @@ void TThWrite::FormatDvdPlusRw() {
 // One WRITE (10), asked again while the drive is busy.
 bool TThWrite::WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries) {
   for (;;) {
-    if (FEngine.WriteState().AbortWriteRequested) {
+    if (Aborted()) {
       Fail(kMsgAbortedByUser);
       return false;
     }
     if (FEngine.Write10(sector, static_cast<uint16_t>(bytes / kSectorSize), data, static_cast<uint32_t>(bytes)))
       return true;
-    // An image file written to a blank DVD+RW meets the missing format here.
+    // The first write to a blank DVD+RW meets the missing format here.
     if (FMedium == mtDVDPlusRW && FEngine.LastSense()[12] == 0x30 && !FFormatted) {
       FormatDvdPlusRw();
       continue;
@@ -224,60 +244,34 @@ bool TThWrite::WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& 
   }
 }
 
-// Overwritable media get the new volume descriptors at the start of the disc
-// first. An unformatted DVD+RW is formatted on the way.
-bool TThWrite::WriteDescriptorCopy(int bytes) {
-  TQzRecorder& e = FEngine;
-  const uint8_t* copy = e.DescriptorCopy().Bytes.data();
-  for (int retries = 0;;) {
-    if (e.Write10(0, static_cast<uint16_t>(bytes / kSectorSize), copy, static_cast<uint32_t>(bytes))) {
-      e.SynchronizeCache(false, 1800000);
-      return true;
-    }
-    if (e.LastSense()[12] == 0x30 && FMedium == mtDVDPlusRW) {
-      FormatDvdPlusRw();
-      if (++retries == 1) continue;
-    }
-    if (DriveBusy()) {
-      // The first chunk goes on as a plain write with the count so far.
-      PaceSleep(kBusyPauseMs);
-      if (++retries >= kBusyRetries) {
-        Fail(kMsgWriterBusy);
-        return false;
-      }
-      return WriteChunk(FSessionStart, FTransfer.data(), bytes, retries) && (FSectorOffset += bytes / kSectorSize, true);
-    }
-    Fail(std::string(kMsgWriterError) + " [" + e.LastError() + "]");
-    return false;
-  }
-}
-
 void TThWrite::WriteToDrive() {
   TQzRecorder& e = FEngine;
   TWriteState& state = e.WriteState();
   FChunkBytes = NextChunk();
-  const bool imageMode = !FCache.ImageFileName().empty();
-  const bool compilation = !imageMode;
-  if (imageMode) FSessionStart = 0;
+  FImageMode = !FCache.ImageFileName().empty();
+  if (FImageMode) FSessionStart = 0;
+  const bool overwrite = !FImageMode && IsOverwritableMedium(FMedium);
   const int64_t limit = e.ImageSectors() * kSectorSize;
-  bool firstWritten = false;
-  if (FChunkBytes > 0 && compilation &&
-      (FMedium == mtDVDRAM || FMedium == mtDVDRWRestricted || FMedium == mtDVDRWSequential || FMedium == mtDVDPlusRW)) {
-    const uint32_t before = FSectorOffset;
-    if (!WriteDescriptorCopy(65536)) return;
-    firstWritten = FSectorOffset != before;
-    if (firstWritten) {
-      state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
-      FChunkBytes = NextChunk();
-    }
+  if (FChunkBytes > 0 && overwrite && FSessionStart == 0) {
+    // The session's first unit holds its descriptors; zeros stand in for it
+    // until the rest is written (they also get an unformatted DVD+RW
+    // formatted and an intermediate DVD-RW growing from its start).
+    FHeldUnit.assign(kUnitBytes, 0);
+    std::memcpy(FHeldUnit.data(), FTransfer.data(), static_cast<size_t>(FChunkBytes));
+    const std::vector<uint8_t> zeros(kUnitBytes, 0);
+    int retries = 0;
+    if (!WriteChunk(0, zeros.data(), kUnitBytes, retries)) return;
+    state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
+    FSectorOffset = kUnitBytes / kSectorSize;
+    FChunkBytes = NextChunk();
   }
   while (FChunkBytes > 0 && !Failed()) {
     // Every unit on DVD media is a whole 32 sectors, the last one too (an
     // overwritable DVD-RW takes nothing shorter than 16); what lies beyond
     // the image in it is zeros, never the last chunk's bytes.
-    if (FMedium != mtCDR && FMedium != mtCDRW && FChunkBytes < 65536) {
-      std::memset(FTransfer.data() + FChunkBytes, 0, static_cast<size_t>(65536 - FChunkBytes));
-      FChunkBytes = 65536;
+    if (FMedium != mtCDR && FMedium != mtCDRW && FChunkBytes < kUnitBytes) {
+      std::memset(FTransfer.data() + FChunkBytes, 0, static_cast<size_t>(kUnitBytes - FChunkBytes));
+      FChunkBytes = kUnitBytes;
     }
     state.SetCurrentWriteFile(FCache.CurrentFile());
     state.BytesWritten = std::min<int64_t>(state.BytesWritten + FChunkBytes, limit);
@@ -288,6 +282,29 @@ void TThWrite::WriteToDrive() {
     FSectorOffset += static_cast<uint32_t>(FChunkBytes / kSectorSize);
     FChunkBytes = NextChunk();
   }
+  if (Failed()) return;
+  FDataWritten = true;
+  if (overwrite) CommitStartOfDisc();
+}
+
+void TThWrite::CommitStartOfDisc() {
+  TQzRecorder& e = FEngine;
+  e.SynchronizeCache(false, 1800000);
+  std::vector<uint8_t> unit = FHeldUnit;
+  if (FSessionStart != 0) {
+    // The sectors around the descriptor set keep what they hold: the system
+    // area and whatever an earlier session placed right after its own set.
+    unit.assign(kUnitBytes, 0);
+    if (!e.ReadSectors(0, kUnitBytes / kSectorSize, unit.data(), kUnitBytes)) {
+      Fail(fmt::format(kMsgCantReadDiscStart, e.LastError()));
+      return;
+    }
+    const TDescriptorCopy& copy = e.DescriptorCopy();
+    OverlayDescriptorSet(unit.data(), kUnitBytes / kSectorSize, copy.Bytes.data(), static_cast<uint32_t>(copy.Length));
+  }
+  int retries = 0;
+  if (!WriteChunk(0, unit.data(), kUnitBytes, retries)) return;
+  e.SynchronizeCache(false, 1800000);
 }
 
 void TThWrite::FinishDrive() {
@@ -316,7 +333,11 @@ void TThWrite::FinishDrive() {
   e.DeviceBufferSize = 0;
   e.DeviceFreeBufferSize = 0;
   if (Failed()) return;
+  // Once every sector is on the disc an abort no longer stops anything: the
+  // session is closed all the same, so that the disc does not keep it open.
   if (!e.TestWrite && FMedium != mtDVDRAM && e.FinalizeTrack) CloseTrackAndSession();
+  if (!Failed() && !e.TestWrite) CheckSessionReadable();
+  if (Aborted() && !Failed()) e.Log(std::string(">>> ") + kMsgLateAbort, ltStatus);
   e.WaitReady(240000, 5000);
   if (FMedium != mtDVDRAM) e.ReadBufferCapacity();
   FEngine.ReturnDriveToIdle();
@@ -324,52 +345,42 @@ void TThWrite::FinishDrive() {
 
 void TThWrite::CloseTrackAndSession() {
   TQzRecorder& e = FEngine;
-  if (FMedium != mtDVDR) e.SetWriteParameters(e.TestWrite, e.UnderrunProtection, FMedium, e.FinalizeDisc);
-  // A close sent with the Immed bit is still running when the command
-  // returns; the next close waits until the drive is ready for it.
-  const auto close = [&](bool immediate, uint8_t function, uint8_t track) {
-    e.CloseTrackSessionFunction(immediate, function, 0, 0, track);
-    if (immediate) e.WaitReady(240000, 1000);
-  };
-  const uint8_t track = static_cast<uint8_t>(FTrackNumber);
-  switch (FMedium) {
-    case mtDVDPlusR:
-      close(false, 1, track);
-      close(false, e.FinalizeDisc ? 6 : 2, e.FinalizeDisc ? 0 : 255);
-      break;
-    case mtDVDPlusRDL:
-      close(false, 1, track);
-      close(false, e.FinalizeDisc ? 6 : 2, 0);
-      break;
-    case mtDVDR:
-      close(true, 1, track);
-      close(true, 1, static_cast<uint8_t>(track + 1));
-      close(true, 2, static_cast<uint8_t>(track + 2));
-      break;
-    case mtDVDRWRestricted:
-    case mtDVDRWSequential:
-      close(true, 2, 0);
-      break;
-    case mtDVDPlusRW:
-      close(false, 3, 255);
-      break;
-    default: {
-      // CD: close the session, asked again while the drive is busy writing
-      // out, once more after any other refusal.
-      const bool immediate = TSCSIDevice::ImmediateClose();
-      bool closed = e.CloseTrackSession(immediate, false, false);
-      for (int tries = 1; !closed && tries < 1000; ++tries) {
-        if (!(e.TargetBusy() || e.LastSense()[12] == 0x04)) {
-          e.CloseTrackSession(immediate, false, false);
-          break;
-        }
-        PaceSleep(1000);
-        closed = e.CloseTrackSession(immediate, false, false);
-      }
-      if (immediate) e.WaitReady(240000, 1000);
-      break;
+  const auto steps = SessionCloseSteps(FMedium, static_cast<uint8_t>(FTrackNumber), e.FinalizeDisc,
+                                       TSCSIDevice::ImmediateClose());
+  if (!e.RunCloseSteps(steps, e.FinalizeDisc)) Fail(fmt::format(kMsgCloseFailed, e.LastError()));
+}
+
+// A write is reported done only when the disc shows the session closed and
+// gives back its descriptors as they were written.
+void TThWrite::CheckSessionReadable() {
+  TQzRecorder& e = FEngine;
+  if (IsSequentialMedium(FMedium) && e.FinalizeTrack) {
+    if (!e.ReadDiscInformation()) {
+      Fail(fmt::format(kMsgReadBackFailed, e.LastError()));
+      return;
+    }
+    const TDiscInformation& info = e.DiscInformation();
+    if (info.DiscStatus() != 2 && info.LastSessionState() == 1) {
+      Fail(kMsgSessionStillOpen);
+      return;
     }
   }
+  std::string why;
+  if (FImageMode) {
+    std::vector<uint8_t> head;
+    if (!ReadImageHead(FCache.ImageFileName(), kUnitBytes / kSectorSize, head, why) ||
+        !DiscHolds(e, 0, head.data(), static_cast<uint32_t>(head.size() / kSectorSize), why))
+      Fail(fmt::format(kMsgReadBackFailed, why));
+    return;
+  }
+  const TDescriptorCopy& copy = e.DescriptorCopy();
+  const uint32_t systemArea = 16;
+  const uint32_t sectors = static_cast<uint32_t>(copy.Length / kSectorSize) - systemArea;
+  const uint8_t* descriptors = copy.Bytes.data() + systemArea * kSectorSize;
+  bool whole = DiscHolds(e, FSessionStart + systemArea, descriptors, sectors, why);
+  if (whole && IsOverwritableMedium(FMedium) && FSessionStart != 0)
+    whole = DiscHolds(e, systemArea, descriptors, sectors, why);
+  if (!whole) Fail(fmt::format(kMsgReadBackFailed, why));
 }
 
 void TThWrite::Final() {

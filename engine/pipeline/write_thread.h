@@ -33,9 +33,14 @@ class TThWrite {
   void FinishDrive();
   void CloseTrackAndSession();
   bool WriteChunk(uint32_t sector, const uint8_t* data, int bytes, int& retries);
-  bool WriteDescriptorCopy(int bytes);
+  // Overwritable media: the descriptors that make the new session the one a
+  // reader finds go to the start of the disc last, once everything else is
+  // on the disc, so that an interruption leaves the earlier tree in place.
+  void CommitStartOfDisc();
+  void CheckSessionReadable();
   void FormatDvdPlusRw();
   int NextChunk();
+  bool Aborted() const;
   bool DriveBusy() const;
   void Fail(const std::string& text);
   bool Failed() const;
@@ -47,6 +52,11 @@ class TThWrite {
   TCacheThread& FCache;
   const bool FToImageFile;
   std::vector<uint8_t> FTransfer;
+  // The first unit of a session that starts at sector 0 of an overwritable
+  // disc, written last.
+  std::vector<uint8_t> FHeldUnit;
+  bool FImageMode = false;
+  bool FDataWritten = false;
   uint8_t FMedium = 0;
   uint32_t FSessionStart = 0;
   uint32_t FSectorOffset = 0;

@@ -143,5 +143,35 @@ class Erase(unittest.TestCase):
         self.assertIn("not erased", out)
 
 
+class EraseInterrupted(unittest.TestCase):
+    """Ctrl-C during an erase: before the drive is told to erase, nothing
+    happens to the disc; once it erases, the program waits for it."""
+
+    def setUp(self):
+        self.work = WorkDir()
+        self.addCleanup(self.work.cleanup)
+        self.disc = SimulatedDisc(self.work, "erase-interrupted")
+        self.disc.cli("vdrive", "insert", "cd-rw")
+        one = write_file(self.work("one", "a.txt"), b"a")
+        self.assertEqual(self.disc.cli("burn", os.path.dirname(one))[0], 0)
+
+    def test_before_the_erase_command_the_disc_is_unchanged(self):
+        # An erase starts by loading the disc (START STOP UNIT).
+        self.disc.cli("vdrive", "fault", "signal", "1b", "--signal", "int")
+        code, out = self.disc.cli("erase")
+        self.assertEqual(code, 1, out)
+        self.assertIn("stopped before the drive began to erase; the disc is unchanged", out)
+        self.assertIn("sessions: 1", self.disc.cli("medium")[1])
+
+    def test_once_the_drive_erases_the_program_waits_for_it(self):
+        self.disc.cli("vdrive", "durations", "--blank", "1500", "--format", "100", "--close", "50")
+        self.disc.cli("vdrive", "fault", "signal", "a1", "--signal", "int")  # Ctrl-C as BLANK is sent
+        code, out = self.disc.cli("erase")
+        self.assertEqual(code, 0, out)
+        self.assertIn("the drive finishes the erase by itself; waiting for it to end", out)
+        self.assertIn("Erased (quick).", out)
+        self.assertIn("Status:   empty", self.disc.cli("medium")[1])
+
+
 if __name__ == "__main__":
     unittest.main()

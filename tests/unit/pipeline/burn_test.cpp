@@ -84,12 +84,13 @@ TEST_F(Burn, AFinalizedDiscRefusesAnotherSession) {
   ASSERT_EQ(Result, "");
   EXPECT_EQ(Rec.DiscStatus(), 2);
   WriteDone = 0;
+  Log.clear();
   Rec.FinalizeDisc = false;
   Fill(Folder("more", 1, 100));
-  ASSERT_TRUE(Rec.BurnCompilation());
-  ASSERT_TRUE(WaitForEnd());
-  EXPECT_TRUE(Logged(">>> ERROR GETTING NEXT WRITABLE ADDRESS"));
-  EXPECT_EQ(Result.rfind("WRITER ERROR [", 0), 0u) << Result;
+  EXPECT_FALSE(Rec.BurnCompilation()) << "refused before anything is sent";
+  EXPECT_EQ(WriteDone, 1);
+  EXPECT_EQ(Result, "THE DISC IS CLOSED (FINALIZED): IT TAKES NO MORE SESSIONS");
+  EXPECT_FALSE(Logged("STARTING WRITE PROCESS"));
   EXPECT_EQ(Rec.SessionCount(), 1);
 }
 
