@@ -157,10 +157,14 @@ class Sources:
         self.genisoimage = os.path.join(root, "genisoimage.iso")
         self.xorriso = os.path.join(root, "xorriso.iso")
         self.second_image = os.path.join(root, "second.iso")
-        for image, folder, tool in ((self.genisoimage, first, "genisoimage"), (self.xorriso, first, "xorriso"),
-                                    (self.second_image, second, "genisoimage")):
-            command = (["genisoimage", "-quiet", "-J", "-R", "-o", image, folder] if tool == "genisoimage" else
-                       ["xorriso", "-as", "mkisofs", "-quiet", "-J", "-R", "-o", image, folder])
+        # genisoimage's session is plain ISO 9660: its small files lie in the
+        # sectors right after its descriptors, where a new session's
+        # descriptors go on an overwritable disc. Its names are the upper-case
+        # ones that tree holds.
+        self.genisoimage_files = {path.upper(): source for path, source in self.first_files.items()}
+        for command in (["genisoimage", "-quiet", "-o", self.genisoimage, first],
+                        ["xorriso", "-as", "mkisofs", "-quiet", "-J", "-R", "-o", self.xorriso, first],
+                        ["genisoimage", "-quiet", "-J", "-R", "-o", self.second_image, second]):
             subprocess.run(command, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -185,9 +189,10 @@ class FaultMatrix(unittest.TestCase):
         if state == "blank":
             return disc
         if state in ("genisoimage", "xorriso"):
-            image = src.genisoimage if state == "genisoimage" else src.xorriso
+            image, files = ((src.genisoimage, src.genisoimage_files) if state == "genisoimage" else
+                            (src.xorriso, src.first_files))
             disc.must("burn-iso", image)
-            disc.sessions, disc.newest = [(0, dict(src.first_files))], dict(src.first_files)
+            disc.sessions, disc.newest = [(0, dict(files))], dict(files)
             return disc
         disc.wrote(disc.must("burn", src.first), src.first_files)
         if state == "fornax":
