@@ -106,12 +106,6 @@ bool ConfigureWrite(TQzRecorder& rec, const TWriteOptions& options, TConsole& co
   return true;
 }
 
-bool DriveReady(TQzRecorder& rec, TConsole& console) {
-  if (rec.UnitReady() || rec.WaitReady(15000, 500)) return true;
-  console.Line("fornax-cli: the drive is not ready: " + rec.LastError());
-  return false;
-}
-
 // `started`: the writer ran, so something may be on the disc; otherwise the
 // engine gave up before writing anything.
 int AfterWrite(TQzRecorder& rec, const TWriteOptions& options, bool started, const std::string& error,
@@ -146,7 +140,7 @@ int RunBurn(TBurnOptions& options) {
   TDriveSession session(options.Write.Drive, console);
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
-  if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
+  if (!session.Ready(15000) || !ConfigureWrite(rec, options.Write, console)) return 1;
   if (!FinalizePossible(rec, options.Write, console)) return 1;
 
   TCompilationFeeder feeder(options.Compilation, console);
@@ -201,7 +195,7 @@ int RunBurnIso(const TBurnIsoOptions& options) {
   TDriveSession session(options.Write.Drive, console);
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
-  if (!DriveReady(rec, console) || !ConfigureWrite(rec, options.Write, console)) return 1;
+  if (!session.Ready(15000) || !ConfigureWrite(rec, options.Write, console)) return 1;
   if (!FinalizePossible(rec, options.Write, console)) return 1;
   const uint8_t medium = rec.MediumType();
   TSCSIDevice::SetCurrentMediumCode(medium);
@@ -237,6 +231,10 @@ int RunErase(const TDriveOptions& drive, bool full, bool eject) {
       console.Line("fornax-cli: stopped before the drive began to erase; the disc is unchanged");
       return 1;
     }
+    if (rec.NoMedium()) {
+      console.Line(NotReadyMessage(true, rec.LastError()));
+      return 1;
+    }
     console.Line("fornax-cli: the disc was not erased: " +
                  (rec.LastError().empty() ? std::string("the drive is not ready") : rec.LastError()));
     return 1;
@@ -255,7 +253,7 @@ int RunClose(const TDriveOptions& drive, bool finalize) {
   TDriveSession session(drive, console);
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
-  if (!DriveReady(rec, console)) return 1;
+  if (!session.Ready(15000)) return 1;
   const uint8_t medium = rec.MediumType();
   const char* name = MediumNames[medium & 15];
   switch (rec.CloseOpenSession(finalize)) {

@@ -24,11 +24,8 @@ struct TDiscOptions {
 // Opens the drive and reads a session's tree into the compilation.
 bool OpenSession(TDriveSession& session, const TDiscOptions& options, TConsole& console) {
   if (!session.Open() || !session.Select()) return false;
+  if (!session.Ready(10000)) return false;
   TQzRecorder& rec = session.Recorder();
-  if (!rec.UnitReady() && !rec.WaitReady(10000, 500)) {
-    console.Line("fornax-cli: the drive is not ready: " + rec.LastError());
-    return false;
-  }
   rec.ClearCompilation(600000, 20000);
   return ImportRequestedSession(rec, options.Session, console);
 }
@@ -83,25 +80,32 @@ void List(const TDEntry* dir, const std::string& prefix) {
 int Sessions(const TDiscOptions& options) {
   TConsole console;
   TDriveSession session(options.Drive, console);
-  if (!session.Open() || !session.Select()) return 1;
+  if (!session.Open() || !session.Select() || !session.Ready(10000)) return 1;
   TQzRecorder& rec = session.Recorder();
   const int count = rec.SessionCount();
   if (count == 0) {
     std::printf("The disc holds no session.\n");
     return 0;
   }
-  std::printf("Session      Start         Size\n");
+  std::printf("%s", kSessionTableHeader);
   const bool open = rec.HasOpenSession();
+  TDiscSessions sessions(rec);
+  int unknown = 0;
   for (int n = 1; n <= count; ++n) {
-    if (!rec.ReadTrackInfo(static_cast<uint8_t>(n))) continue;
-    const uint32_t start = rec.TrackInfo().TrackStart, size = rec.TrackInfo().TrackSize;
+    TSessionExtent extent;
+    if (!sessions.Extent(n, extent)) {
+      const std::string reason = rec.LastError().empty() ? "" : ": " + rec.LastError();
+      console.Line(fmt::format("fornax-cli: the drive does not tell where session {} lies{}", n, reason));
+      ++unknown;
+      continue;
+    }
     const bool cutShort = rec.SessionCutShort(n);
     const char* note = cutShort ? "  cut short by an interrupted write: its files are not whole"
                        : open && n == count ? "  open (not closed yet)"
                                             : "";
-    std::printf("  %03d  %10u  %8u sectors (%.0f MB)%s\n", n, start, size, size / 512.0, note);
+    std::printf("%s", SessionRow(n, extent, note).c_str());
   }
-  return 0;
+  return unknown == 0 ? 0 : 1;
 }
 
 // Reads the session and finds the path asked for in it: `entry` is null for

@@ -83,25 +83,22 @@ int Medium(const TDriveOptions& options) {
   TDriveSession session(options, console);
   if (!session.Open() || !session.Select()) return 1;
   TQzRecorder& rec = session.Recorder();
-  if (!rec.UnitReady() && !rec.WaitReady(10000, 500)) {
-    std::printf("Drive: %s\nNot ready: %s\n", rec.DeviceDescription().c_str(), rec.LastError().c_str());
-    return 1;
-  }
+  std::printf("Drive:    %s\n", rec.DeviceDescription().c_str());
+  std::fflush(stdout);  // before any message on stderr
+  if (!session.Ready(10000)) return 1;
   const uint8_t code = rec.MediumType();
   TSCSIDevice::SetCurrentMediumCode(code);  // the space queries follow the medium in the drive
   const int sessions = rec.SessionCount();
-  std::printf("Drive:    %s\n", rec.DeviceDescription().c_str());
   std::printf("Medium:   %s\n", MediumNames[code & 15]);
   std::printf("Capacity: %s\n", Sectors(rec.CapacitySectors()).c_str());
   std::printf("Used:     %s, sessions: %d\n", Sectors(rec.UsedSectors()).c_str(), sessions);
   std::printf("Free:     %s\n", Sectors(rec.FreeSectors()).c_str());
   std::printf("Status:   %s%s\n", StatusText(rec.DiscStatus()).c_str(), rec.IsErasable() ? ", erasable" : "");
-  if (sessions > 0) std::printf("Session      Start         Size\n");
+  if (sessions > 0) std::printf("%s", kSessionTableHeader);
+  TDiscSessions table(rec);
   for (int n = 1; n <= sessions; ++n) {
-    if (!rec.ReadTrackInfo(static_cast<uint8_t>(n))) continue;
-    const TTrackInfo& track = rec.TrackInfo();
-    std::printf("  %03d  %10u  %8u sectors (%.0f MB)\n", n, track.TrackStart, track.TrackSize,
-                static_cast<double>(track.TrackSize) / 512);
+    TSessionExtent extent;
+    if (table.Extent(n, extent)) std::printf("%s", SessionRow(n, extent, "").c_str());
   }
   return 0;
 }

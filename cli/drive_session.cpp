@@ -29,6 +29,21 @@ std::string MatchDevice(const std::vector<std::string>& lines, const std::string
   return "";
 }
 
+std::string NotReadyMessage(bool noMedium, const std::string& reason) {
+  if (noMedium) return "fornax-cli: no disc in the drive: " + reason;
+  return "fornax-cli: the drive is not ready: " + (reason.empty() ? std::string("it gave no reason") : reason);
+}
+
+const char* const kSessionTableHeader = "Session      Start         Size\n";
+
+std::string SessionRow(int session, const TSessionExtent& extent, const std::string& note) {
+  if (!extent.SizeKnown)
+    return fmt::format("  {:03d}  {:10}  {:>8} sectors (its end is not told by this drive){}\n", session,
+                       extent.Start, "?", note);
+  return fmt::format("  {:03d}  {:10}  {:8} sectors ({:.0f} MB){}\n", session, extent.Start, extent.Size,
+                     extent.Size / 512.0, note);
+}
+
 bool ImportRequestedSession(TQzRecorder& recorder, int requested, TConsole& console) {
   const int count = recorder.SessionCount();
   // An overwritable disc is one track whatever it holds; without a file
@@ -71,6 +86,16 @@ bool TDriveSession::Open() {
     return false;
   }
   return true;
+}
+
+bool TDriveSession::Ready(int waitMs) {
+  TQzRecorder& rec = *FRecorder;
+  if (rec.UnitReady() || rec.WaitReady(waitMs, 500)) return true;
+  // The wait may end on another command, or on REQUEST SENSE, which names no
+  // reason: TEST UNIT READY says why the drive is not ready.
+  if (!rec.NoMedium() && rec.UnitReady()) return true;
+  FConsole.Line(NotReadyMessage(rec.NoMedium(), rec.LastError()));
+  return false;
 }
 
 bool TDriveSession::Select() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "engine/drive/disc_sessions.h"
 #include "engine/recorder.h"
 
 namespace fornax::cli {
@@ -32,6 +33,10 @@ class TDriveSession {
   bool Open();
   // Selects the drive the options name; false with a message when none matches.
   bool Select();
+  // Whether the drive is ready, waiting up to `waitMs` for one that is
+  // becoming so. False with a message: at once "no disc in the drive" with
+  // the drive's reason when it holds none, else why it is not ready.
+  bool Ready(int waitMs);
   TQzRecorder& Recorder() { return *FRecorder; }
 
  private:
@@ -44,6 +49,15 @@ class TDriveSession {
 // last) into the recorder's compilation. A session the disc does not hold is
 // refused with a message rather than taken as the last one.
 bool ImportRequestedSession(TQzRecorder& recorder, int requested, TConsole& console);
+
+// What the tool says of a drive that is not ready: `noMedium` when the drive
+// said that it holds no disc, `reason` its last error.
+std::string NotReadyMessage(bool noMedium, const std::string& reason);
+
+// The header and one row of a session table: number, first sector and size
+// (a question mark where the drive does not tell it), and a note.
+extern const char* const kSessionTableHeader;
+std::string SessionRow(int session, const TSessionExtent& extent, const std::string& note);
 
 // The line of the list that an address, a device node or a part of a line
 // names; empty when none does.

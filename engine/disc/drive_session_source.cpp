@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/drive/disc_sessions.h"
 #include "engine/drive/scsi_device.h"
 
 namespace fornax {
@@ -21,17 +22,13 @@ bool TDriveSessionSource::ReadSectors(uint32_t lba, uint32_t count, uint8_t* out
 std::string TDriveSessionSource::LastError() const { return FDevice.LastError(); }
 
 bool TDriveSessionSource::SessionStart(int session, uint32_t& start) {
-  if (session < 1 || session > 255 || !FDevice.ReadTrackInfo(static_cast<uint8_t>(session))) return false;
-  start = FDevice.TrackInfo().TrackStart;
-  return true;
+  return TDiscSessions(FDevice).Start(session, start);
 }
 
+// A drive that only reads has no track information: the end is unknown
+// there, and no session is taken for cut short on its word.
 bool TDriveSessionSource::SessionRecordedEnd(int session, uint32_t& end) {
-  if (session < 1 || session > 255 || !FDevice.ReadTrackInfo(static_cast<uint8_t>(session))) return false;
-  const TTrackInfo& track = FDevice.TrackInfo();
-  const bool nwaValid = (track.Raw[7] & 0x01) != 0;
-  end = nwaValid ? track.NextWritableAddress : track.TrackStart + track.TrackSize;
-  return true;
+  return TDiscSessions(FDevice).RecordedEnd(session, end);
 }
 
 }  // namespace fornax

@@ -67,7 +67,12 @@ bool TDriveCapabilities::RefreshCapabilities() {
   uint16_t writeSpeed = 0, readSpeed = 0;
   int offset = 15;
   alignas(16) uint8_t answer[kPageCopySize + 16] = {};
-  if (ModeSense(0x2A, true, answer, 255)) {
+  // What the drive can do, from the page's default values. A drive that
+  // refuses those as an illegal request (some ATAPI drives do) tells the same
+  // in its current ones; a busy one is not asked again.
+  bool pageRead = ModeSense(0x2A, true, answer, 255);
+  if (!pageRead && (FDevice.LastSense()[2] & 0x0F) == 0x05) pageRead = ModeSense(0x2A, false, answer, 255);
+  if (pageRead) {
     offset = FindModePage(answer, 0x2A, 8);
     std::memcpy(FPage, answer + offset, sizeof FPage);
     FCapabilities = CapabilitiesFromPage(FPage);

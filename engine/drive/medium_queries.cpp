@@ -5,6 +5,7 @@
 
 #include "engine/base/bytes.h"
 #include "engine/disc/volume_descriptors.h"
+#include "engine/drive/disc_sessions.h"
 #include "engine/drive/scsi_device.h"
 
 namespace fornax {
@@ -116,7 +117,11 @@ int TMediumQueries::DiscStatus() {
 }
 
 int TMediumQueries::SessionCount() {
-  if (!ReadDiscInformation()) return 0;
+  if (!ReadDiscInformation()) {
+    // A drive without disc information still has a table of contents.
+    const bool refused = (FDevice.LastSense()[2] & 0x0F) == 0x05;
+    return refused ? TDiscSessions(FDevice).TocSessionCount() : 0;
+  }
   const TDiscInformation& info = FDevice.DiscInformation();
   if (info.DiscStatus() == 0) return 0;
   return info.Sessions() - (info.LastSessionState() == 0 ? 1 : 0);
@@ -167,6 +172,7 @@ uint32_t TMediumQueries::CdUsed() {
 
 uint32_t TMediumQueries::UsedSectors() {
   const uint8_t code = TSCSIDevice::CurrentMediumCode();
+  if (IsReadOnlyMedium(code)) return RecordedSectors();
   FSetWriteParameters(code);
   ReadDiscInformation();
   return code >= mtDVDROM ? DvdUsed(code) : CdUsed();
@@ -197,6 +203,7 @@ uint32_t TMediumQueries::CdFree() {
 
 uint32_t TMediumQueries::FreeSectors() {
   const uint8_t code = TSCSIDevice::CurrentMediumCode();
+  if (IsReadOnlyMedium(code)) return 0;
   FSetWriteParameters(code);
   ReadDiscInformation();
   return code >= mtDVDROM ? DvdFree(code) : CdFree();
@@ -226,8 +233,21 @@ uint32_t TMediumQueries::CdCapacity() {
   return FDevice.ReadFormatCapacities(blocks, size) ? blocks : 0;
 }
 
+uint32_t TMediumQueries::RecordedSectors() {
+  uint32_t last = 0, blockLength = 0;
+  if (!FDevice.ReadCapacity(last, blockLength) || last >= 0x7FFFFFFFu) return 0;
+  return last + 1;
+}
+
+uint32_t TMediumQueries::ReadOnlyCapacity() {
+  alignas(16) uint8_t atip[26] = {};
+  const uint32_t atipCapacity = ReadAtip(FDevice, atip) ? AtipCapacity(atip) : 0;
+  return std::max(atipCapacity, RecordedSectors());
+}
+
 uint32_t TMediumQueries::CapacitySectors() {
   const uint8_t code = TSCSIDevice::CurrentMediumCode();
+  if (IsReadOnlyMedium(code)) return ReadOnlyCapacity();
   FSetWriteParameters(code);
   if (code < mtDVDROM) {
     const uint32_t capacity = CdCapacity();
@@ -255,10 +275,10 @@ bool TMediumQueries::DiscInfo(TDiscInfoRecord& record) {
   info.BlockSize = 2048;
   alignas(16) uint8_t toc[114] = {};
   if (FDevice.ReadToc(false, 0, 0, toc, sizeof toc)) {
-    alignas(16) uint8_t sessions[4] = {};
-    if (FDevice.ReadToc(false, 1, 0, sessions, sizeof sessions)) {
-      info.FirstSession = sessions[2];
-      info.LastSession = sessions[3];
+    TSessionInfo sessions;
+    if (TDiscSessions(FDevice).ReadSessionInfo(sessions)) {
+      info.FirstSession = sessions.FirstSession;
+      info.LastSession = sessions.LastSession;
     }
     alignas(16) uint8_t atip[26] = {};
     info.Capacity = ReadAtip(FDevice, atip) ? AtipCapacity(atip) : 0;
@@ -295,7 +315,7 @@ bool TMediumQueries::DiscInfo(TDiscInfoRecord& record) {
   } else {
     uint32_t last = 0, blockLength = 0;
     if (FDevice.ReadCapacity(last, blockLength)) {
-      info.Used = last;
+      info.Used = last + 1;  // sectors 0 to the last one
       info.BlockSize = blockLength;
     }
     if (FDevice.ReadTrackInfo(0)) info.MediumName = "CD-ROM";

@@ -31,6 +31,9 @@ inline bool IsOverwritableMedium(uint8_t code) {
 inline bool MediumHasTestWrite(uint8_t code) {
   return code == mtCDR || code == mtCDRW || code == mtDVDR || code == mtDVDRWSequential;
 }
+// Pressed discs, or what a drive that only reads reports for any disc: what
+// they hold is all they hold.
+inline bool IsReadOnlyMedium(uint8_t code) { return code == mtCDROM || code == mtDVDROM || code == mtDDCDROM; }
 // Write-once (or sequentially recorded) media with tracks and sessions.
 inline bool IsSequentialMedium(uint8_t code) {
   return code == mtCDR || code == mtCDRW || code == mtDVDR || code == mtDVDRWSequential ||
@@ -83,6 +86,10 @@ class TMediumQueries {
  private:
   bool ReadDiscInformation();  // asks once more after a unit attention
   uint8_t LastTrack();
+  // A read-only disc: up to its last sector (READ CAPACITY), 0 when unknown;
+  // its capacity is that or its ATIP's, whichever is larger.
+  uint32_t RecordedSectors();
+  uint32_t ReadOnlyCapacity();
   uint32_t CdCapacity();
   uint32_t DvdUsed(uint8_t code);
   uint32_t CdUsed();

@@ -290,13 +290,21 @@ void TSCSIDevice::Trace(const SRB_ExecSCSICmd& srb) {
   if (build) Log(TraceLine(srb, FLastError, TraceAll() ? TimeOfDay() : ""), ltStatus);
 }
 
+bool TSCSIDevice::NoMedium() const { return IsNoMediumSense(FLastSense); }
+
+// An empty drive (or an open tray) does not become ready by waiting: the
+// wait ends as soon as a command's own sense says so, with that command's
+// reason kept as the last error. REQUEST SENSE is no witness for it: some
+// drives have cleared that sense by then, others answer with stale sense.
 bool TSCSIDevice::WaitReady(int totalMs, int stepMs) {
+  if (NoMedium()) return false;
   if (FQuirks.SlowReady || gSlowReadyAll) {
     do {
       Sleep(1500);
       totalMs -= 1500;
       if (totalMs < 0) break;
       TestUnitReady(5000);
+      if (NoMedium()) return false;
     } while (Busy());
   }
   bool senseBusy = false;
@@ -311,11 +319,13 @@ bool TSCSIDevice::WaitReady(int totalMs, int stepMs) {
     } while (Busy());
   }
   if (TestUnitReady(5000) && !senseBusy) return true;
+  if (NoMedium()) return false;
   do {
     Sleep(stepMs);
     totalMs -= stepMs;
     if (totalMs < 0) return false;
     TestUnitReady(5000);
+    if (NoMedium()) return false;
   } while (Busy());
   alignas(16) uint8_t sense[40];
   do {

@@ -62,6 +62,10 @@ class TSCSIDevice : public TDeviceBase {
   const std::string& LastError() const { return FLastError; }
   const uint8_t* LastSense() const { return FLastSense; }
   bool TargetBusy() const { return FTargetBusy; }
+  // Whether the last command failed because the drive holds no medium.
+  bool NoMedium() const;
+  // Waits until the drive is ready, for `totalMs` at most; at once false
+  // when the drive says it holds no medium.
   bool WaitReady(int totalMs, int stepMs);
 
   // The trace-all switch: a trace line for every command (off by default).

@@ -416,6 +416,10 @@ std::string SenseText(uint8_t asc, uint8_t ascq) {
   return it->Text;
 }
 
+bool IsNoMediumSense(const uint8_t* sense) {
+  return (sense[0] & 0x7E) == 0x70 && (sense[kSenseKeyByte] & 0x0F) == 0x02 && sense[kSenseAsc] == 0x3A;
+}
+
 TErrorText BuildErrorText(const SRB_ExecSCSICmd& srb) {
   TErrorText result;
   const uint8_t* sense = srb.SenseArea;

@@ -26,6 +26,11 @@ std::string SenseKeyText(const uint8_t* sense);
 // capital letters; "" for a pair the table does not hold.
 std::string SenseText(uint8_t asc, uint8_t ascq);
 
+// Whether fixed-format sense data says that the drive holds no medium:
+// NOT READY with MEDIUM NOT PRESENT (3Ah, whatever the qualifier says of
+// the tray). No wait makes such a drive ready.
+bool IsNoMediumSense(const uint8_t* sense);
+
 struct TErrorText {
   std::string Text;
   bool TargetBusy = false;  // the drive answered BUSY: worth asking again

@@ -1,16 +1,19 @@
 """A tiny Linux VM with QEMU's emulated CD/DVD drives, for running
-fornax_qemu_probe next to a real MMC implementation.
+fornax_qemu_probe and fornax-cli next to a real MMC implementation.
 
 What it takes from the host: qemu-system-x86_64, a Debian kernel with its
 modules (/boot/vmlinuz-V and /lib/modules/V), the static busybox, cpio, and
-from the build fornax-cli and fornax_qemu_probe (FORNAX_CLI and
-FORNAX_QEMU_PROBE). Everything it makes goes to FORNAX_QEMU_WORK:
+from the build fornax-cli (FORNAX_CLI, which builds the images), and the
+statically linked fornax_qemu_probe and fornax-cli that run in the VM
+(FORNAX_QEMU_PROBE, FORNAX_QEMU_CLI). Everything it makes goes to
+FORNAX_QEMU_WORK:
 
   vmlinux-V         the kernel ELF unpacked from the bzImage (booted through
                     its PVH entry, which saves the decompression on every run)
-  initramfs.cpio    busybox, the drive modules, /init and the probe
+  initramfs.cpio    busybox, the drive modules, /init, the probe and fornax-cli
   cd.iso, dvd.iso   images built by fornax-cli from folders made here
-  runs/NAME/        each VM run: the console log and the probe's report
+  runs/NAME/        each VM run: the command line, the console log, the
+                    report, and the fornax-cli commands it ran (cli-script)
 
 Run `python3 qemu_vm.py prepare` to build the images and the initramfs (the
 kernel is unpacked once and kept); the tests reuse them.
@@ -20,6 +23,7 @@ import contextlib
 import fcntl
 import glob
 import hashlib
+import inspect
 import json
 import lzma
 import os
@@ -49,6 +53,13 @@ RUN_TIMEOUT = float(os.environ.get("FORNAX_QEMU_RUN_TIMEOUT", "60"))
 
 REPORT_BEGIN = "@@ fornax-probe begin"
 REPORT_END = "@@ fornax-probe end"
+# Each fornax-cli command a run's script names: its output (stdout and
+# stderr) between these lines, the end line with its exit status and the
+# guest's uptime at its start and end.
+CLI_BEGIN = "@@ fornax-cli begin "
+CLI_END = "@@ fornax-cli end "
+# The script of fornax-cli commands, added to the initramfs of one run.
+CLI_SCRIPT_PATH = "cli-script"
 MISSING_EXIT = 77  # what ctest takes as a skipped test
 
 
@@ -210,8 +221,9 @@ def module_order(modules_dir, wanted):
 
 INIT_SCRIPT = """#!/bin/sh
 # The VM's only process: loads the drive modules, waits for the drive, runs
-# the probe with its report on the second serial port, and powers off.
-export PATH=/bin
+# the probe and then the run's fornax-cli commands (/%(script)s, when the run
+# has one) with their report on the second serial port, and powers off.
+export PATH=/bin HOME=/tmp
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
@@ -232,20 +244,37 @@ while [ $n -lt 200 ]; do
   n=$((n + 1))
 done
 stty -F /dev/ttyS1 raw -echo 2>/dev/null
+
+# The files below a folder: KEY, path, size and MD5 sum (of files up to 4 MiB).
+files() {
+  key=$1
+  (cd "$2" && find . -type f | sort | while read -r f; do
+    size=$(stat -c %%s "$f")
+    sum=-
+    [ "$size" -le 4194304 ] && sum=$(md5sum < "$f" | cut -d' ' -f1)
+    printf '%%s\\t%%s\\t%%s\\t%%s\\n' "$key" "$f" "$size" "$sum"
+  done)
+}
+# One fornax-cli command of the script: NAME, then its arguments.
+cli() {
+  name=$1
+  shift
+  start=$(cut -d' ' -f1 /proc/uptime)
+  echo "%(cli_begin)s$name"
+  /bin/fornax-cli "$@" 2>&1
+  code=$?
+  echo "%(cli_end)s$name $code $start $(cut -d' ' -f1 /proc/uptime)"
+}
 {
   echo "%(begin)s"
   if [ -e /dev/sr0 ]; then
     /probe
     echo "@@ fornax-probe exit $?"
     if mount -t iso9660 -o ro /dev/sr0 /mnt 2>/dev/null; then
-      cd /mnt && find . -type f | sort | while read -r f; do
-        size=$(stat -c %%s "$f")
-        sum=-
-        [ "$size" -le 4194304 ] && sum=$(md5sum < "$f" | cut -d' ' -f1)
-        printf 'file\\t%%s\\t%%s\\t%%s\\n' "$f" "$size" "$sum"
-      done
-      cd / && umount /mnt
+      files file /mnt
+      umount /mnt
     fi
+    [ -e /%(script)s ] && . /%(script)s
   else
     echo "@@ fornax-probe no-drive"
     ls /sys/class/block
@@ -254,7 +283,8 @@ stty -F /dev/ttyS1 raw -echo 2>/dev/null
 } > /dev/ttyS1 2>&1
 poweroff -f
 reboot -f
-""" % {"begin": REPORT_BEGIN, "end": REPORT_END}
+""" % {"begin": REPORT_BEGIN, "end": REPORT_END, "cli_begin": CLI_BEGIN, "cli_end": CLI_END,
+       "script": CLI_SCRIPT_PATH}
 
 
 def _file_digest(path):
@@ -265,14 +295,26 @@ def _file_digest(path):
     return digest.hexdigest()
 
 
+def _copy_program(source, destination):
+    """A program for the VM without its debugging sections, which only make
+    the initramfs larger (and the boot slower)."""
+    strip = shutil.which("strip")
+    if strip and subprocess.run([strip, "--strip-debug", "-o", destination, source],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+        return
+    shutil.copy(source, destination)
+
+
 def initramfs():
-    """The initramfs with the current probe; rebuilt only when an input changed."""
+    """The initramfs with the current probe and fornax-cli; rebuilt only when
+    an input changed."""
     probe = build_program("FORNAX_QEMU_PROBE")
+    cli = build_program("FORNAX_QEMU_CLI")
     version, _, modules_dir = guest_kernel()
     modules = module_order(modules_dir, WANTED_MODULES)
     busybox = busybox_binary()
-    key = hashlib.sha256(json.dumps([_file_digest(probe), version, modules, _file_digest(busybox),
-                                     INIT_SCRIPT]).encode()).hexdigest()
+    key = hashlib.sha256(json.dumps([_file_digest(probe), _file_digest(cli), version, modules,
+                                     _file_digest(busybox), INIT_SCRIPT]).encode()).hexdigest()
     path = os.path.join(work_dir(), "initramfs.cpio")
     stamp = path + ".key"
     with locked("initramfs"):
@@ -280,11 +322,11 @@ def initramfs():
             return path
         root = os.path.join(work_dir(), "initramfs-root")
         shutil.rmtree(root, ignore_errors=True)
-        for folder in ("bin", "proc", "sys", "dev", "mnt", "lib/modules"):
+        for folder in ("bin", "proc", "sys", "dev", "mnt", "tmp", "lib/modules"):
             os.makedirs(os.path.join(root, folder))
         shutil.copy(busybox, os.path.join(root, "bin", "busybox"))
         for applet in ("sh", "mount", "umount", "insmod", "sleep", "stty", "cat", "ls", "find", "sort",
-                       "stat", "md5sum", "cut", "poweroff", "reboot"):
+                       "stat", "md5sum", "cut", "mkdir", "dd", "rm", "poweroff", "reboot"):
             os.symlink("busybox", os.path.join(root, "bin", applet))
         names = []
         for module in modules:
@@ -296,7 +338,8 @@ def initramfs():
         with open(os.path.join(root, "init"), "w") as init:
             init.write(INIT_SCRIPT)
         os.chmod(os.path.join(root, "init"), 0o755)
-        shutil.copy(probe, os.path.join(root, "probe"))
+        _copy_program(probe, os.path.join(root, "probe"))
+        _copy_program(cli, os.path.join(root, "bin", "fornax-cli"))
         listing = subprocess.run(["find", "."], cwd=root, stdout=subprocess.PIPE, check=True).stdout
         with open(path + ".tmp", "wb") as out:
             subprocess.run(["cpio", "--quiet", "-o", "-H", "newc", "-R", "0:0"], cwd=root,
@@ -340,6 +383,10 @@ DVD_SPARSE_BYTES = 800 * 1024 * 1024
 def make_dvd_folder(folder):
     shutil.rmtree(folder, ignore_errors=True)
     _write(os.path.join(folder, "readme.txt"), b"Fornax test disc larger than a CD.\n")
+    # Small files in a folder of their own, which the VM extracts (the big
+    # file would not fit its memory).
+    _write(os.path.join(folder, "docs", "notes.txt"), b"Notes kept beside the big file.\n")
+    _write(os.path.join(folder, "docs", "tables", "figures.bin"), _pattern("figures", 70000))
     big = os.path.join(folder, "big.img")
     _write(big, b"")
     with open(big, "r+b") as f:
@@ -367,11 +414,20 @@ def build_image(name, make_folder):
     return image
 
 
+def _source_digest(function):
+    """The source text of a folder maker, for the key of the images it makes."""
+    return hashlib.sha256(inspect.getsource(function).encode()).hexdigest()
+
+
 def images(rebuild=False):
     """The CD-size and the DVD-size image, built by fornax-cli once per session."""
     paths = {"cd": os.path.join(work_dir(), "cd.iso"), "dvd": os.path.join(work_dir(), "dvd.iso")}
     stamp = os.path.join(work_dir(), "images.key")
-    key = _file_digest(build_program("FORNAX_CLI"))
+    # The folders' contents are part of the key: a change to them here
+    # builds the images again.
+    key = hashlib.sha256(json.dumps([_file_digest(build_program("FORNAX_CLI")),
+                                     _source_digest(make_cd_folder), _source_digest(make_dvd_folder)])
+                         .encode()).hexdigest()
     with locked("images"):
         fresh = (not rebuild and all(os.path.exists(p) for p in paths.values())
                  and os.path.exists(stamp) and open(stamp).read() == key)
@@ -408,17 +464,53 @@ IDE_CD = f"ide-cd,bus=ide.1,unit=0,ver={DRIVE_REVISION}"
 AHCI_CD = f"ide-cd,bus=ide.2,ver={DRIVE_REVISION}"
 
 
+class CliRun:
+    """One fornax-cli command the VM ran: its output (stdout and stderr), its
+    exit status and the guest's seconds from its start to its end."""
+
+    def __init__(self, name, output, exit_code, seconds):
+        self.name = name
+        self.output = output
+        self.exit_code = exit_code
+        self.seconds = seconds
+
+    def __str__(self):
+        return f"fornax-cli {self.name}: exit {self.exit_code}, {self.seconds:.2f} s:\n{self.output}"
+
+
+def split_cli_runs(text):
+    """The report without the fornax-cli commands' output, and those
+    commands by name (a command that never ended has exit status None)."""
+    rest, runs, current = [], {}, None
+    for line in text.splitlines():
+        if current is None and line.startswith(CLI_BEGIN):
+            current = (line[len(CLI_BEGIN):], [])
+        elif current is not None and line.startswith(CLI_END + current[0] + " "):
+            code, start, end = line[len(CLI_END + current[0]) + 1:].split()
+            runs[current[0]] = CliRun(current[0], "\n".join(current[1]), int(code), float(end) - float(start))
+            current = None
+        elif current is not None:
+            current[1].append(line)
+        else:
+            rest.append(line)
+    if current is not None:
+        runs[current[0]] = CliRun(current[0], "\n".join(current[1]), None, 0.0)
+    return "\n".join(rest), runs
+
+
 class Report:
     """What the probe printed: lines of tab-separated fields, the ones before
-    the first drive and one section for each drive it went through."""
+    the first drive and one section for each drive it went through; and what
+    the fornax-cli commands of the run printed (`cli`, by name)."""
 
     def __init__(self, text, exit_code, console, seconds):
         self.text = text
         self.exit_code = exit_code
         self.console = console
         self.seconds = seconds
+        probe_text, self.cli = split_cli_runs(text)
         self.lines = []
-        for line in text.splitlines():
+        for line in probe_text.splitlines():
             if not line or line.startswith("@@ "):
                 continue
             fields = [f.replace("\\t", "\t").replace("\\n", "\n").replace("\\r", "\r")
@@ -429,7 +521,7 @@ class Report:
         for fields in self.lines:
             if fields[0] == "drive":
                 self.drives.append(Section(self, [fields]))
-            elif fields[0] in ("done", "file"):
+            elif fields[0] in ("done", "file", "extracted"):
                 self.head.lines.append(fields)
             else:
                 (self.drives[-1] if self.drives else self.head).lines.append(fields)
@@ -455,15 +547,53 @@ class Section:
         return found[0]
 
 
-def run_vm(name, machine, drives, controllers=()):
+def cpio_archive(files):
+    """A cpio archive ("newc", as the kernel unpacks it) of regular files,
+    given as {name: bytes}."""
+    out = bytearray()
+
+    def pad():
+        out.extend(b"\0" * (-len(out) % 4))
+
+    entries = [(name, data, 0o100644) for name, data in files.items()] + [("TRAILER!!!", b"", 0)]
+    for number, (name, data, mode) in enumerate(entries, 1):
+        encoded = name.encode() + b"\0"
+        fields = (number, mode, 0, 0, 1, 0, len(data), 0, 0, 0, 0, len(encoded), 0)
+        out += b"070701" + "".join(f"{v:08X}" for v in fields).encode() + encoded
+        pad()
+        out += data
+        pad()
+    return bytes(out)
+
+
+def run_initramfs(run_dir, cli_script):
+    """The initramfs of one run: the shared one, and after it (the kernel
+    unpacks archives one after another) the run's fornax-cli script."""
+    shared = initramfs()
+    if cli_script is None:
+        return shared
+    with open(os.path.join(run_dir, CLI_SCRIPT_PATH), "w") as f:
+        f.write(cli_script)
+    path = os.path.join(run_dir, "initramfs.cpio")
+    with open(path, "wb") as out, open(shared, "rb") as base:
+        shutil.copyfileobj(base, out)
+        out.write(b"\0" * (-out.tell() % 4))
+        out.write(cpio_archive({CLI_SCRIPT_PATH: cli_script.encode()}))
+    return path
+
+
+def run_vm(name, machine, drives, controllers=(), cli_script=None):
     """Boots the VM (`machine` "pc" or "q35") with `drives`, a list of
     (-device option, image path or None for an empty drive), and returns the
-    probe's report."""
+    report of the probe and of `cli_script` (shell lines run after the probe,
+    where `cli NAME ARGS...` runs fornax-cli ARGS... and reports it as NAME,
+    and `files KEY FOLDER` lists a folder's files with their MD5 sums)."""
     run_dir = os.path.join(work_dir(), "runs", name)
     shutil.rmtree(run_dir, ignore_errors=True)
     os.makedirs(run_dir)
     console = os.path.join(run_dir, "console.log")
     report = os.path.join(run_dir, "report.txt")
+    initrd = run_initramfs(run_dir, cli_script)
     attached = list(controllers)
     for index, (device, image) in enumerate(drives):
         drive = f"if=none,id=cd{index},media=cdrom,readonly=on"
@@ -472,7 +602,7 @@ def run_vm(name, machine, drives, controllers=()):
         attached += ["-drive", drive, "-device", f"{device},drive=cd{index}"]
     command = [qemu_binary(), "-M", f"{machine},accel=tcg", "-m", "256", "-smp", "1",
                "-nodefaults", "-no-user-config", "-display", "none", "-no-reboot",
-               "-kernel", kernel_elf(), "-initrd", initramfs(),
+               "-kernel", kernel_elf(), "-initrd", initrd,
                "-append", f"console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init fornax.drives={len(drives)}",
                "-serial", f"file:{console}", "-serial", f"file:{report}", *attached]
     with open(os.path.join(run_dir, "command.txt"), "w") as f:

@@ -1,16 +1,17 @@
-"""The SG_IO transport and the device component against QEMU's emulated
-CD/DVD drives.
+"""The SG_IO transport, the device component and fornax-cli against QEMU's
+emulated CD/DVD drives.
 
 Each test class boots one VM (see qemu_vm.py) with its drives, lets
-fornax_qemu_probe go through the engine's calls, and checks the report
-against the image on the host (sector checksums, the volume size, the files)
-and against what the drive model answers. The answers of the models are
-those of QEMU 7.2 (Debian 12): scsi-cd refuses a write with DATA PROTECT,
-ide-cd (which speaks ATAPI through libata) with INVALID COMMAND OPERATION
-CODE, and so on.
+fornax_qemu_probe go through the engine's calls, runs fornax-cli commands
+(sessions, ls, extract, medium, caps; on an empty drive every command that
+needs a disc), and checks the report against the image on the host (sector
+checksums, the volume size, the files and their bytes) and against what the
+drive model answers. The answers of the models are those of QEMU 7.2
+(Debian 12): scsi-cd refuses a write with DATA PROTECT, ide-cd (which speaks
+ATAPI through libata) with INVALID COMMAND OPERATION CODE, and so on.
 
 Run through ctest (ctest -L qemu), or by hand with FORNAX_CLI,
-FORNAX_QEMU_PROBE and FORNAX_QEMU_WORK set:
+FORNAX_QEMU_PROBE, FORNAX_QEMU_CLI and FORNAX_QEMU_WORK set:
     python3 test_qemu_drives.py [TestClass ...]
 """
 
@@ -78,6 +79,19 @@ SCSI_CD_EMPTY_ANSWERS = dict({name: NO_MEDIUM for name in PROBE_COMMANDS},
                              modesense05=INVALID_FIELD_IN_CDB)
 IDE_CD_EMPTY_ANSWERS = dict(IDE_CD_ANSWERS, tur=NO_MEDIUM, read10=NO_MEDIUM)
 
+# What fornax-cli says of a drive without a disc: the drive's own reason.
+NO_DISC = "no disc in the drive: " + ERROR_TEXTS[NO_MEDIUM]
+
+# The reads QEMU's drives claim in their capabilities page (byte 2 = 3Bh):
+# ide-cd refuses the page's default values, so this shows its current ones.
+CAPABILITY_READS = ("reads CD-R", "reads CD-RW", "reads DVD-ROM", "reads DVD-R", "reads DVD-RAM")
+
+# An empty drive answers at once: the whole run (QEMU's start, the boot, the
+# probe, eight commands) takes about 5 s on scsi-cd and 12 s on ide-cd here,
+# and stays within this bound on a busy machine too. Waiting for readiness
+# instead takes 10 s or more for each of the seven commands.
+EMPTY_RUN_SECONDS = 30
+
 TRACE_LINE = re.compile(
     r"^<<< (?P<time>\d\d:\d\d:\d\d\d) (?P<name>.{22}) \((?P<op>[0-9A-F]{2})\) "
     r"\{(?P<flags>[0-9A-F]{2})\|(?P<cdblen>[0-9A-F]{2})\} - "
@@ -131,19 +145,53 @@ def source_files(folder):
     return sorted(found)
 
 
+def source_folders(folder):
+    """Every folder below an image's source folder, as "./a/b"."""
+    return sorted("./" + os.path.relpath(os.path.join(root, name), folder)
+                  for root, names, _ in os.walk(folder) for name in names)
+
+
+def md5_of(path):
+    digest = hashlib.md5()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+# A line of `fornax-cli ls`: kind, size (or "-"), date and time, path.
+LS_LINE = re.compile(r"^(?P<kind>[fd]) +(?P<size>\d+|-)  \d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (?P<path>/.*)$")
+# A row of a session table: number, start, size in sectors.
+SESSION_ROW = re.compile(r"^  (?P<number>\d{3})  +(?P<start>\d+)  +(?P<size>\d+|\?) sectors")
+
+
+def sector_count(output, label):
+    """The number of sectors on a line of `fornax-cli medium` ("Used: 1,234 sectors")."""
+    match = re.search(rf"^{label}:\s+([\d,]+) sectors", output, re.M)
+    return int(match.group(1).replace(",", "")) if match else None
+
+
 class VmTest(unittest.TestCase):
     """Boots the class's VM once; the tests read its report."""
 
     MACHINE = "pc"
     CONTROLLERS = ()
     DRIVES = ()  # (-device option, image name in the work folder or None)
+    CLI_SCRIPT = None  # the fornax-cli commands the VM runs after the probe
 
     @classmethod
     def setUpClass(cls):
         work = qemu_vm.work_dir()
         drives = [(device, os.path.join(work, image) if image else None) for device, image in cls.DRIVES]
-        cls.report = qemu_vm.run_vm(cls.__name__, cls.MACHINE, drives, cls.CONTROLLERS)
+        cls.report = qemu_vm.run_vm(cls.__name__, cls.MACHINE, drives, cls.CONTROLLERS, cls.CLI_SCRIPT)
         print(f"\n{cls.__name__}: VM run {cls.report.seconds:.1f} s", file=sys.stderr)
+
+    def cli(self, name):
+        """The fornax-cli command the script ran as `name`."""
+        self.assertIn(name, self.report.cli, f"the VM ran no fornax-cli '{name}':\n{self.report}")
+        run = self.report.cli[name]
+        self.assertIsNotNone(run.exit_code, f"fornax-cli '{name}' did not end:\n{run}")
+        return run
 
     def drive(self, index=0):
         self.assertGreater(len(self.report.drives), index,
@@ -221,6 +269,36 @@ class VmTest(unittest.TestCase):
                                  (key, asc, ascq))
 
 
+def disc_script(extract):
+    """fornax-cli on a disc: its sessions, its files, `extract` (a path of
+    the disc) with the sums of what came out, the medium and the drive."""
+    return f"""cli sessions sessions
+cli ls ls /
+mkdir -p /tmp/extracted
+cli extract extract {extract} /tmp/extracted
+files extracted /tmp/extracted
+cli medium medium
+cli caps caps
+"""
+
+
+# fornax-cli on an empty drive: every command that needs a disc, with what
+# it needs besides (a folder to burn, an image file).
+EMPTY_SCRIPT = """cli medium medium
+cli sessions sessions
+cli ls ls /
+mkdir -p /tmp/extracted /tmp/source
+cli extract extract / /tmp/extracted
+echo "a file to burn" > /tmp/source/a.txt
+cli burn burn /tmp/source
+dd if=/dev/zero of=/tmp/blank.iso bs=2048 count=16 2>/dev/null
+cli burn-iso burn-iso /tmp/blank.iso
+cli erase erase
+cli ready ready
+"""
+NO_DISC_COMMANDS = ("medium", "sessions", "ls", "extract", "burn", "burn-iso", "erase")
+
+
 class DiscTests(VmTest):
     """A drive holding an image built by fornax-cli."""
 
@@ -228,11 +306,14 @@ class DiscTests(VmTest):
     PRODUCT = "QEMU CD-ROM"
     MEDIUM = (1, "CD-ROM", 0x0008)
     ANSWERS = SCSI_CD_ANSWERS
+    EXTRACT = "/"  # what fornax-cli extracts in the VM
+    CLI_SCRIPT = disc_script(EXTRACT)
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.image = Image(os.path.join(qemu_vm.work_dir(), cls.IMAGE))
+        cls.folder = os.path.join(qemu_vm.work_dir(), cls.IMAGE.replace(".iso", "-files"))
 
     def test_probe_finished(self):
         self.check_probe_finished()
@@ -348,6 +429,58 @@ class DiscTests(VmTest):
         dump = bytes.fromhex(TRACE_LINE.match(line)["dump"])
         self.assertEqual(dump, self.image.read(16, 1)[:257])
 
+    def test_cli_sessions_lists_one_session_from_sector_0(self):
+        run = self.cli("sessions")
+        self.assertEqual(run.exit_code, 0, str(run))
+        rows = [m.groupdict() for m in map(SESSION_ROW.match, run.output.splitlines()) if m]
+        self.assertEqual(rows, [{"number": "001", "start": "0", "size": str(self.image.sectors)}], str(run))
+
+    def test_cli_ls_lists_the_files_of_the_image(self):
+        run = self.cli("ls")
+        self.assertEqual(run.exit_code, 0, str(run))
+        lines = run.output.splitlines()
+        listed = [LS_LINE.match(line) for line in lines]
+        self.assertEqual([line for line, m in zip(lines, listed) if not m], [], f"other lines:\n{run}")
+        files = sorted(("." + m["path"], int(m["size"])) for m in listed if m["kind"] == "f")
+        folders = sorted("." + m["path"].rstrip("/") for m in listed if m["kind"] == "d")
+        self.assertEqual(files, source_files(self.folder))
+        self.assertEqual(folders, source_folders(self.folder))
+
+    def test_cli_extract_gives_the_bytes_of_the_source_files(self):
+        run = self.cli("extract")
+        self.assertEqual(run.exit_code, 0, str(run))
+        prefix = "./" if self.EXTRACT == "/" else "." + self.EXTRACT.rstrip("/") + "/"
+        expected = [(path, size) for path, size in source_files(self.folder) if path.startswith(prefix)]
+        self.assertTrue(expected, f"nothing to extract under {self.EXTRACT}")
+        self.assertIn(f"Extracted {len(expected)} files", run.output)
+        extracted = {f[0]: (int(f[1]), f[2]) for f in self.report.head.all("extracted")}
+        self.assertEqual(sorted((path, size) for path, (size, _) in extracted.items()), expected)
+        for path, _ in expected:
+            self.assertEqual(extracted[path][1], md5_of(os.path.join(self.folder, path)), path)
+
+    def test_cli_medium_capacity_covers_what_is_used(self):
+        run = self.cli("medium")
+        self.assertEqual(run.exit_code, 0, str(run))
+        capacity, used, free = (sector_count(run.output, label) for label in ("Capacity", "Used", "Free"))
+        self.assertEqual(used, self.image.sectors, str(run))
+        self.assertGreaterEqual(capacity, used, str(run))
+        self.assertEqual(capacity, self.image.sectors, f"a pressed disc holds what it holds:\n{run}")
+        self.assertEqual(free, 0, str(run))
+        self.assertIn(f"Medium:   {self.MEDIUM[1]}\n", run.output)
+        self.assertRegex(run.output, r"sessions: 1\n")
+        rows = [m.groupdict() for m in map(SESSION_ROW.match, run.output.splitlines()) if m]
+        self.assertEqual(rows, [{"number": "001", "start": "0", "size": str(self.image.sectors)}], str(run))
+
+    def test_cli_caps_shows_the_reads_and_no_writes(self):
+        run = self.cli("caps")
+        self.assertEqual(run.exit_code, 0, str(run))
+        shown = dict(re.findall(r"^  (\S.*?)\s+(yes|no)$", run.output, re.M))
+        for name in CAPABILITY_READS:
+            self.assertEqual(shown.get(name), "yes", f"{name}:\n{run}")
+        writes = {name: value for name, value in shown.items() if name.startswith("writes")}
+        self.assertTrue(writes, str(run))
+        self.assertEqual(set(writes.values()), {"no"}, f"a drive that only reads:\n{run}")
+
     def test_kernel_mounts_the_image(self):
         """The guest's own ISO 9660 driver reads the disc through the same
         drive: the Joliet names, the sizes and (for small files) the data."""
@@ -388,6 +521,8 @@ class ScsiCdWithDvdImage(DiscTests):
     DRIVES = [(qemu_vm.scsi_cd(), "dvd.iso")]
     IMAGE = "dvd.iso"
     MEDIUM = (4, "DVD-ROM", 0x0010)
+    EXTRACT = "/docs"  # the big file would not fit the VM's memory
+    CLI_SCRIPT = disc_script(EXTRACT)
 
 
 class IdeCdWithDvdImage(DiscTests):
@@ -396,11 +531,30 @@ class IdeCdWithDvdImage(DiscTests):
     ANSWERS = IDE_CD_ANSWERS
     IMAGE = "dvd.iso"
     MEDIUM = (4, "DVD-ROM", 0x0010)
+    EXTRACT = "/docs"
+    CLI_SCRIPT = disc_script(EXTRACT)
 
 
 class EmptyDriveTests(VmTest):
     PRODUCT = "QEMU CD-ROM"
     ANSWERS = SCSI_CD_EMPTY_ANSWERS
+    CLI_SCRIPT = EMPTY_SCRIPT
+
+    def test_cli_says_no_disc_with_the_drives_reason(self):
+        for name in NO_DISC_COMMANDS:
+            with self.subTest(command=name):
+                run = self.cli(name)
+                self.assertEqual(run.exit_code, 1, str(run))
+                said = [line for line in run.output.splitlines() if line and not line.startswith("Drive:")]
+                self.assertEqual(said, ["fornax-cli: " + NO_DISC], str(run))
+        run = self.cli("ready")
+        self.assertEqual((run.exit_code, run.output), (1, "not ready: " + ERROR_TEXTS[NO_MEDIUM]))
+
+    def test_the_run_does_not_wait_for_a_disc(self):
+        """Every command above answered at once: the whole run, boot
+        included, stays well within what one wait for readiness takes."""
+        seconds = ", ".join(f"{run.name} {run.seconds:.1f} s" for run in self.report.cli.values())
+        self.assertLess(self.report.seconds, EMPTY_RUN_SECONDS, f"the commands took: {seconds}")
 
     def test_probe_finished(self):
         self.check_probe_finished()

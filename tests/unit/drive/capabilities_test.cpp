@@ -39,7 +39,7 @@ class DriveAnswers : public ::testing::Test {
   void ModeSense(SRB_ExecSCSICmd& srb) {
     const uint8_t page = srb.CDBByte[2] & 0x3F;
     const std::vector<uint8_t>* body = page == 0x2A ? &Page2A : page == 0x05 ? &Page05 : nullptr;
-    if (!body) return TFakeDrive::CheckCondition(srb, 5, 0x24, 0);
+    if (!body || (RefuseDefaults && (srb.CDBByte[2] >> 6) == 2)) return TFakeDrive::CheckCondition(srb, 5, 0x24, 0);
     std::vector<uint8_t> answer(BlockDescriptor ? 16 : 8, 0);
     if (BlockDescriptor) answer[7] = 8;
     answer.insert(answer.end(), body->begin(), body->end());
@@ -69,6 +69,7 @@ class DriveAnswers : public ::testing::Test {
   std::vector<uint8_t> Page05;
   std::vector<std::pair<uint16_t, bool>> Features;
   bool BlockDescriptor = false;
+  bool RefuseDefaults = false;  // page control 2 (default values) refused
 };
 
 TEST_F(DriveAnswers, CapabilitySetFromThePageWithOrWithoutBlockDescriptor) {
@@ -85,6 +86,18 @@ TEST_F(DriveAnswers, CapabilitySetFromThePageWithOrWithoutBlockDescriptor) {
     EXPECT_EQ(Rec.CurrentWriteSpeed(), 5645);
     EXPECT_EQ(Rec.DriveCapabilities().PageCopy()[0], 0x2A);
   }
+}
+
+TEST_F(DriveAnswers, AWriterThatRefusesTheDefaultValuesShowsItsCurrentOnes) {
+  RefuseDefaults = true;
+  Features = {{0x2A, true}};
+  Select();
+  EXPECT_EQ(Rec.Capabilities(), capReadCDR | capReadCDRW | capReadMethod2 | capReadDVDROM | capReadDVDR |
+                                    capReadDVDRW | capReadDVDRAM | capWriteCDR | capWriteCDRW | capTestWrite |
+                                    capWriteDVDR | capWriteDVDRW | capWriteDVDRAM | capUnderrunProtection |
+                                    capReadDVDPlusR | capReadDVDPlusRW | capWriteDVDPlusR | capWriteDVDPlusRW);
+  EXPECT_EQ(Rec.DeviceMaxWriteSpeed(), 7056);
+  EXPECT_EQ(Rec.DeviceMaxReadSpeed(), 8467);
 }
 
 TEST_F(DriveAnswers, FeaturesAddThePlusFormats) {
