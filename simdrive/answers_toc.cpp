@@ -29,7 +29,7 @@ Toc CdToc(const Disc& disc) {
   uint8_t number = 1;
   for (const Track& t : disc.tracks) {
     if (t.session <= disc.closed_sessions)
-      toc.tracks.push_back({number, static_cast<uint8_t>(0x10 | (t.cd_mode == 5 ? 5 : 4)), t.session, t.start});
+      toc.tracks.push_back({number, static_cast<uint8_t>(0x10 | (t.cd_mode & 0x0F)), t.session, t.start});
     ++number;
   }
   toc.lead_out = LastClosedSessionEnd(disc);
@@ -116,6 +116,106 @@ std::vector<uint8_t> AtipAnswer(MediumKind kind) {
   b[13] = lead_out.s;
   b[14] = lead_out.f;
   return b;
+}
+
+namespace {
+
+constexpr size_t kFullTocEntryBytes = 11;
+constexpr uint8_t kPointFirstTrack = 0xA0;
+constexpr uint8_t kPointLastTrack = 0xA1;
+constexpr uint8_t kPointLeadOut = 0xA2;
+constexpr uint8_t kPointNextSession = 0xB0;
+constexpr uint8_t kPointFirstLeadIn = 0xC0;
+
+struct FullTocEntry {
+  uint8_t session = 1;
+  uint8_t adr_control = 0x14;
+  uint8_t point = 0;
+  Msf atime;
+  uint8_t zero = 0;
+  Msf pmsf;
+};
+
+void PutFullTocEntry(std::vector<uint8_t>& b, const FullTocEntry& e) {
+  const uint8_t bytes[kFullTocEntryBytes] = {e.session, e.adr_control, 0,      e.point,  e.atime.m, e.atime.s,
+                                             e.atime.f, e.zero,        e.pmsf.m, e.pmsf.s, e.pmsf.f};
+  b.insert(b.end(), bytes, bytes + kFullTocEntryBytes);
+}
+
+Sense IllegalForDvd(const Disc& disc) {
+  return IsCd(disc.kind) ? sense::kNone : sense::InvalidFieldInCdb(2);
+}
+
+}  // namespace
+
+std::vector<uint8_t> FullTocAnswer(const Disc& disc, uint8_t first_session, Sense* refusal) {
+  if (Sense s = IllegalForDvd(disc); !s.Good()) return *refusal = s, std::vector<uint8_t>{};
+  const Toc toc = BuildToc(disc);
+  if (toc.tracks.empty() || first_session > toc.last_session) {
+    *refusal = sense::InvalidFieldInCdb(first_session > toc.last_session ? 6 : 2);
+    return {};
+  }
+  std::vector<uint8_t> b(4, 0);
+  b[2] = 1;
+  b[3] = static_cast<uint8_t>(toc.last_session);
+  for (uint16_t session = std::max<uint16_t>(first_session, 1); session <= toc.last_session; ++session) {
+    std::vector<const TocTrack*> tracks;
+    uint32_t end = 0;
+    for (size_t i = 0; i < toc.tracks.size(); ++i) {
+      if (toc.tracks[i].session != session) continue;
+      tracks.push_back(&toc.tracks[i]);
+    }
+    for (const Track& t : disc.tracks)
+      if (t.session == session) end = std::max(end, TrackEnd(t));
+    if (tracks.empty()) continue;
+    const auto s8 = static_cast<uint8_t>(session);
+    const uint8_t control = tracks.front()->adr_control;
+    PutFullTocEntry(b, {s8, control, kPointFirstTrack, {}, 0, {tracks.front()->number, disc.disc_type, 0}});
+    PutFullTocEntry(b, {s8, control, kPointLastTrack, {}, 0, {tracks.back()->number, 0, 0}});
+    PutFullTocEntry(b, {s8, control, kPointLeadOut, {}, 0, LbaToMsf(static_cast<int32_t>(end))});
+    for (const TocTrack* t : tracks)
+      PutFullTocEntry(b, {s8, t->adr_control, t->number, {}, 0, LbaToMsf(static_cast<int32_t>(t->start))});
+    // B0: where the next session's program area starts, when one may follow.
+    const bool later_session = session < toc.last_session;
+    if (later_session || !disc.complete) {
+      uint32_t next = disc.open_start;
+      if (later_session)
+        for (const TocTrack& t : toc.tracks)
+          if (t.session == session + 1) {
+            next = t.start;
+            break;
+          }
+      const auto adr5 = static_cast<uint8_t>(0x50 | (control & 0x0F));
+      const uint8_t pointers = session == 1 ? 2 : 1;
+      PutFullTocEntry(b, {s8, adr5, kPointNextSession, LbaToMsf(static_cast<int32_t>(next)), pointers,
+                          LbaToMsf(static_cast<int32_t>(geometry::kCdLeadOutStart))});
+      if (session == 1)
+        PutFullTocEntry(b, {s8, adr5, kPointFirstLeadIn, {}, 0, LbaToMsf(geometry::kCdLeadInStart)});
+    }
+  }
+  PutBe16(&b[0], static_cast<uint32_t>(b.size() - 2));
+  return b;
+}
+
+std::vector<uint8_t> PmaAnswer(const Disc& disc, Sense* refusal) {
+  if (Sense s = IllegalForDvd(disc); !s.Good()) return *refusal = s, std::vector<uint8_t>{};
+  std::vector<uint8_t> b(4, 0);
+  uint8_t number = 1;
+  for (const Track& t : disc.tracks) {
+    if (t.session > disc.closed_sessions && t.closed) {
+      const auto last = static_cast<int32_t>(TrackEnd(t)) - 1;
+      PutFullTocEntry(b, {0, static_cast<uint8_t>(0x10 | (t.cd_mode & 0x0F)), number, LbaToMsf(last), 0,
+                          LbaToMsf(static_cast<int32_t>(t.start))});
+    }
+    ++number;
+  }
+  PutBe16(&b[0], static_cast<uint32_t>(b.size() - 2));
+  return b;
+}
+
+std::vector<uint8_t> CdTextAnswer(const Disc& disc, Sense* refusal) {
+  if (Sense s = IllegalForDvd(disc); !s.Good()) return *refusal = s, std::vector<uint8_t>{};
+  return {0x00, 0x02, 0x00, 0x00};
 }
 
 }  // namespace fornax::sim

@@ -1,4 +1,5 @@
-// The transport entry points: ASPI request blocks in, the drive behind them.
+// The transport entry points: ASPI request blocks in, the drive behind them;
+// and fornax_sim_execute, the same drive for a CDB without an SRB.
 // One adapter with one drive at target 0, LUN 0; every command runs to its
 // end before SendASPI32Command returns.
 
@@ -96,10 +97,66 @@ uint8_t ExecuteScsiCommand(SRB_ExecSCSICmd* srb) {
   return Finish(srb, SS_ERR);
 }
 
+// The same command without an SRB, for a program that is not the engine
+// (the LIO/TCMU handler). Direction: 0 none, 1 data-in, 2 data-out.
+int ExecuteDirect(const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data, uint32_t length,
+                  uint32_t* transferred, uint8_t* sense_out, size_t sense_length) {
+  if (transferred != nullptr) *transferred = 0;
+  auto check = [&](const Sense& s) {
+    if (sense_out != nullptr && sense_length > 0) {
+      const auto bytes = EncodeSense(s);
+      std::memset(sense_out, 0, sense_length);
+      std::memcpy(sense_out, bytes.data(), std::min(sense_length, bytes.size()));
+    }
+    return int{STATUS_CHKCOND};
+  };
+  if (cdb == nullptr || cdb_length == 0 || cdb_length > SRB_CDB_BYTES) return check(sense::InvalidFieldInCdb(0));
+  if (length > 0 && data == nullptr) return check(sense::InvalidFieldInCdb(0));
+  const CommandEntry* entry = FindCommand(cdb[0]);
+  // An opcode the drive does not know goes to the drive all the same, which
+  // answers 05/20/00 (after the same gates as through an SRB).
+  if (entry != nullptr) {
+    if (cdb_length < entry->cdb_length) return check(sense::InvalidFieldInCdb(0));
+    const bool wrong_direction = (direction == 1 && entry->direction == DataDirection::kOut) ||
+                                 (direction == 2 && entry->direction == DataDirection::kIn);
+    if (wrong_direction && length > 0) return check(sense::InvalidFieldInCdb(0));
+  }
+  Command cmd;
+  cmd.cdb = std::span<const uint8_t>(cdb, cdb_length);
+  const bool out = direction == 2 && entry != nullptr && entry->direction == DataDirection::kOut;
+  if (out && length > 0) cmd.data_out = std::span<const uint8_t>(data, length);
+  if (direction == 1) cmd.data_in_room = length;
+  const Reply reply = Drive::Instance().Execute(cmd);
+  switch (reply.status) {
+    case Completion::kGood: {
+      if (direction == 1) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(reply.data.size(), length));
+        if (n > 0) std::memcpy(data, reply.data.data(), n);
+        if (transferred != nullptr) *transferred = n;
+      } else if (direction == 2 && transferred != nullptr) {
+        *transferred = reply.taken >= 0 ? static_cast<uint32_t>(std::min<int64_t>(reply.taken, length)) : length;
+      }
+      return STATUS_GOOD;
+    }
+    case Completion::kCheckCondition: return check(reply.sense);
+    case Completion::kBusy: return STATUS_BUSY;
+    // The buffer does not hold what the CDB's transfer length moves.
+    case Completion::kTransferError: return check(sense::InvalidFieldInCdb(7));
+  }
+  return check(sense::kInternalTargetFailure);
+}
+
 }  // namespace
 }  // namespace fornax::sim
 
 using namespace fornax::sim;
+
+extern "C" __attribute__((visibility("default"))) int fornax_sim_execute(const uint8_t* cdb, size_t cdb_length,
+                                                                          int direction, uint8_t* data,
+                                                                          uint32_t length, uint32_t* transferred,
+                                                                          uint8_t* sense, size_t sense_length) {
+  return ExecuteDirect(cdb, cdb_length, direction, data, length, transferred, sense, sense_length);
+}
 
 extern "C" __attribute__((visibility("default"))) uint32_t GetASPI32SupportInfo(void) {
   return 0x0101;  // done, one adapter

@@ -28,9 +28,11 @@ struct Reply {
   Completion status = Completion::kGood;
   Sense sense;
   std::vector<uint8_t> data;  // data-in, cut to the allocation length
+  // Data-out bytes the command took; -1: all it was given when GOOD, none otherwise.
+  int64_t taken = -1;
 
-  static Reply Good(std::vector<uint8_t> data = {}) { return Reply{Completion::kGood, {}, std::move(data)}; }
-  static Reply Check(const Sense& s) { return Reply{Completion::kCheckCondition, s, {}}; }
+  static Reply Good(std::vector<uint8_t> data = {}) { return Reply{Completion::kGood, {}, std::move(data), -1}; }
+  static Reply Check(const Sense& s) { return Reply{Completion::kCheckCondition, s, {}, -1}; }
   static Reply Refused(const Sense& s) { return s.Good() ? Good() : Check(s); }
 };
 
@@ -49,6 +51,10 @@ struct CommandContext {
   int64_t now_ms = 0;
   Sense& pending_sense;  // what REQUEST SENSE reports next (per process, like an initiator's)
   int raise_signal = 0;  // a signal for this process once the state is stored
+  int64_t now_us = 0;    // the same moment as now_ms, finer (the write buffer drains by it)
+  // How long the command takes after its effect is stored: the caller waits
+  // that long, outside the lock (a close, flush or OPC without Immed).
+  int64_t wait_ms = 0;
 };
 
 // The allocation length a CDB names, applied to an answer.

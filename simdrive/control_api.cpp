@@ -9,6 +9,7 @@
 #include "simdrive/drive.h"
 #include "simdrive/operations.h"
 #include "simdrive/simdrive.h"
+#include "simdrive/write_buffer.h"
 
 #define FORNAX_SIM_API extern "C" __attribute__((visibility("default")))
 
@@ -59,7 +60,9 @@ FORNAX_SIM_API int fornax_sim_insert(const char* kind) {
     s.disc = BlankDisc(choice->kind, choice->restricted_overwrite);
     s.tray_open = false;
     s.operation = Operation{};
+    s.buffer = WriteBuffer{};
     s.unit_attention = true;
+    s.media_event = MediaEvent::kNewMedia;
     return true;
   });
 }
@@ -67,9 +70,11 @@ FORNAX_SIM_API int fornax_sim_insert(const char* kind) {
 FORNAX_SIM_API int fornax_sim_remove(void) {
   return Change([](DriveState& s, SectorFile& sectors, std::string* e) {
     if (!WipeSectors(sectors, e)) return false;
+    if (s.HasMedium() && !s.tray_open) s.media_event = MediaEvent::kMediaRemoval;
     s.disc = Disc{};
     s.tray_open = true;
     s.operation = Operation{};
+    s.buffer = WriteBuffer{};
     s.unit_attention = false;
     return true;
   });
@@ -77,6 +82,7 @@ FORNAX_SIM_API int fornax_sim_remove(void) {
 
 FORNAX_SIM_API int fornax_sim_open_tray(void) {
   return Change([](DriveState& s, SectorFile&, std::string*) {
+    if (s.HasMedium() && !s.tray_open) s.media_event = MediaEvent::kMediaRemoval;
     s.tray_open = true;
     s.unit_attention = false;
     return true;
@@ -85,7 +91,10 @@ FORNAX_SIM_API int fornax_sim_open_tray(void) {
 
 FORNAX_SIM_API int fornax_sim_close_tray(void) {
   return Change([](DriveState& s, SectorFile&, std::string*) {
-    if (s.tray_open) s.unit_attention = s.HasMedium();
+    if (s.tray_open) {
+      s.unit_attention = s.HasMedium();
+      if (s.HasMedium()) s.media_event = MediaEvent::kNewMedia;
+    }
     s.tray_open = false;
     return true;
   });
@@ -165,7 +174,11 @@ FORNAX_SIM_API int fornax_sim_fault_not_ready(int milliseconds) {
 FORNAX_SIM_API int fornax_sim_set_write_speed(int kilobytes_per_second) {
   if (kilobytes_per_second < 0) return Fail("a negative speed");
   return Change([&](DriveState& s, SectorFile&, std::string*) {
+    // What the buffer holds now drains at the new speed from now on.
+    const int64_t now = NowUs();
+    s.buffer = WriteBuffer{BufferFill(s, now), now};
     s.faults.write_speed_kbps = kilobytes_per_second;
+    if (kilobytes_per_second == 0) s.buffer = WriteBuffer{};
     return true;
   });
 }
@@ -173,7 +186,24 @@ FORNAX_SIM_API int fornax_sim_set_write_speed(int kilobytes_per_second) {
 FORNAX_SIM_API int fornax_sim_set_durations(int blank_ms, int format_ms, int close_ms) {
   if (blank_ms < 0 || format_ms < 0 || close_ms < 0) return Fail("a negative duration");
   return Change([&](DriveState& s, SectorFile&, std::string*) {
-    s.durations = Durations{blank_ms, format_ms, close_ms};
+    s.durations.blank_ms = blank_ms;
+    s.durations.format_ms = format_ms;
+    s.durations.close_ms = close_ms;
+    return true;
+  });
+}
+
+FORNAX_SIM_API int fornax_sim_set_opc_duration(int milliseconds) {
+  if (milliseconds < 0) return Fail("a negative duration");
+  return Change([&](DriveState& s, SectorFile&, std::string*) {
+    s.durations.opc_ms = milliseconds;
+    return true;
+  });
+}
+
+FORNAX_SIM_API int fornax_sim_allow_sao_on_appendable(int allow) {
+  return Change([&](DriveState& s, SectorFile&, std::string*) {
+    s.sao_on_appendable = allow != 0;
     return true;
   });
 }
@@ -195,8 +225,12 @@ FORNAX_SIM_API int fornax_sim_set_identity(const char* vendor, const char* produ
 
 FORNAX_SIM_API int fornax_sim_clear_faults(void) {
   return Change([](DriveState& s, SectorFile&, std::string*) {
+    const int64_t now = NowUs();
+    s.buffer = WriteBuffer{BufferFill(s, now), now};
     s.faults = Faults{};
     s.durations = Durations{};
+    s.sao_on_appendable = false;
+    if (s.faults.write_speed_kbps == 0) s.buffer = WriteBuffer{};
     s.identity = Identity{};
     s.border_gap = geometry::kDefaultBorderGap;
     return true;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "simdrive/disc_model.h"
+#include "simdrive/write_buffer.h"
 
 namespace fornax::sim {
 namespace {
@@ -48,7 +49,12 @@ std::string DescribeState(const DriveState& s, int64_t now_ms) {
     o << "disc " << kStatusNames[summary.status & 3] << ", " << summary.sessions << " session(s), "
       << RecordedEnd(s.disc) << " blocks recorded\n";
     DescribeTracks(o, s.disc);
+    if (s.disc.cue.Active())
+      o << "session at once: next block " << s.disc.cue.next << " of a cue sheet ending at "
+        << s.disc.cue.lead_out << '\n';
   }
+  if (const uint64_t fill = BufferFill(s, now_ms * 1000); fill > 0)
+    o << "buffer: " << fill / 1024 << " of " << kBufferBytes / 1024 << " KiB to write\n";
   DescribeFaults(o, s, now_ms);
   return o.str();
 }

@@ -73,13 +73,23 @@ Reply ReadTrackInformation(CommandContext& ctx, const Command& cmd) {
 
 Reply ReadToc(CommandContext& ctx, const Command& cmd) {
   const bool msf = cmd.cdb[1] & 0x02;
-  const uint8_t format = cmd.cdb[2] & 0x0F;
+  uint8_t format = cmd.cdb[2] & 0x0F;
+  // The format field before MMC, in byte 9 bits 7-6 (SFF-8020), still sent
+  // by Linux: 40h asks for the session info, 80h for the full TOC.
+  if (format == 0) {
+    const uint8_t old_format = cmd.cdb[9] >> 6;
+    if (old_format == 1) format = 1;
+    if (old_format == 2) format = 2;
+  }
   const Disc& disc = ctx.state.disc;
   Sense refusal;
   std::vector<uint8_t> answer;
   switch (format) {
     case 0: answer = TocAnswer(BuildToc(disc), cmd.cdb[6], msf, &refusal); break;
     case 1: answer = SessionInfoAnswer(BuildToc(disc), msf, &refusal); break;
+    case 2: answer = FullTocAnswer(disc, cmd.cdb[6], &refusal); break;
+    case 3: answer = PmaAnswer(disc, &refusal); break;
+    case 5: answer = CdTextAnswer(disc, &refusal); break;
     case 4:
       if (IsCd(disc.kind))
         answer = AtipAnswer(disc.kind);

@@ -24,5 +24,8 @@ struct CommandEntry {
 // nullptr for an opcode the drive does not implement.
 const CommandEntry* FindCommand(uint8_t opcode);
 Reply Dispatch(CommandContext& ctx, const Command& cmd);
+// What a command that needs the medium meets: no medium, not ready, an
+// operation in progress (none for TEST UNIT READY during a close or flush).
+Sense MediumGate(const CommandContext& ctx, uint8_t code);
 
 }  // namespace fornax::sim

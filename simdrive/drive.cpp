@@ -1,12 +1,37 @@
 #include "simdrive/drive.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
+#include <utility>
 
 #include "simdrive/dispatch.h"
 #include "simdrive/operations.h"
 #include "simdrive/state_codec.h"
 
 namespace fornax::sim {
+namespace {
+
+// Holds the directory's flock for one call.
+class LockHolder {
+ public:
+  explicit LockHolder(StateDirectory& files) : files_(files) {}
+  ~LockHolder() {
+    if (locked_) files_.Unlock();
+  }
+  bool Lock(std::string* error) { return locked_ = files_.Lock(error); }
+
+ private:
+  StateDirectory& files_;
+  bool locked_ = false;
+};
+
+bool DirectoryExists(const std::string& dir) {
+  struct stat st {};
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
 
 Drive& Drive::Instance() {
   static Drive drive;
@@ -18,30 +43,39 @@ bool Drive::SetStateDirectory(const std::string& dir, std::string* error) {
   if (!MakeDirectories(path, error)) return false;
   std::lock_guard<std::mutex> guard(mutex_);
   dir_ = path;
-  cached_text_.clear();
+  files_.Close();
   pending_sense_ = sense::kNone;
   return true;
 }
 
 Reply Drive::Execute(const Command& cmd) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  std::unique_lock<std::mutex> guard(mutex_);
   Reply reply;
   std::string error;
   int signal = 0;
+  int64_t wait_ms = 0;
   const bool stored = RunSession(
       [&](SectorFile& sectors, std::string*) {
-        CommandContext ctx{state_, sectors, NowMs(), pending_sense_};
+        const int64_t now_us = NowUs();
+        CommandContext ctx{state_, sectors, now_us / 1000, pending_sense_};
+        ctx.now_us = now_us;
         reply = Dispatch(ctx, cmd);
         signal = ctx.raise_signal;
+        wait_ms = ctx.wait_ms;
         return true;
       },
       &error);
+  // A drive whose own storage fails reports a hardware error.
+  if (!stored) {
+    reply = Reply::Check(sense::kInternalTargetFailure);
+    wait_ms = 0;
+  }
+  pending_sense_ = reply.status == Completion::kCheckCondition ? reply.sense : sense::kNone;
+  guard.unlock();
   // Raised once the state is stored, so that a process killed here leaves the
   // drive as it was before this command, as a real one would be.
   if (signal != 0) std::raise(signal);
-  // A drive whose own storage fails reports a hardware error.
-  if (!stored) reply = Reply::Check(sense::kInternalTargetFailure);
-  pending_sense_ = reply.status == Completion::kCheckCondition ? reply.sense : sense::kNone;
+  SleepMs(wait_ms);
   return reply;
 }
 
@@ -52,48 +86,69 @@ bool Drive::Control(const ControlCall& call, std::string* error) {
 
 bool Drive::RunSession(const SessionBody& body, std::string* error) {
   if (dir_.empty()) dir_ = DefaultStateDirectory();
-  if (!MakeDirectories(dir_, error)) return false;
-  DirectoryLock lock;
-  SectorFile sectors;
-  if (!lock.Acquire(dir_, error) || !sectors.Open(dir_, error) || !LoadState(sectors, error)) return false;
+  if (!files_.Ensure(dir_, error)) return false;
+  LockHolder lock(files_);
+  if (!lock.Lock(error)) return false;
+  if (!LoadState(error)) return false;
   SettleOperations(state_, NowMs());
   const DriveState before = state_;
-  const bool ok = body(sectors, error);
-  // Sectors first: the metadata must never claim blocks that are not on disk.
-  if (!sectors.Sync()) {
+  const bool ok = body(files_.sectors(), error);
+  SectorFile& sectors = files_.sectors();
+  const bool wipe = sectors.TakeWipeRequest();
+  const bool forced = std::exchange(store_, false);
+  if (!wipe && !forced && state_ == before) return ok;
+  // The sectors a command wrote are already in the data file; the state that
+  // claims them goes in now. A wipe is done only once a state that no longer
+  // claims the old sectors is stored, and marked in it until done.
+  if (wipe) state_.wipe_pending = true;
+  if (!StoreState(error)) {
     state_ = before;
-    *error = "cannot make the disc's sectors durable";
     return false;
   }
-  const std::string text = EncodeState(state_);
-  if (text != cached_text_) {
-    if (!WriteStateFile(dir_, text, error)) {
-      state_ = before;
-      return false;
-    }
-    cached_text_ = text;
+  if (wipe) {
+    if (!sectors.Truncate()) return *error = "cannot clear the disc's sectors", false;
+    state_.wipe_pending = false;
+    if (!StoreState(error)) return false;
   }
   return ok;
 }
 
-bool Drive::LoadState(SectorFile& sectors, std::string* error) {
+bool Drive::StoreState(std::string* error) { return files_.state().Store(EncodeState(state_), error); }
+
+bool Drive::LoadState(std::string* error) {
   std::string text;
-  bool exists = false;
-  if (!ReadStateFile(dir_, &text, &exists, error)) return false;
-  if (exists && !cached_text_.empty() && text == cached_text_) return true;
-  DriveState loaded;
-  std::string why;
-  if (exists && DecodeState(text, &loaded, &why)) {
-    state_ = std::move(loaded);
-    cached_text_ = text;
-    return true;
+  switch (files_.state().Load(&text, error)) {
+    case StateFile::Loaded::kUnchanged: return true;
+    case StateFile::Loaded::kText: {
+      DriveState loaded;
+      std::string why;
+      if (!DecodeState(text, &loaded, &why)) break;
+      state_ = std::move(loaded);
+      // A state of the older format is stored in slots at once.
+      if (!files_.state().InSlots()) store_ = true;
+      // A process died between storing a new disc and emptying the sector file.
+      if (state_.wipe_pending) files_.sectors().Wipe();
+      state_.wipe_pending = false;
+      return true;
+    }
+    case StateFile::Loaded::kMissing:
+      // Nothing there yet: a fresh drive. The directory itself may have been
+      // removed under this process: it is made again.
+      if (!DirectoryExists(dir_)) {
+        files_.Close();
+        if (!files_.Ensure(dir_, error) || !files_.Lock(error)) return false;
+      }
+      state_ = FreshDriveState();
+      files_.sectors().Wipe();
+      return true;
+    case StateFile::Loaded::kUnreadable: break;
   }
-  // Nothing there yet (or nothing readable): a fresh drive with a blank disc,
-  // whose sectors must not show what an earlier disc held.
-  if (exists) SetAsideStateFile(dir_);
+  if (!error->empty()) return false;  // the file could not be read at all
+  // Nothing readable: a fresh drive with a blank disc, whose sectors must not
+  // show what an earlier disc held; the unreadable file is kept to be looked at.
+  files_.state().SetAside();
   state_ = FreshDriveState();
-  cached_text_.clear();
-  if (!sectors.Wipe()) return *error = "cannot clear the disc's sectors", false;
+  files_.sectors().Wipe();
   return true;
 }
 

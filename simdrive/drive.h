@@ -1,8 +1,9 @@
 #pragma once
 // The drive of this process: it runs every command and control call under
-// the state directory's lock, reading the metadata again when another
-// process changed it and writing it back (after the sectors) when the call
-// changed something.
+// the state directory's lock. The state lives in memory; the metadata file
+// is decoded again only when another process changed it, and stored (after
+// the sectors) only when the call changed something. See StateFile for why
+// this survives a process killed at any point.
 
 #include <functional>
 #include <mutex>
@@ -19,6 +20,10 @@ class Drive {
 
   // Empty: the default directory again.
   bool SetStateDirectory(const std::string& dir, std::string* error);
+  // Runs one command. A command that takes time without the Immed bit (a
+  // close, a flush, OPC, blank, format) returns only after that time, but
+  // spends it outside the lock: meanwhile other initiators see the
+  // operation in progress.
   Reply Execute(const Command& cmd);
 
   using ControlCall = std::function<bool(DriveState& state, SectorFile& sectors, const std::string& dir,
@@ -28,12 +33,14 @@ class Drive {
  private:
   using SessionBody = std::function<bool(SectorFile& sectors, std::string* error)>;
   bool RunSession(const SessionBody& body, std::string* error);
-  bool LoadState(SectorFile& sectors, std::string* error);
+  bool LoadState(std::string* error);
+  bool StoreState(std::string* error);
 
   std::mutex mutex_;  // flock does not order the threads of one process
   std::string dir_;
-  std::string cached_text_;  // the metadata as last read or written by this process
+  StateDirectory files_;
   DriveState state_;
+  bool store_ = false;  // store the state even if the call changed nothing
   Sense pending_sense_;
 };
 

@@ -23,11 +23,36 @@ struct Track {
   bool reserved = false;  // made by RESERVE TRACK
   bool closed = false;
   uint8_t cd_mode = 4;  // CD track mode of page 05 when written: 4 uninterrupted, 5 incremental
+                        // (session at once: the cue's CTL)
 
   bool operator==(const Track&) const = default;
 };
 
 enum class BackgroundFormat : uint8_t { kNone, kSuspended, kRunning, kDone };
+
+// One track a cue sheet announced for a session-at-once write (SEND CUE
+// SHEET): its first block (INDEX 0, the pre-gap, or INDEX 1), its start
+// (INDEX 1) and where the next entry begins.
+struct CueTrack {
+  uint8_t number = 1;
+  uint8_t control = 4;  // CTL of the cue entry: 4 data, 6 data with copy permitted
+  int32_t first = 0;
+  int32_t start = 0;
+  int32_t end = 0;
+  bool operator==(const CueTrack&) const = default;
+};
+
+// A session-at-once write in progress: the host writes every block from the
+// cue's first address to its lead-out in one run; the drive closes the
+// session by itself when the last one is in.
+struct CueSheet {
+  std::vector<CueTrack> tracks;  // empty: no cue sheet sent
+  int32_t next = 0;              // the block the next WRITE must start at
+  int32_t lead_out = 0;
+  uint8_t disc_type = 0;  // page 05 session format: 00h, 10h CD-I, 20h XA
+  bool Active() const { return !tracks.empty(); }
+  bool operator==(const CueSheet&) const = default;
+};
 
 struct Disc {
   MediumKind kind = MediumKind::kNone;
@@ -53,6 +78,9 @@ struct Disc {
 
   uint32_t written_end = 0;  // one past the highest block that holds data
   uint32_t test_offset = 0;  // blocks simulated past the NWA in test-write mode
+  uint8_t disc_type = 0;     // CD: session format of the sessions written at once (full TOC A0)
+
+  CueSheet cue;
 
   bool operator==(const Disc&) const = default;
 };
@@ -76,7 +104,7 @@ struct Faults {
   bool busy_as_status = true;  // BUSY status, else CHECK CONDITION 02/04/08
   std::vector<WriteFault> write_errors;
   int64_t not_ready_until_ms = 0;
-  int write_speed_kbps = 0;  // 0: writes take no time
+  int write_speed_kbps = 0;  // the speed the buffer drains at; 0: as fast as possible
   // The process that sends the n-th command of this opcode gets the signal
   // before the drive runs it (SIGINT: it still runs; SIGKILL: never).
   uint8_t signal_opcode = 0;
@@ -89,10 +117,11 @@ struct Durations {
   int blank_ms = 100;
   int format_ms = 100;
   int close_ms = 50;
+  int opc_ms = 50;  // SEND OPC INFORMATION with DoOPC
   bool operator==(const Durations&) const = default;
 };
 
-enum class OperationKind : uint8_t { kNone, kBlank, kFormat, kClose, kFlush };
+enum class OperationKind : uint8_t { kNone, kBlank, kFormat, kClose, kFlush, kOpc };
 
 struct Operation {
   OperationKind kind = OperationKind::kNone;
@@ -102,6 +131,17 @@ struct Operation {
 };
 
 inline constexpr int kPage05Bytes = 52;  // page code, length 32h and 50 bytes of parameters
+
+// The drive's write buffer: what it holds at a moment; it drains at the
+// write speed (faults.write_speed_kbps) from then on.
+struct WriteBuffer {
+  uint64_t fill_bytes = 0;
+  int64_t at_us = 0;
+  bool operator==(const WriteBuffer&) const = default;
+};
+
+// GET EVENT STATUS NOTIFICATION media events, reported once each.
+enum class MediaEvent : uint8_t { kNone = 0, kEjectRequest = 1, kNewMedia = 2, kMediaRemoval = 3 };
 
 struct DriveState {
   Identity identity;
@@ -115,6 +155,12 @@ struct DriveState {
   Durations durations;
   uint32_t border_gap = geometry::kDefaultBorderGap;
   Operation operation;
+  WriteBuffer buffer;
+  MediaEvent media_event = MediaEvent::kNone;
+  bool sao_on_appendable = false;  // SEND CUE SHEET also on a disc that holds sessions
+  // The sector file still holds an earlier disc's sectors: it is emptied
+  // right after this state is stored, and by whoever finds the flag set.
+  bool wipe_pending = false;
   Disc disc;
 
   bool HasMedium() const { return disc.kind != MediumKind::kNone; }

@@ -1,22 +1,12 @@
 // FORMAT UNIT and BLANK: they replace the disc at once and keep the drive
-// busy for the configured time, in the background with the Immed bit.
+// busy for the configured time, in the background with the Immed bit (else
+// the command waits that long, outside the lock).
 
 #include "simdrive/format_unit.h"
 #include "simdrive/handlers.h"
 #include "simdrive/operations.h"
 
 namespace fornax::sim {
-namespace {
-
-Reply TakeTime(CommandContext& ctx, OperationKind kind, int ms, bool immediate) {
-  if (immediate)
-    StartOperation(ctx.state, kind, ms, ctx.now_ms);
-  else
-    SleepMs(ms);
-  return Reply::Good();
-}
-
-}  // namespace
 
 Reply FormatUnit(CommandContext& ctx, const Command& cmd) {
   if (!(cmd.cdb[1] & 0x10)) return Reply::Check(sense::InvalidFieldInCdb(1, 4));  // a list is required
@@ -31,8 +21,8 @@ Reply FormatUnit(CommandContext& ctx, const Command& cmd) {
   if (!result.refusal.Good()) return Reply::Check(result.refusal);
   if (result.wipes_data && !ctx.sectors.Wipe()) return Reply::Check(sense::kInternalTargetFailure);
   ctx.state.disc = std::move(formatted);
-  if (!result.foreground) return Reply::Good();
-  return TakeTime(ctx, OperationKind::kFormat, ms, request.immediate);
+  if (result.foreground) TakeTime(ctx, OperationKind::kFormat, ms, request.immediate);
+  return Reply::Good();
 }
 
 Reply Blank(CommandContext& ctx, const Command& cmd) {
@@ -40,7 +30,8 @@ Reply Blank(CommandContext& ctx, const Command& cmd) {
   if (Sense s = ApplyBlank(blanked, cmd.cdb[1] & 0x07); !s.Good()) return Reply::Check(s);
   if (!ctx.sectors.Wipe()) return Reply::Check(sense::kInternalTargetFailure);
   ctx.state.disc = std::move(blanked);
-  return TakeTime(ctx, OperationKind::kBlank, ctx.state.durations.blank_ms, cmd.cdb[1] & 0x10);
+  TakeTime(ctx, OperationKind::kBlank, ctx.state.durations.blank_ms, cmd.cdb[1] & 0x10);
+  return Reply::Good();
 }
 
 }  // namespace fornax::sim

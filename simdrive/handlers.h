@@ -17,6 +17,12 @@ Reply PreventAllowRemoval(CommandContext& ctx, const Command& cmd);
 Reply GetConfiguration(CommandContext& ctx, const Command& cmd);
 Reply ModeSense(CommandContext& ctx, const Command& cmd);
 Reply ModeSelect(CommandContext& ctx, const Command& cmd);
+Reply ModeSense6(CommandContext& ctx, const Command& cmd);
+Reply ModeSelect6(CommandContext& ctx, const Command& cmd);
+Reply GetEventStatusNotification(CommandContext& ctx, const Command& cmd);
+Reply GetPerformance(CommandContext& ctx, const Command& cmd);
+Reply ReadDvdStructure(CommandContext& ctx, const Command& cmd);
+Reply MechanismStatus(CommandContext& ctx, const Command& cmd);
 Reply SetCdSpeed(CommandContext& ctx, const Command& cmd);
 Reply ReadBufferCapacity(CommandContext& ctx, const Command& cmd);
 
@@ -34,6 +40,7 @@ Reply SynchronizeCache(CommandContext& ctx, const Command& cmd);
 Reply CloseTrackSessionCommand(CommandContext& ctx, const Command& cmd);
 Reply ReserveTrackCommand(CommandContext& ctx, const Command& cmd);
 Reply SendOpcInformation(CommandContext& ctx, const Command& cmd);
+Reply SendCueSheet(CommandContext& ctx, const Command& cmd);
 Reply SetStreaming(CommandContext& ctx, const Command& cmd);
 Reply SendDvdStructure(CommandContext& ctx, const Command& cmd);
 

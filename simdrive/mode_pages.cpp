@@ -94,17 +94,71 @@ std::array<uint8_t, kPage05Bytes> WriteParametersPage(const DriveState& state, P
   }
 }
 
+namespace {
+
+// Page 01h, read error recovery: read retry count 5, as QEMU offers it.
+std::vector<uint8_t> ReadErrorRecoveryPage(PageControl pc) {
+  std::vector<uint8_t> p{kPageReadErrorRecovery, 6, 0, 0, 0, 0, 0, 0};
+  if (pc != PageControl::kChangeable) p[3] = 5;
+  return p;
+}
+
+// Page 0Eh, CD audio control: Immed, ports 0 and 1 on channels 1 and 2 at
+// full volume, as QEMU offers it. Nothing in it can be changed.
+std::vector<uint8_t> CdAudioControlPage(PageControl pc) {
+  std::vector<uint8_t> p(16, 0);
+  p[0] = kPageCdAudioControl;
+  p[1] = 14;
+  if (pc == PageControl::kChangeable) return p;
+  p[2] = 0x04;
+  p[8] = 0x01;
+  p[9] = 0xFF;
+  p[10] = 0x02;
+  p[11] = 0xFF;
+  return p;
+}
+
+constexpr size_t kModeHeader6Bytes = 4;
+constexpr size_t kBlockDescriptorBytes = 8;
+constexpr uint32_t kBlockLength = 2048;
+
+}  // namespace
+
+std::vector<uint8_t> ModePages(const DriveState& state, uint8_t page, PageControl pc, Sense* refusal) {
+  std::vector<uint8_t> out;
+  const bool all = page == kPageAll;
+  if (page == kPageReadErrorRecovery || all) AppendPage(out, ReadErrorRecoveryPage(pc));
+  if (page == kPageWriteParameters || all) AppendPage(out, WriteParametersPage(state, pc));
+  if (page == kPageCdAudioControl || all) AppendPage(out, CdAudioControlPage(pc));
+  if (page == kPageCapabilities || all) AppendPage(out, CapabilitiesPage(state, pc));
+  if (out.empty()) *refusal = sense::InvalidFieldInCdb(2, 5);
+  return out;
+}
+
 std::vector<uint8_t> ModeSenseAnswer(const DriveState& state, uint8_t page, PageControl pc,
                                      Sense* refusal) {
+  const auto pages = ModePages(state, page, pc, refusal);
+  if (pages.empty()) return {};
   std::vector<uint8_t> out(kModeHeaderBytes, 0);
-  const bool all = page == kPageAll;
-  if (page == kPageWriteParameters || all) AppendPage(out, WriteParametersPage(state, pc));
-  if (page == kPageCapabilities || all) AppendPage(out, CapabilitiesPage(state, pc));
-  if (out.size() == kModeHeaderBytes) {
-    *refusal = sense::InvalidFieldInCdb(2, 5);
-    return {};
-  }
+  AppendPage(out, pages);
   PutBe16(&out[0], static_cast<uint32_t>(out.size() - 2));
+  return out;
+}
+
+std::vector<uint8_t> ModeSense6Answer(const DriveState& state, uint8_t page, PageControl pc, bool dbd,
+                                      Sense* refusal) {
+  const auto pages = ModePages(state, page, pc, refusal);
+  if (pages.empty()) return {};
+  std::vector<uint8_t> out(kModeHeader6Bytes, 0);
+  if (!dbd) {
+    out[3] = kBlockDescriptorBytes;
+    out.resize(kModeHeader6Bytes + kBlockDescriptorBytes, 0);
+    // Density 0, all blocks; the block length is not changeable.
+    if (pc != PageControl::kChangeable) PutBe24(&out[kModeHeader6Bytes + 5], kBlockLength);
+  }
+  AppendPage(out, pages);
+  // The mode data length leaves out only itself.
+  out[0] = static_cast<uint8_t>(std::min<size_t>(out.size() - 1, 0xFF));
   return out;
 }
 
@@ -124,12 +178,20 @@ Sense ValidateWriteParameters(const Disc& disc, std::span<const uint8_t> page) {
   return IsCd(disc.kind) ? ValidateCdPage(page) : ValidateDvdMinusPage(page);
 }
 
-Sense ApplyModeSelect(DriveState& state, std::span<const uint8_t> list) {
+Sense ApplyModeSelect(DriveState& state, std::span<const uint8_t> list, size_t header_bytes) {
   if (list.empty()) return sense::kNone;
-  if (list.size() < kModeHeaderBytes) return sense::kParameterListLength;
-  if (GetBe16(&list[6]) != 0) return sense::kInvalidFieldInParameters;  // no block descriptors
+  if (list.size() < header_bytes) return sense::kParameterListLength;
+  const size_t descriptor_bytes = header_bytes == kModeHeader6Bytes ? list[3] : GetBe16(&list[6]);
+  if (descriptor_bytes != 0 && descriptor_bytes != kBlockDescriptorBytes) return sense::kInvalidFieldInParameters;
+  if (list.size() < header_bytes + descriptor_bytes) return sense::kParameterListLength;
+  if (descriptor_bytes != 0) {
+    // Density 0 and 2048-byte blocks: raw blocks (2336, 2340, 2352) would need
+    // READ of raw sectors, which the drive does not do.
+    const uint8_t* d = &list[header_bytes];
+    if (d[0] != 0 || GetBe24(d + 5) != kBlockLength) return sense::kInvalidFieldInParameters;
+  }
   auto page05 = state.page05;
-  size_t at = kModeHeaderBytes;
+  size_t at = header_bytes + descriptor_bytes;
   while (at < list.size()) {
     if (list.size() - at < 2) return sense::kParameterListLength;
     const uint8_t code = list[at];
@@ -144,6 +206,10 @@ Sense ApplyModeSelect(DriveState& state, std::span<const uint8_t> list) {
     at += kPage05Bytes;
   }
   if ((page05[2] & 0x10) != (state.page05[2] & 0x10)) state.disc.test_offset = 0;
+  // A host that leaves session at once before writing any block of its cue
+  // sheet gives the sheet up.
+  CueSheet& cue = state.disc.cue;
+  if ((page05[2] & 0x0F) != 2 && cue.Active() && cue.next == cue.tracks.front().first) cue = CueSheet{};
   state.page05 = page05;
   return sense::kNone;
 }

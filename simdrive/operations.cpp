@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "simdrive/command.h"
 #include "simdrive/overwrite_recording.h"
 
 namespace fornax::sim {
@@ -11,6 +12,11 @@ namespace fornax::sim {
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t NowUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 bool OperationRunning(const Operation& op, int64_t now_ms) {
@@ -36,9 +42,15 @@ Sense OperationGate(const Operation& op, int64_t now_ms, bool test_unit_ready) {
   return OperationSense(op, now_ms);
 }
 
-void StartOperation(DriveState& state, OperationKind kind, int duration_ms, int64_t now_ms) {
+void StartOperation(DriveState& state, OperationKind kind, int64_t duration_ms, int64_t now_ms) {
   if (duration_ms <= 0) return;
   state.operation = Operation{kind, now_ms, duration_ms};
+}
+
+void TakeTime(CommandContext& ctx, OperationKind kind, int64_t duration_ms, bool immediate) {
+  if (duration_ms <= 0) return;
+  StartOperation(ctx.state, kind, duration_ms, ctx.now_ms);
+  if (!immediate) ctx.wait_ms = std::max(ctx.wait_ms, duration_ms);
 }
 
 void SettleOperations(DriveState& state, int64_t now_ms) {

@@ -11,6 +11,7 @@
 namespace fornax::sim {
 
 int64_t NowMs();
+int64_t NowUs();
 bool OperationRunning(const Operation& op, int64_t now_ms);
 // Fraction of 65536 done, for sense bytes 16-17.
 uint16_t OperationProgress(const Operation& op, int64_t now_ms);
@@ -20,9 +21,13 @@ Sense OperationSense(const Operation& op, int64_t now_ms);
 // UNIT READY during a close or flush, else the operation's sense.
 Sense OperationGate(const Operation& op, int64_t now_ms, bool test_unit_ready);
 // An operation of zero length does not start at all.
-void StartOperation(DriveState& state, OperationKind kind, int duration_ms, int64_t now_ms);
+void StartOperation(DriveState& state, OperationKind kind, int64_t duration_ms, int64_t now_ms);
 // Forgets finished operations and ends background formats whose time is up.
 void SettleOperations(DriveState& state, int64_t now_ms);
 void SleepMs(int64_t ms);
+// Starts an operation the command itself waits for: others see it in
+// progress meanwhile (the wait is spent outside the lock).
+struct CommandContext;
+void TakeTime(CommandContext& ctx, OperationKind kind, int64_t duration_ms, bool immediate);
 
 }  // namespace fornax::sim

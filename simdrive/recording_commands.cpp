@@ -5,11 +5,13 @@
 #include <cctype>
 
 #include "simdrive/bytes.h"
+#include "simdrive/cue_sheet.h"
 #include "simdrive/disc_model.h"
 #include "simdrive/handlers.h"
 #include "simdrive/mode_pages.h"
 #include "simdrive/operations.h"
 #include "simdrive/recording.h"
+#include "simdrive/write_buffer.h"
 
 namespace fornax::sim {
 namespace {
@@ -26,12 +28,12 @@ bool TestWriting(const DriveState& s) {
          SupportsTestWrite(s.disc.kind, s.disc.restricted_overwrite);
 }
 
-// A CD is written track at once (or in packets); session at once and raw
-// need a cue sheet or raw blocks this drive does not take.
+// A CD is written track at once (or in packets), or session at once after a
+// cue sheet; raw needs raw blocks this drive does not take.
 Sense CdWriteModeRefusal(const DriveState& s) {
   if (!IsCd(s.disc.kind)) return sense::kNone;
   const WriteParameters w = DecodeWriteParameters(s.page05);
-  if (w.write_type > 1) return sense::kCommandSequenceError;
+  if (w.write_type > 1) return sense::kCommandSequenceError;  // session at once without a cue sheet
   if (w.block_type != 8 && w.block_type != 10) return sense::kIllegalModeForTrack;
   return sense::kNone;
 }
@@ -48,32 +50,71 @@ Sense InjectedWriteError(DriveState& s, uint32_t lba, uint32_t count) {
   return sense::kNone;
 }
 
-void SleepForSpeed(const DriveState& s, uint32_t count) {
-  const int kbps = s.faults.write_speed_kbps;
-  if (kbps > 0) SleepMs(static_cast<int64_t>(count) * kBlockBytes / kbps);
+// A write the buffer cannot take now: "long write in progress", nothing taken.
+Reply BufferFull() {
+  Reply r = Reply::Check(sense::kLongWriteInProgress);
+  r.taken = 0;
+  return r;
+}
+
+// The blocks go into the buffer; a write larger than the whole buffer keeps
+// the host waiting while the excess drains.
+void TakeIntoBuffer(CommandContext& ctx, uint32_t count) {
+  ctx.wait_ms = std::max(ctx.wait_ms, BufferTake(ctx.state, uint64_t{count} * kBlockBytes, ctx.now_us));
+}
+
+bool BufferRefuses(const CommandContext& ctx, uint32_t count) {
+  return !BufferFits(ctx.state, uint64_t{count} * kBlockBytes, ctx.now_us);
 }
 
 // In test-write mode a write is checked where the simulated recording has got
 // to, and nothing reaches the disc.
-Reply SimulatedTestWrite(DriveState& s, uint32_t lba, uint32_t count) {
-  Disc& disc = s.disc;
+Reply SimulatedTestWrite(CommandContext& ctx, uint32_t lba, uint32_t count) {
+  Disc& disc = ctx.state.disc;
   if (lba < disc.test_offset) return Reply::Check(sense::kInvalidAddressForWrite);
   const Sense refusal = CheckWrite(disc, lba - disc.test_offset, disc.test_offset + count);
   if (!refusal.Good()) return Reply::Check(refusal);
-  SleepForSpeed(s, count);
+  if (BufferRefuses(ctx, count)) return BufferFull();
+  TakeIntoBuffer(ctx, count);
   disc.test_offset += count;
   return Reply::Good();
 }
 
-// Closing takes the drive's close time when it changed the disc: at once
-// with Immed (the drive goes on in the background), else before the answer.
+// Session at once: the blocks of the cue sheet in one run from its first
+// address (negative LBAs are the pre-gap, which reaches no sector of the
+// file); the last one closes the session.
+Reply SessionAtOnceWrite(CommandContext& ctx, const Command& cmd, uint32_t lba, uint32_t count) {
+  DriveState& s = ctx.state;
+  CueSheet& cue = s.disc.cue;
+  const auto first = static_cast<int32_t>(lba);
+  if (first != cue.next) return Reply::Check(sense::kInvalidAddressForWrite);
+  if (int64_t{first} + count > cue.lead_out) return Reply::Check(sense::LbaOutOfRange(lba));
+  if (BufferRefuses(ctx, count)) return BufferFull();
+  if (Sense fault = InjectedWriteError(s, lba, count); !fault.Good()) return Reply::Check(fault);
+  const bool test = TestWriting(s);
+  const uint32_t skip = first < 0 ? std::min<uint32_t>(count, static_cast<uint32_t>(-first)) : 0;
+  if (!test && count > skip &&
+      !ctx.sectors.Write(static_cast<uint32_t>(first + static_cast<int32_t>(skip)), count - skip,
+                         cmd.data_out.data() + size_t{skip} * kBlockBytes))
+    return Reply::Check(sense::WithInformation(sense::kWriteError, lba));
+  TakeIntoBuffer(ctx, count);
+  cue.next += static_cast<int32_t>(count);
+  if (cue.next == cue.lead_out) {
+    if (test)
+      cue = CueSheet{};  // a simulation fixes nothing
+    else
+      FinishSessionAtOnce(s.disc, DecodeWriteParameters(s.page05).multisession, s.border_gap);
+  }
+  return Reply::Good();
+}
+
+// Closing takes the drive's close time when it changed the disc, after the
+// buffer is written out: at once with Immed (the drive goes on in the
+// background), else before the answer.
 void TakeCloseTime(CommandContext& ctx, bool immediate, bool changed) {
-  const int ms = ctx.state.durations.close_ms;
   if (!changed) return;
-  if (immediate)
-    StartOperation(ctx.state, OperationKind::kClose, ms, ctx.now_ms);
-  else
-    SleepMs(ms);
+  const int64_t ms = BufferDrainMs(ctx.state, ctx.now_us) + ctx.state.durations.close_ms;
+  TakeTime(ctx, OperationKind::kClose, ms, immediate);
 }
 
 bool AllDigits(std::span<const uint8_t> text) {
@@ -101,25 +142,35 @@ Reply Write10(CommandContext& ctx, const Command& cmd) {
   const uint32_t count = GetBe16(&cmd.cdb[7]);
   if (count == 0) return Reply::Good();
   if (cmd.data_out.size() < static_cast<uint64_t>(count) * kBlockBytes) return TransferError();
+  if (s.disc.cue.Active() && IsCd(s.disc.kind) && DecodeWriteParameters(s.page05).write_type == 2)
+    return SessionAtOnceWrite(ctx, cmd, lba, count);
   if (Sense refusal = CdWriteModeRefusal(s); !refusal.Good()) return Reply::Check(refusal);
-  if (TestWriting(s)) return SimulatedTestWrite(s, lba, count);
+  if (TestWriting(s)) return SimulatedTestWrite(ctx, lba, count);
   if (Sense refusal = CheckWrite(s.disc, lba, count); !refusal.Good()) return Reply::Check(refusal);
+  if (BufferRefuses(ctx, count)) return BufferFull();
   if (Sense fault = InjectedWriteError(s, lba, count); !fault.Good()) return Reply::Check(fault);
-  SleepForSpeed(s, count);
   if (!ctx.sectors.Write(lba, count, cmd.data_out.data()))
     return Reply::Check(sense::WithInformation(sense::kWriteError, lba));
+  TakeIntoBuffer(ctx, count);
   RecordWrite(s.disc, lba, count, DecodeWriteParameters(s.page05).track_mode);
   return Reply::Good();
 }
 
 Reply SynchronizeCache(CommandContext& ctx, const Command& cmd) {
   DriveState& s = ctx.state;
+  // A session at once ends with its last block, not before: nothing is fixed.
+  if (s.disc.cue.Active()) return Reply::Check(sense::kCommandSequenceError);
   if (TestWriting(s))
     s.disc.test_offset = 0;
   else
     FlushCache(s.disc);
-  // With Immed the drive answers at once and finishes writing meanwhile.
-  if (cmd.cdb[1] & 0x02) StartOperation(s, OperationKind::kFlush, s.durations.close_ms, ctx.now_ms);
+  const int64_t drain_ms = BufferDrainMs(s, ctx.now_us);
+  // With Immed the drive answers at once and finishes writing meanwhile;
+  // without, the answer comes once the buffer is empty.
+  if (cmd.cdb[1] & 0x02)
+    StartOperation(s, OperationKind::kFlush, drain_ms + s.durations.close_ms, ctx.now_ms);
+  else
+    TakeTime(ctx, OperationKind::kFlush, drain_ms, false);
   return Reply::Good();
 }
 
@@ -128,6 +179,7 @@ Reply CloseTrackSessionCommand(CommandContext& ctx, const Command& cmd) {
   const bool immediate = cmd.cdb[1] & 0x01;
   const uint8_t function = cmd.cdb[2] & 0x07;
   const uint32_t track = GetBe16(&cmd.cdb[4]);
+  if (s.disc.cue.Active()) return Reply::Check(sense::kCommandSequenceError);
   Disc closed = s.disc;
   const uint8_t multisession = DecodeWriteParameters(s.page05).multisession;
   const Sense refusal = CloseTrackSession(closed, function, track, multisession, s.border_gap);
@@ -144,6 +196,7 @@ Reply CloseTrackSessionCommand(CommandContext& ctx, const Command& cmd) {
 
 Reply ReserveTrackCommand(CommandContext& ctx, const Command& cmd) {
   if (cmd.cdb[1] & 0x01) return Reply::Check(sense::InvalidFieldInCdb(1, 0));  // reservation by LBA
+  if (ctx.state.disc.cue.Active()) return Reply::Check(sense::kCommandSequenceError);
   Disc reserved = ctx.state.disc;
   const Sense refusal = ReserveTrack(reserved, GetBe32(&cmd.cdb[5]));
   if (!refusal.Good()) return Reply::Check(refusal);
@@ -151,8 +204,33 @@ Reply ReserveTrackCommand(CommandContext& ctx, const Command& cmd) {
   return Reply::Good();
 }
 
-Reply SendOpcInformation(CommandContext&, const Command& cmd) {
+// OPC takes the drive its time (the command waits; others see 02/04/07).
+Reply SendOpcInformation(CommandContext& ctx, const Command& cmd) {
   if (cmd.data_out.size() < GetBe16(&cmd.cdb[7])) return TransferError();
+  if (cmd.cdb[1] & 0x01) TakeTime(ctx, OperationKind::kOpc, ctx.state.durations.opc_ms, false);
+  return Reply::Good();
+}
+
+Reply SendCueSheet(CommandContext& ctx, const Command& cmd) {
+  DriveState& s = ctx.state;
+  Disc& disc = s.disc;
+  const uint32_t size = GetBe24(&cmd.cdb[6]);
+  if (cmd.data_out.size() < size) return TransferError();
+  if (!IsCd(disc.kind) || DecodeWriteParameters(s.page05).write_type != 2)
+    return Reply::Check(sense::kCommandSequenceError);
+  if (disc.complete) return Reply::Check(sense::kCannotWriteMedium);
+  // Nothing of an earlier cue written yet: the new sheet replaces it.
+  if (disc.cue.Active() && disc.cue.next != disc.cue.tracks.front().first)
+    return Reply::Check(sense::kCommandSequenceError);
+  // A track being written at once, or a disc that holds sessions (real drives
+  // differ; allowed by fornax_sim_allow_sao_on_appendable).
+  if (disc.open_recorded > 0 || (HasAnyData(disc) && !s.sao_on_appendable))
+    return Reply::Check(sense::kCommandSequenceError);
+  CueSheet cue;
+  if (Sense refusal = ParseCueSheet(disc, cmd.data_out.first(size), &cue); !refusal.Good())
+    return Reply::Check(refusal);
+  cue.disc_type = s.page05[8];
+  disc.cue = std::move(cue);
   return Reply::Good();
 }
 

@@ -10,7 +10,7 @@
 namespace fornax::sim {
 namespace {
 
-constexpr const char* kOperationNames[] = {"none", "blank", "format", "close", "flush"};
+constexpr const char* kOperationNames[] = {"none", "blank", "format", "close", "flush", "opc"};
 constexpr const char* kBackgroundNames[] = {"none", "suspended", "running", "done"};
 
 std::string Hex(const uint8_t* bytes, size_t n) {
@@ -71,24 +71,6 @@ bool ParseHex(std::string_view value, uint8_t* out, size_t n) {
     if (ec != std::errc() || ptr != digits + 2) return false;
   }
   return true;
-}
-
-void EncodeDisc(std::ostringstream& o, const Disc& d) {
-  o << "medium " << MediumToken(d.kind) << '\n'
-    << "disc.restricted-overwrite " << d.restricted_overwrite << '\n'
-    << "disc.open " << d.open_start << ' ' << d.open_recorded << ' ' << int{d.open_cd_mode} << '\n'
-    << "disc.closed-sessions " << d.closed_sessions << '\n'
-    << "disc.complete " << d.complete << '\n'
-    << "disc.formatted " << d.formatted << ' ' << d.formatted_blocks << '\n'
-    << "disc.intermediate " << d.intermediate << ' ' << d.grow_nwa << '\n'
-    << "disc.background " << kBackgroundNames[static_cast<int>(d.background)] << ' '
-    << d.background_end_ms << '\n'
-    << "disc.minimally-blanked " << d.minimally_blanked << '\n'
-    << "disc.written-end " << d.written_end << '\n'
-    << "disc.test-offset " << d.test_offset << '\n';
-  for (const Track& t : d.tracks)
-    o << "track " << t.start << ' ' << t.size << ' ' << t.recorded << ' ' << t.session << ' '
-      << t.reserved << ' ' << t.closed << ' ' << int{t.cd_mode} << '\n';
 }
 
 bool DecodeTrack(std::string_view value, Disc* d) {
@@ -171,38 +153,121 @@ const std::map<std::string_view, FieldParser>& Parsers() {
       {"disc.written-end", [](auto v, auto s) { return ParseWords(v, &s->disc.written_end); }},
       {"disc.test-offset", [](auto v, auto s) { return ParseWords(v, &s->disc.test_offset); }},
       {"track", [](auto v, auto s) { return DecodeTrack(v, &s->disc); }},
+      {"disc.type", [](auto v, auto s) { return ParseWords(v, &s->disc.disc_type); }},
+      {"cue", [](auto v, auto s) {
+         return ParseWords(v, &s->disc.cue.next, &s->disc.cue.lead_out, &s->disc.cue.disc_type);
+       }},
+      {"cue.track", [](auto v, auto s) {
+         CueTrack t;
+         if (!ParseWords(v, &t.number, &t.control, &t.first, &t.start, &t.end)) return false;
+         s->disc.cue.tracks.push_back(t);
+         return true;
+       }},
+      {"media-event", [](auto v, auto s) {
+         int e = 0;
+         if (!ParseWords(v, &e) || e < 0 || e > 3) return false;
+         s->media_event = static_cast<MediaEvent>(e);
+         return true;
+       }},
+      {"duration.opc", [](auto v, auto s) { return ParseWords(v, &s->durations.opc_ms); }},
+      {"wipe-pending", [](auto v, auto s) { return ParseFlag(v, &s->wipe_pending); }},
+      {"sao-on-appendable", [](auto v, auto s) { return ParseFlag(v, &s->sao_on_appendable); }},
+      {"buffer", [](auto v, auto s) { return ParseWords(v, &s->buffer.fill_bytes, &s->buffer.at_us); }},
   };
   return parsers;
 }
 
 }  // namespace
 
+namespace {
+
+// The encoder runs after every command that changes the drive (every WRITE),
+// so it appends with to_chars instead of going through a stream.
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out_(out) {}
+  Writer& Key(std::string_view key) {
+    out_.append(key);
+    return *this;
+  }
+  template <class T>
+  Writer& Num(T value) {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    out_ += ' ';
+    out_.append(digits, end);
+    return *this;
+  }
+  Writer& Flag(bool value) { return Num(value ? 1 : 0); }
+  Writer& Word(std::string_view word) {
+    out_ += ' ';
+    out_.append(word);
+    return *this;
+  }
+  void End() { out_ += '\n'; }
+
+ private:
+  std::string& out_;
+};
+
+void EncodeDisc(Writer& w, const Disc& d) {
+  w.Key("medium").Word(MediumToken(d.kind)).End();
+  w.Key("disc.restricted-overwrite").Flag(d.restricted_overwrite).End();
+  w.Key("disc.open").Num(d.open_start).Num(d.open_recorded).Num(int{d.open_cd_mode}).End();
+  w.Key("disc.closed-sessions").Num(d.closed_sessions).End();
+  w.Key("disc.complete").Flag(d.complete).End();
+  w.Key("disc.formatted").Flag(d.formatted).Num(d.formatted_blocks).End();
+  w.Key("disc.intermediate").Flag(d.intermediate).Num(d.grow_nwa).End();
+  w.Key("disc.background").Word(kBackgroundNames[static_cast<int>(d.background)]).Num(d.background_end_ms).End();
+  w.Key("disc.minimally-blanked").Flag(d.minimally_blanked).End();
+  w.Key("disc.written-end").Num(d.written_end).End();
+  w.Key("disc.test-offset").Num(d.test_offset).End();
+  w.Key("disc.type").Num(int{d.disc_type}).End();
+  for (const Track& t : d.tracks)
+    w.Key("track").Num(t.start).Num(t.size).Num(t.recorded).Num(t.session).Flag(t.reserved).Flag(t.closed)
+        .Num(int{t.cd_mode}).End();
+  if (d.cue.Active()) {
+    w.Key("cue").Num(d.cue.next).Num(d.cue.lead_out).Num(int{d.cue.disc_type}).End();
+    for (const CueTrack& t : d.cue.tracks)
+      w.Key("cue.track").Num(int{t.number}).Num(int{t.control}).Num(t.first).Num(t.start).Num(t.end).End();
+  }
+}
+
+}  // namespace
+
 std::string EncodeState(const DriveState& s) {
-  std::ostringstream o;
-  o << kStateMagic << '\n'
-    << "identity.vendor " << s.identity.vendor << '\n'
-    << "identity.product " << s.identity.product << '\n'
-    << "identity.revision " << s.identity.revision << '\n'
-    << "tray " << (s.tray_open ? "open" : "closed") << '\n'
-    << "prevent " << s.prevent_removal << '\n'
-    << "unit-attention " << s.unit_attention << '\n'
-    << "page05 " << Hex(s.page05.data(), s.page05.size()) << '\n'
-    << "speed " << s.read_speed_request << ' ' << s.write_speed_request << '\n'
-    << "fault.busy " << s.faults.busy_commands << ' ' << s.faults.busy_as_status << '\n';
+  std::string out;
+  out.reserve(1024 + 64 * (s.disc.tracks.size() + s.disc.cue.tracks.size() + s.faults.write_errors.size()));
+  out.append(kStateMagic);
+  out += '\n';
+  Writer w(out);
+  w.Key("identity.vendor").Word(s.identity.vendor).End();
+  w.Key("identity.product").Word(s.identity.product).End();
+  w.Key("identity.revision").Word(s.identity.revision).End();
+  w.Key("tray").Word(s.tray_open ? "open" : "closed").End();
+  w.Key("prevent").Flag(s.prevent_removal).End();
+  w.Key("unit-attention").Flag(s.unit_attention).End();
+  w.Key("media-event").Num(static_cast<int>(s.media_event)).End();
+  w.Key("page05").Word(Hex(s.page05.data(), s.page05.size())).End();
+  w.Key("speed").Num(s.read_speed_request).Num(s.write_speed_request).End();
+  w.Key("fault.busy").Num(s.faults.busy_commands).Flag(s.faults.busy_as_status).End();
   for (const WriteFault& f : s.faults.write_errors)
-    o << "fault.write-error " << f.lba << ' ' << int{f.key} << ' ' << int{f.asc} << ' ' << int{f.ascq} << ' '
-      << f.remaining << '\n';
+    w.Key("fault.write-error").Num(f.lba).Num(int{f.key}).Num(int{f.asc}).Num(int{f.ascq}).Num(f.remaining).End();
   if (s.faults.signal_countdown > 0)
-    o << "fault.signal " << int{s.faults.signal_opcode} << ' ' << s.faults.signal_countdown << ' '
-      << s.faults.signal_number << '\n';
-  o << "fault.not-ready-until " << s.faults.not_ready_until_ms << '\n'
-    << "fault.write-speed " << s.faults.write_speed_kbps << '\n'
-    << "durations " << s.durations.blank_ms << ' ' << s.durations.format_ms << ' ' << s.durations.close_ms << '\n'
-    << "border-gap " << s.border_gap << '\n'
-    << "operation " << kOperationNames[static_cast<int>(s.operation.kind)] << ' ' << s.operation.start_ms << ' '
-    << s.operation.duration_ms << '\n';
-  EncodeDisc(o, s.disc);
-  return o.str();
+    w.Key("fault.signal").Num(int{s.faults.signal_opcode}).Num(s.faults.signal_countdown)
+        .Num(s.faults.signal_number).End();
+  w.Key("fault.not-ready-until").Num(s.faults.not_ready_until_ms).End();
+  w.Key("fault.write-speed").Num(s.faults.write_speed_kbps).End();
+  w.Key("durations").Num(s.durations.blank_ms).Num(s.durations.format_ms).Num(s.durations.close_ms).End();
+  w.Key("duration.opc").Num(s.durations.opc_ms).End();
+  w.Key("border-gap").Num(s.border_gap).End();
+  w.Key("sao-on-appendable").Flag(s.sao_on_appendable).End();
+  w.Key("operation").Word(kOperationNames[static_cast<int>(s.operation.kind)]).Num(s.operation.start_ms)
+      .Num(s.operation.duration_ms).End();
+  if (s.wipe_pending) w.Key("wipe-pending").Flag(true).End();
+  w.Key("buffer").Num(s.buffer.fill_bytes).Num(s.buffer.at_us).End();
+  EncodeDisc(w, s.disc);
+  return out;
 }
 
 bool DecodeState(const std::string& text, DriveState* state, std::string* error) {

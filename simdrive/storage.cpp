@@ -1,8 +1,10 @@
 #include "simdrive/storage.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
+#include <random>
 #include <vector>
 
 namespace fornax::sim {
@@ -25,17 +29,6 @@ std::string Describe(const std::string& what, const std::string& path) {
 const char* NonEmptyEnv(const char* name) {
   const char* v = std::getenv(name);
   return v != nullptr && *v != '\0' ? v : nullptr;
-}
-
-bool ReadAll(int fd, std::string* text) {
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    text->append(buffer, static_cast<size_t>(n));
-  }
 }
 
 bool WriteAll(int fd, const void* data, size_t size, off_t offset) {
@@ -141,24 +134,16 @@ std::string LockPath(const std::string& dir) { return dir + "/lock"; }
 std::string StatePath(const std::string& dir) { return dir + "/state"; }
 std::string DataPath(const std::string& dir) { return dir + "/disc.data"; }
 
-DirectoryLock::~DirectoryLock() {
-  if (fd_ >= 0) close(fd_);  // closing drops the flock
-}
+SectorFile::~SectorFile() { Close(); }
 
-bool DirectoryLock::Acquire(const std::string& dir, std::string* error) {
-  const std::string path = LockPath(dir);
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) return *error = Describe("cannot open", path), false;
-  while (flock(fd_, LOCK_EX) != 0)
-    if (errno != EINTR) return *error = Describe("cannot lock", path), false;
-  return true;
-}
-
-SectorFile::~SectorFile() {
+void SectorFile::Close() {
   if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  wipe_requested_ = false;
 }
 
 bool SectorFile::Open(const std::string& dir, std::string* error) {
+  Close();
   const std::string path = DataPath(dir);
   fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd_ < 0) return *error = Describe("cannot open", path), false;
@@ -172,7 +157,9 @@ bool SectorFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
 // Zeros cost no space: a write of nothing but zeros becomes a hole, which
 // reads back as zeros (an erase that overwrites a whole DVD+RW stays cheap).
 bool SectorFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
-  dirty_ = true;
+  // Never happens today (nothing writes after a wipe in one command), but a
+  // write must not land in a file about to be emptied.
+  if (wipe_requested_ && !Truncate()) return false;
   const size_t bytes = static_cast<size_t>(count) * kBlockBytes;
   const off_t at = static_cast<off_t>(lba) * kBlockBytes;
   const bool zeros = bytes > 0 && data[0] == 0 && std::memcmp(data, data + 1, bytes - 1) == 0;
@@ -183,50 +170,250 @@ bool SectorFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
       return ftruncate(fd_, at + static_cast<off_t>(bytes)) == 0;
     return true;
   }
-  return WriteAll(fd_, data, bytes, lba * kBlockBytes);
+  return WriteAll(fd_, data, bytes, at);
 }
 
 bool SectorFile::Wipe() {
-  dirty_ = true;
+  wipe_requested_ = true;
+  return true;
+}
+
+bool SectorFile::TakeWipeRequest() {
+  const bool requested = wipe_requested_;
+  wipe_requested_ = false;
+  return requested;
+}
+
+bool SectorFile::Truncate() {
+  wipe_requested_ = false;
   return ftruncate(fd_, 0) == 0;
 }
 
-bool SectorFile::Sync() {
-  if (!dirty_) return true;
-  dirty_ = false;
-  return fdatasync(fd_) == 0;
+namespace {
+
+constexpr char kSlotMagic[8] = {'F', 'X', 'S', 'I', 'M', 'S', 'T', '2'};
+constexpr char kTextMagic[] = "fornax-simdrive-state 1\n";  // the format before the slots
+constexpr size_t kHeaderBytes = 4096;
+constexpr size_t kSlotBytes = 1 << 20;  // sparse: only the text is ever written
+constexpr size_t kFileBytes = kHeaderBytes + 2 * kSlotBytes;
+
+struct Header {
+  char magic[8];
+  uint64_t instance;
+  uint64_t generation;  // 0: nothing stored; bit 0 names the slot in force
+};
+static_assert(sizeof(Header) == 24);
+
+size_t SlotOffset(uint64_t generation) { return kHeaderBytes + static_cast<size_t>(generation & 1) * kSlotBytes; }
+
+bool ReadExactly(int fd, void* out, size_t size, off_t offset) {
+  auto* p = static_cast<uint8_t*>(out);
+  while (size > 0) {
+    const ssize_t n = pread(fd, p, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
 }
 
-bool ReadStateFile(const std::string& dir, std::string* text, bool* exists, std::string* error) {
-  const std::string path = StatePath(dir);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  *exists = fd >= 0;
-  if (fd < 0) return errno == ENOENT ? true : (*error = Describe("cannot open", path), false);
-  text->clear();
-  const bool ok = ReadAll(fd, text);
-  if (!ok) *error = Describe("cannot read", path);
-  close(fd);
-  return ok;
+uint64_t NewInstance() {
+  std::random_device random;
+  return (static_cast<uint64_t>(random()) << 32) ^ random() ^ static_cast<uint64_t>(getpid());
 }
 
-bool WriteStateFile(const std::string& dir, const std::string& text, std::string* error) {
-  const std::string temp = StatePath(dir) + ".tmp." + std::to_string(getpid());
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+// The generation is read and written as one aligned 8-byte word.
+std::atomic_ref<uint64_t> Generation(uint8_t* map) {
+  return std::atomic_ref<uint64_t>(reinterpret_cast<Header*>(map)->generation);
+}
+
+}  // namespace
+
+StateFile::~StateFile() { Close(); }
+
+void StateFile::Unmap() {
+  if (map_ != nullptr) munmap(map_, kFileBytes);
+  map_ = nullptr;
+}
+
+void StateFile::Close() {
+  Unmap();
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  valid_ = false;
+  instance_ = generation_ = 0;
+}
+
+bool StateFile::Open(const std::string& dir, std::string* error) {
+  Close();
+  dir_ = dir;
+  return Reopen(error);
+}
+
+// Opens the file at the path now (another process may have replaced it) and
+// maps it when it has the size of a file of slots.
+bool StateFile::Reopen(std::string* error) {
+  Close();
+  const std::string path = StatePath(dir_);
+  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) return errno == ENOENT ? true : (*error = Describe("cannot open", path), false);
+  struct stat st {};
+  if (fstat(fd_, &st) == 0 && st.st_size == static_cast<off_t>(kFileBytes)) {
+    void* map = mmap(nullptr, kFileBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (map != MAP_FAILED) map_ = static_cast<uint8_t*>(map);
+  }
+  return true;
+}
+
+StateFile::Loaded StateFile::Load(std::string* text, std::string* error) {
+  // The open file still in its place and whole? Another process replaces the
+  // file only when it found none or an unreadable one, and that unlinks ours;
+  // so does removing the folder. fstat of the descriptor tells, without a
+  // path walk; the size check keeps the mapping from being read past the end
+  // of a file something else cut short.
+  struct stat st {};
+  if (fd_ < 0 || fstat(fd_, &st) != 0 || st.st_nlink == 0 ||
+      (map_ != nullptr && st.st_size != static_cast<off_t>(kFileBytes))) {
+    if (!Reopen(error)) return Loaded::kUnreadable;
+  }
+  if (fd_ < 0) return Loaded::kMissing;
+  if (map_ == nullptr) {
+    valid_ = false;
+    // A state written by the library before the slots: plain text.
+    char start[sizeof kTextMagic - 1] = {};
+    if (ReadExactly(fd_, start, sizeof start, 0) && std::memcmp(start, kTextMagic, sizeof start) == 0) {
+      const off_t size = lseek(fd_, 0, SEEK_END);
+      text->resize(static_cast<size_t>(std::max<off_t>(size, 0)));
+      if (size > 0 && ReadExactly(fd_, text->data(), text->size(), 0)) return Loaded::kText;
+    }
+    return Loaded::kUnreadable;
+  }
+  const auto* h = reinterpret_cast<const Header*>(map_);
+  const uint64_t generation = Generation(map_).load(std::memory_order_acquire);
+  if (std::memcmp(h->magic, kSlotMagic, sizeof h->magic) != 0) {
+    valid_ = false;
+    return Loaded::kUnreadable;
+  }
+  if (valid_ && h->instance == instance_ && generation == generation_) return Loaded::kUnchanged;
+  uint32_t length = 0;
+  std::memcpy(&length, map_ + SlotOffset(generation), sizeof length);
+  if (generation == 0 || length > kSlotBytes - sizeof length) {
+    valid_ = false;
+    return Loaded::kUnreadable;
+  }
+  valid_ = true;
+  instance_ = h->instance;
+  generation_ = generation;
+  text->assign(reinterpret_cast<const char*>(map_ + SlotOffset(generation) + sizeof length), length);
+  return Loaded::kText;
+}
+
+bool StateFile::Store(const std::string& text, std::string* error) {
+  if (text.size() > kSlotBytes - sizeof(uint32_t)) return *error = "the drive state is too large to store", false;
+  if (!valid_ || map_ == nullptr) return Create(text, error);
+  const uint64_t next = generation_ + 1;
+  // The slot out of use first, then the generation that puts it in force:
+  // one aligned 8-byte store, never seen half done. Both land in the page
+  // cache through the shared mapping, without a system call.
+  const auto length = static_cast<uint32_t>(text.size());
+  uint8_t* slot = map_ + SlotOffset(next);
+  std::memcpy(slot, &length, sizeof length);
+  std::memcpy(slot + sizeof length, text.data(), text.size());
+  Generation(map_).store(next, std::memory_order_release);
+  generation_ = next;
+  return true;
+}
+
+// A new file (first use, an unreadable or older one): made beside the old
+// one and renamed over it, so that it is whole or absent.
+bool StateFile::Create(const std::string& text, std::string* error) {
+  const std::string temp = StatePath(dir_) + ".tmp." + std::to_string(getpid());
+  const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return *error = Describe("cannot create", temp), false;
-  bool ok = WriteAll(fd, text.data(), text.size(), 0) && fsync(fd) == 0;
+  Header h{};
+  std::memcpy(h.magic, kSlotMagic, sizeof h.magic);
+  h.instance = NewInstance();
+  h.generation = 1;
+  const auto length = static_cast<uint32_t>(text.size());
+  bool ok = ftruncate(fd, static_cast<off_t>(kFileBytes)) == 0 && WriteAll(fd, &h, sizeof h, 0) &&
+            WriteAll(fd, &length, sizeof length, static_cast<off_t>(SlotOffset(1))) &&
+            WriteAll(fd, text.data(), text.size(), static_cast<off_t>(SlotOffset(1) + sizeof length));
   if (!ok) *error = Describe("cannot write", temp);
   close(fd);
-  if (ok && rename(temp.c_str(), StatePath(dir).c_str()) != 0) {
-    *error = Describe("cannot replace", StatePath(dir));
+  if (ok && rename(temp.c_str(), StatePath(dir_).c_str()) != 0) {
+    *error = Describe("cannot replace", StatePath(dir_));
     ok = false;
   }
-  if (!ok) unlink(temp.c_str());
-  return ok;
+  if (!ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  if (!Reopen(error)) return false;
+  if (map_ == nullptr) return *error = Describe("cannot map", StatePath(dir_)), false;
+  valid_ = true;
+  instance_ = h.instance;
+  generation_ = h.generation;
+  return true;
 }
 
-void SetAsideStateFile(const std::string& dir) {
-  rename(StatePath(dir).c_str(), (StatePath(dir) + ".corrupt").c_str());
+void StateFile::SetAside() {
+  rename(StatePath(dir_).c_str(), (StatePath(dir_) + ".corrupt").c_str());
+  std::string ignored;
+  Reopen(&ignored);
 }
+
+
+namespace {
+
+// Bumped in the child of every fork: a child must not use the parent's
+// descriptors (an flock on an inherited descriptor is the parent's lock).
+std::atomic<uint64_t> fork_generation{0};
+
+void CountFork() { fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+uint64_t ForkGeneration() {
+  static const bool registered = pthread_atfork(nullptr, nullptr, CountFork) == 0;
+  (void)registered;
+  return fork_generation.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+bool StateDirectory::Ensure(const std::string& dir, std::string* error) {
+  const uint64_t forks = ForkGeneration();
+  if (lock_fd_ >= 0 && forks == forks_ && dir == dir_) return true;
+  Close();
+  if (!MakeDirectories(dir, error)) return false;
+  const std::string path = LockPath(dir);
+  lock_fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock_fd_ < 0) return *error = Describe("cannot open", path), false;
+  if (!state_.Open(dir, error) || !sectors_.Open(dir, error)) {
+    Close();
+    return false;
+  }
+  dir_ = dir;
+  forks_ = forks;
+  return true;
+}
+
+void StateDirectory::Close() {
+  if (lock_fd_ >= 0) close(lock_fd_);
+  lock_fd_ = -1;
+  state_.Close();
+  sectors_.Close();
+  dir_.clear();
+  forks_ = 0;
+}
+
+bool StateDirectory::Lock(std::string* error) {
+  while (flock(lock_fd_, LOCK_EX) != 0)
+    if (errno != EINTR) return *error = Describe("cannot lock", LockPath(dir_)), false;
+  return true;
+}
+
+void StateDirectory::Unlock() { flock(lock_fd_, LOCK_UN); }
 
 bool ExportImage(const std::string& dir, uint32_t blocks, const std::string& path, std::string* error) {
   const off_t size = static_cast<off_t>(blocks) * kBlockBytes;

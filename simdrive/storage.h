@@ -1,9 +1,9 @@
 #pragma once
 // The files of the state directory:
 //   lock       held with flock around every command and control call
-//   state      the metadata (state_codec.h), replaced by write-to-temp + rename
+//   state      the metadata (state_codec.h) in two slots, see StateFile
 //   disc.data  the disc's sectors, sector N at byte N x 2048, sparse
-// Sector data always reaches the disk before the metadata that claims it.
+// Sector data is always written before the metadata that claims it.
 
 #include <cstdint>
 #include <string>
@@ -21,20 +21,8 @@ std::string LockPath(const std::string& dir);
 std::string StatePath(const std::string& dir);
 std::string DataPath(const std::string& dir);
 
-// An exclusive flock on the directory's lock file for its lifetime.
-class DirectoryLock {
- public:
-  DirectoryLock() = default;
-  DirectoryLock(const DirectoryLock&) = delete;
-  DirectoryLock& operator=(const DirectoryLock&) = delete;
-  ~DirectoryLock();
-  bool Acquire(const std::string& dir, std::string* error);
-
- private:
-  int fd_ = -1;
-};
-
-// The sector file, opened for one locked call.
+// The sector file. It stays open for the life of the process (reopened
+// after a fork or a change of directory).
 class SectorFile : public SectorStore {
  public:
   SectorFile() = default;
@@ -42,22 +30,83 @@ class SectorFile : public SectorStore {
   SectorFile& operator=(const SectorFile&) = delete;
   ~SectorFile() override;
   bool Open(const std::string& dir, std::string* error);
+  void Close();
   bool Read(uint32_t lba, uint32_t count, uint8_t* out) override;
   bool Write(uint32_t lba, uint32_t count, const uint8_t* data) override;
+  // Only asks for the wipe: the drive empties the file once the state that
+  // no longer claims its sectors is stored (see Drive::RunSession).
   bool Wipe() override;
-  // Makes written sectors durable; a no-op when nothing was written.
-  bool Sync();
+  bool TakeWipeRequest();
+  bool Truncate();
 
  private:
   int fd_ = -1;
-  bool dirty_ = false;
+  bool wipe_requested_ = false;
 };
 
-// Reads the metadata; *exists is false (and true returned) when there is none.
-bool ReadStateFile(const std::string& dir, std::string* text, bool* exists, std::string* error);
-bool WriteStateFile(const std::string& dir, const std::string& text, std::string* error);
-// Keeps an unreadable metadata file beside the new one to be looked at.
-void SetAsideStateFile(const std::string& dir);
+// The metadata file "state": a 4 KiB header and two 1 MiB slots (sparse)
+// that each hold the whole state as text (state_codec.h), mapped shared. A
+// store writes the slot not in use and then the header's 8-byte generation,
+// whose lowest bit names the slot in force: a process that dies at any point leaves either the old generation
+// (and its slot, untouched) or the new one. Loading compares the generation
+// (and instance, a number each new file gets) with what this process last
+// saw, so the text is decoded only when another process changed the drive.
+//
+// No fsync anywhere: the guarantee is against the death of a process, not of
+// the machine. Data written with pwrite is in the page cache, which every
+// process sees and which outlives the writer, so ordering the writes (sectors,
+// then the slot, then the generation) is all that is needed.
+class StateFile {
+ public:
+  enum class Loaded { kUnchanged, kText, kMissing, kUnreadable };
+
+  StateFile() = default;
+  StateFile(const StateFile&) = delete;
+  StateFile& operator=(const StateFile&) = delete;
+  ~StateFile();
+  bool Open(const std::string& dir, std::string* error);
+  void Close();
+  // kText: *text is the state stored by another process (or a state of the
+  // format before the slots); kUnchanged: what this process saw last.
+  Loaded Load(std::string* text, std::string* error);
+  bool Store(const std::string& text, std::string* error);
+  // False after loading a state of the format before the slots.
+  bool InSlots() const { return valid_; }
+  // Keeps an unreadable metadata file aside as state.corrupt.
+  void SetAside();
+
+ private:
+  bool Reopen(std::string* error);
+  bool Create(const std::string& text, std::string* error);
+  void Unmap();
+
+  std::string dir_;
+  int fd_ = -1;
+  uint8_t* map_ = nullptr;  // the whole file, shared: header and slots
+  bool valid_ = false;  // the open file has a header of this format
+  uint64_t instance_ = 0, generation_ = 0;
+};
+
+// Everything of one state directory a process keeps open: the lock file, the
+// metadata and the sectors. Opened on first use; reopened in a child after
+// fork (an inherited flock descriptor would be shared with the parent).
+class StateDirectory {
+ public:
+  bool Ensure(const std::string& dir, std::string* error);
+  void Close();
+  // An exclusive flock on "lock", which orders the processes.
+  bool Lock(std::string* error);
+  void Unlock();
+  StateFile& state() { return state_; }
+  SectorFile& sectors() { return sectors_; }
+
+ private:
+  std::string dir_;
+  uint64_t forks_ = 0;  // forks of the process when opened (see Ensure)
+  int lock_fd_ = -1;
+  StateFile state_;
+  SectorFile sectors_;
+};
 
 // Copies sectors [0, blocks) of the data file into a flat image, leaving
 // holes where nothing was recorded.

@@ -147,9 +147,13 @@ TEST(ModePageLayout, ModeSenseHeaderAndUnknownPage) {
   EXPECT_TRUE(refusal.Good());
   EXPECT_EQ(GetBe16(&all[0]) + 2u, all.size());
   EXPECT_EQ(GetBe16(&all[6]), 0) << "no block descriptor";
-  EXPECT_EQ(all[8], 0x05);
-  EXPECT_EQ(all[9], 0x32);
-  EXPECT_EQ(all[8 + 52], 0x2A);
+  // All pages in ascending order: 01h, 05h, 0Eh, 2Ah.
+  EXPECT_EQ(Bytes(all.begin() + 8, all.begin() + 16), (Bytes{0x01, 0x06, 0x00, 0x05, 0, 0, 0, 0}));
+  EXPECT_EQ(all[16], 0x05);
+  EXPECT_EQ(all[17], 0x32);
+  EXPECT_EQ(Bytes(all.begin() + 68, all.begin() + 84),
+            (Bytes{0x0E, 0x0E, 0x04, 0, 0, 0, 0, 0, 0x01, 0xFF, 0x02, 0xFF, 0, 0, 0, 0}));
+  EXPECT_EQ(all[84], 0x2A);
   EXPECT_TRUE(ModeSenseAnswer(state, 0x30, PageControl::kCurrent, &refusal).empty());
   EXPECT_EQ(refusal.asc, 0x24);
 }

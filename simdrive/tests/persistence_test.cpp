@@ -106,10 +106,12 @@ TEST_F(Persistence, FreshDirectoryHoldsABlankDvdPlusRInAClosedTray) {
   EXPECT_EQ(Send(cdb::GetConfiguration(2, 0), 8).Be16(6), 0x001B);
   EXPECT_EQ(DiscInfo().data[2] & 0x03, 0);
   for (const char* file : {"lock", "state", "disc.data"}) EXPECT_TRUE(fs::exists(fresh + "/" + file)) << file;
-  std::ifstream state(fresh + "/state");
-  std::string first_line;
-  std::getline(state, first_line);
-  EXPECT_EQ(first_line, "fornax-simdrive-state 1");
+  const auto state = FileBytes(fresh + "/state");
+  ASSERT_GE(state.size(), 8u);
+  EXPECT_EQ(std::string(state.begin(), state.begin() + 8), "FXSIMST2") << "the header of the two slots";
+  const std::string text(state.begin(), state.end());
+  EXPECT_NE(text.find("fornax-simdrive-state 1\nidentity.vendor FORNAX\n"), std::string::npos)
+      << "a slot holds the state as text";
 
   std::ofstream(fresh + "/state") << "something else\n";
   EXPECT_GOOD(Send(cdb::TestUnitReady())) << "an unreadable state gives a fresh drive";
@@ -117,6 +119,33 @@ TEST_F(Persistence, FreshDirectoryHoldsABlankDvdPlusRInAClosedTray) {
   ASSERT_EQ(fornax_sim_insert("cd-r"), 0);
   ASSERT_EQ(fornax_sim_reset(), 0);
   EXPECT_EQ(Send(cdb::GetConfiguration(2, 0), 8).Be16(6), 0x001B) << "reset gives the fresh drive";
+}
+
+TEST_F(Persistence, AStateOfTheFormatBeforeTheSlotsIsTakenOver) {
+  const std::string old = dir_ + "/old";
+  fs::create_directories(old);
+  std::ofstream(old + "/state") << "fornax-simdrive-state 1\n"
+                                   "tray closed\n"
+                                   "medium cd-r\n"
+                                   "disc.open 11702 0 4\n"
+                                   "disc.closed-sessions 1\n"
+                                   "track 0 302 300 1 0 1 4\n";
+  ASSERT_EQ(fornax_sim_set_state_dir(old.c_str()), 0);
+  EXPECT_EQ(NextWritable(2), 11702u) << "the disc of the old file";
+  EXPECT_EQ(Send(cdb::ReadToc(0, false), 255).Be32(16), 302u);
+  ASSERT_EQ(fornax_sim_set_write_speed(0), 0);
+  const auto state = FileBytes(old + "/state");
+  EXPECT_EQ(std::string(state.begin(), state.begin() + 8), "FXSIMST2") << "stored in the new form";
+  EXPECT_FALSE(fs::exists(old + "/state.corrupt"));
+}
+
+TEST_F(Persistence, AFolderRemovedUnderTheProcessIsMadeAgain) {
+  Insert("cd-r");
+  ASSERT_GOOD(Write(0, 27));
+  fs::remove_all(dir_);
+  EXPECT_GOOD(Send(cdb::TestUnitReady())) << "a fresh drive";
+  EXPECT_EQ(Send(cdb::GetConfiguration(2, 0), 8).Be16(6), 0x001B);
+  EXPECT_TRUE(fs::exists(dir_ + "/state"));
 }
 
 TEST_F(Persistence, ExportIsTheFlatImageAndStaysSparse) {
