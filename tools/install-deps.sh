@@ -14,8 +14,9 @@ packages=(
   attr hyperfine
   # the fuzzer of the disc readers (libFuzzer with its sanitizers)
   clang libclang-rt-14-dev
-  # a small virtual machine whose emulated CD/DVD drives test the SG_IO transport
-  qemu-system-x86 linux-image-amd64 busybox-static cpio
+  # a small virtual machine whose emulated CD/DVD drives test the SG_IO transport,
+  # and in which real burning programs write to the virtual recorder
+  qemu-system-x86 linux-image-amd64 busybox-static cpio wodim cdrskin growisofs
 )
 
 as_root() {
