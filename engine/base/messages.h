@@ -12,7 +12,11 @@ inline constexpr const char* kMsgNameDoesNotFit = "NAME TOO LONG FOR A DIRECTORY
 inline constexpr const char* kMsgNameInUse = "NAME ALREADY USED BY ANOTHER ENTRY, NOT ADDED: {}";
 inline constexpr const char* kMsgCantReadFolder = "CAN'T READ FOLDER \"{}\": {}";
 inline constexpr const char* kMsgEmptyBootImage = "BOOT IMAGE \"{}\" IS EMPTY; THE IMAGE WILL NOT BOOT";
-inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (LINK LOOP), NOT ADDED: {}";
+inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (A LOOP OR A SECOND MOUNT), NOT ADDED: {}";
+inline constexpr const char* kMsgSystemFileSystem = "FOLDER ON A SYSTEM FILE SYSTEM ({}), NOT ADDED: {}";
+inline constexpr const char* kMsgSpecialFile = "SPECIAL FILE ({}), NOT ADDED: {}";
+inline constexpr const char* kMsgLinkToFolder = "LINK TO A FOLDER, NOT FOLLOWED: {}";
+inline constexpr const char* kMsgScanCancelled = "SCAN CANCELLED, FOLDER ONLY PARTLY ADDED: {}";
 inline constexpr const char* kMsgSourceNameReplaced = "NAME OF \"{}\" CANNOT BE WRITTEN AS IT IS, TAKEN AS \"{}\"";
 
 // Writing and erasing

@@ -2,6 +2,7 @@
 // The compilation: the tree of directories and files the next image or disc
 // will hold, with its tables, capacity limits and running size total.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "engine/image/entries.h"
 #include "engine/image/record_table.h"
 #include "engine/platform/dir_listing.h"
+#include "engine/platform/folder_walk.h"
 
 namespace fornax {
 
@@ -29,6 +31,21 @@ class TCompilationHost {
   virtual bool KeepsLastFolderOnly() const = 0;
 };
 
+// What FolderSize counted, and whether its cancel flag cut the count short.
+struct TFolderSize {
+  int64_t Bytes = 0;
+  bool Cut = false;
+};
+
+// Walks of the local file system (AddDirectoryTree, FolderSize) go through no
+// symbolic link to a folder below the folder they were given, enter each
+// folder once, leave kernel file systems (/proc, /sys, /dev...) alone and never
+// open special files; see TFolderWalk. Each one may run on a worker thread,
+// and each takes a cancel flag (null: never cancelled) that another thread
+// may set while it runs; the walk then stops at its next entry. Nothing else
+// may be shared: while AddDirectoryTree runs, only its own thread touches the
+// compilation, and the host's Report, AddingFile and AddingDirectory are
+// called on that thread.
 class TCompilation {
  public:
   explicit TCompilation(TCompilationHost& host);
@@ -52,16 +69,28 @@ class TCompilation {
   bool AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::string& SourcePath,
                 int32_t ExistingLocation, bool ArchiveMode);
   bool AddFileEntry(const std::string& DestPath, const std::string& SourceFile, bool KeepPath);
+  // Folder's files (matching Mask and AttrMask) and, when Recursive, its
+  // subfolders into Dest. What cannot be added is reported and left out, the
+  // rest goes in. False when Dest is missing, when the compilation is full,
+  // and when Cancel was set ("SCAN CANCELLED"): the files added until then
+  // stay, each one whole, and subfolders the cut left empty are removed (the
+  // folders of a kept source path stay, as after an empty source folder;
+  // RemoveEmptyDirectories takes them).
   bool AddDirectoryTree(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
-                        int AttrMask, bool Recursive, bool KeepPath, bool ArchiveOnly);
+                        int AttrMask, bool Recursive, bool KeepPath, bool ArchiveOnly,
+                        const std::atomic<bool>* Cancel = nullptr);
 
   void DeleteEntry(TDEntry* Dir, TFEntry* Entry);
   bool DeleteDirectory(TDEntry* Dir);
   void RemoveEntryByName(const std::string& DirPath, const std::string& Name);
   void RemoveEmptyDirectories();
   void ClearArchiveBits();
-  // Bytes of a file, or of every file below a folder when Path ends with "/".
+  // Bytes of a file, or of every file below a folder when Path ends with "/",
+  // counting what AddDirectoryTree would take. Static and without shared
+  // state: any thread may run it, several at once.
   static int64_t FolderSize(const std::string& Path);
+  // The same, stopping when Cancel is set: Bytes then holds what was counted.
+  static TFolderSize FolderSize(const std::string& Path, const std::atomic<bool>* Cancel);
 
   // The directory table (creation order, the root first) and the file table.
   const TRecordTable<TDEntry>& Directories() const { return FDirs; }
@@ -88,9 +117,23 @@ class TCompilation {
                        bool isDirectory, const std::string& what);
   void ReportReplacedCharacters(const std::string& SourcePath, const std::string& Name,
                                 const std::string& DiscName);
-  bool ScanFolder(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
-                  int AttrMask, bool Recursive, bool ArchiveOnly,
-                  std::vector<std::pair<uint64_t, uint64_t>>& chain);
+  // What one AddDirectoryTree asks for, handed down its folders.
+  struct TScanRequest {
+    std::string Mask;
+    int AttrMask = 0;
+    bool Recursive = false;
+    bool ArchiveOnly = false;
+  };
+  enum class TScanEnd { Done, Full, Cancelled };
+  TScanEnd ScanFolder(TDEntry* Dest, TEnteredFolder& Folder, const std::string& Path,
+                      const TScanRequest& Request, TFolderWalk& Walk);
+  TScanEnd ScanSubfolder(TDEntry* Dest, TEnteredFolder& Parent, const std::string& Path,
+                         const TSearchRec& Item, const TScanRequest& Request, TFolderWalk& Walk);
+  TScanEnd AddFolderFiles(TDEntry* Dest, const std::string& Path, const TSearchResult& Listing,
+                          const TScanRequest& Request, const TFolderWalk& Walk);
+  void ReportPassedOver(const std::string& Path, const TSearchResult& Listing,
+                        const TScanRequest& Request);
+  void ReportRefusal(const std::string& Path, const TEnteredFolder& Folder);
   TDEntry* ForceSourcePath(TDEntry* Base, const std::string& Folder);
 
   TCompilationHost& FHost;

@@ -17,8 +17,6 @@
 namespace fornax {
 namespace {
 
-using TFolderChain = std::vector<std::pair<uint64_t, uint64_t>>;
-
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -37,8 +35,6 @@ std::string NormalPath(const std::string& path) {
   if (error) absolute = path;
   return WithoutTrailingSlash(absolute.lexically_normal().string());
 }
-
-bool MatchesEverything(const std::string& mask) { return mask == "*.*" || mask == "*"; }
 
 struct TSourceStep {
   std::string Folder;  // the local path up to this step
@@ -71,6 +67,29 @@ TSearchRec StepListing(const std::string& name) {
   return listing;
 }
 
+std::string SpecialKindText(TEntryKind kind) {
+  switch (kind) {
+    case TEntryKind::Fifo: return "FIFO";
+    case TEntryKind::Socket: return "SOCKET";
+    default: return "DEVICE";
+  }
+}
+
+// What a named source that is no file or folder is ("FIFO"...); empty for
+// anything else. Asked only when the source could not be taken as a file.
+std::string SpecialKindAt(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return "";
+  if (S_ISFIFO(info.st_mode)) return SpecialKindText(TEntryKind::Fifo);
+  if (S_ISSOCK(info.st_mode)) return SpecialKindText(TEntryKind::Socket);
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return SpecialKindText(TEntryKind::Device);
+  return "";
+}
+
+std::string LeftOutLine(const char* message, const std::string& path) {
+  return ">>> " + fmt::format(fmt::runtime(message), PrintableText(path));
+}
+
 }  // namespace
 
 // The folders below Base that recreate a local folder, one per step of its
@@ -100,14 +119,27 @@ bool TCompilation::AddFileEntry(const std::string& DestPath, const std::string& 
     return false;
   }
   TSearchRec item;
-  if (!FindFile(SourceFile, faAnyFile, item) || (item.Attr & faDirectory)) return false;
+  if (!FindFile(SourceFile, faAnyFile, item)) {
+    if (const std::string kind = SpecialKindAt(SourceFile); !kind.empty())
+      FHost.Report(">>> " + fmt::format(kMsgSpecialFile, kind, PrintableText(SourceFile)), ltImageError);
+    return false;
+  }
+  if (item.Attr & faDirectory) return false;
   return AddEntry(dest, item, SourceFile, 0, false);
 }
 
 bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
                                     const std::string& Mask, int AttrMask, bool Recursive,
-                                    bool KeepPath, bool ArchiveOnly) {
+                                    bool KeepPath, bool ArchiveOnly,
+                                    const std::atomic<bool>* Cancel) {
   if (!Dest) return false;
+  const std::string path = WithoutTrailingSlash(Folder);
+  TFolderWalk walk(Cancel);
+  TEnteredFolder root = walk.EnterRoot(path);
+  if (!root.Entered()) {
+    ReportRefusal(path, root);
+    return true;
+  }
   TDEntry* destination = Dest;
   if (KeepPath) {
     destination = ForceSourcePath(Dest, Folder);
@@ -116,56 +148,104 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
       return false;
     }
   }
-  struct stat st {};
-  TFolderChain chain;
-  if (::stat(Folder.c_str(), &st) == 0) chain.emplace_back(st.st_dev, st.st_ino);
-  return ScanFolder(destination, WithoutTrailingSlash(Folder), Mask.empty() ? "*.*" : Mask,
-                    AttrMask, Recursive, ArchiveOnly, chain);
+  const TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly};
+  switch (ScanFolder(destination, root, path, request, walk)) {
+    case TScanEnd::Done: return true;
+    case TScanEnd::Full: return false;
+    case TScanEnd::Cancelled: break;
+  }
+  FHost.Report(LeftOutLine(kMsgScanCancelled, path), ltImageError);
+  return false;
 }
 
-bool TCompilation::ScanFolder(TDEntry* Dest, const std::string& Folder, const std::string& Mask,
-                              int AttrMask, bool Recursive, bool ArchiveOnly,
-                              TFolderChain& chain) {
+TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& Folder,
+                                                const std::string& Path,
+                                                const TScanRequest& Request, TFolderWalk& Walk) {
+  const TSearchResult listing = ListFolder(Folder.Folder, Path, Walk.CancelFlag());
+  if (listing.Cut) return TScanEnd::Cancelled;
   // What could not be read is reported and left out; the rest goes on.
-  const TSearchResult everything = FindFiles(Folder, "*.*", faAnyFile);
-  if (!everything.Ok)
-    FHost.Report(">>> " + fmt::format(kMsgCantReadFolder, Folder, everything.Error), ltImageError);
-  if (Recursive) {
-    for (const TSearchRec& item : everything.Items) {
+  if (!listing.Ok)
+    FHost.Report(">>> " + fmt::format(kMsgCantReadFolder, PrintableText(Path), listing.Error), ltImageError);
+  ReportPassedOver(Path, listing, Request);
+  if (Request.Recursive) {
+    for (const TSearchRec& item : listing.Items) {
       if (!(item.Attr & faDirectory)) continue;
-      std::string longName = item.LongName;
-      std::string shortName = item.ShortName.empty() ? UpperCase(item.LongName) : item.ShortName;
-      bool skip = false;
-      FHost.AddingDirectory(longName, shortName, skip);
-      if (skip) continue;
-      const std::string subFolder = JoinPath(Folder, item.Name);
-      const std::pair<uint64_t, uint64_t> identity(item.Device, item.Inode);
-      if (std::find(chain.begin(), chain.end(), identity) != chain.end()) {
-        FHost.Report(">>> " + fmt::format(kMsgFolderLoop, subFolder), ltImageError);
-        continue;
-      }
-      // A name that cannot be recorded, or one a file already holds, leaves
-      // that folder out; running out of room ends the whole scan.
-      bool full = false;
-      TDEntry* sub = InsertDirectory(Dest, item, subFolder, full);
-      if (!sub && full) return false;
-      if (!sub) continue;
-      chain.push_back(identity);
-      const bool ok = ScanFolder(sub, subFolder, Mask, AttrMask, Recursive, ArchiveOnly, chain);
-      chain.pop_back();
-      if (!ok) return false;
-      if (!sub->FirstEntry) DeleteDirectory(sub);
+      if (Walk.Cancelled()) return TScanEnd::Cancelled;
+      const TScanEnd end = ScanSubfolder(Dest, Folder, JoinPath(Path, item.Name), item, Request, Walk);
+      if (end != TScanEnd::Done) return end;
     }
   }
-  TSearchResult filtered;
-  const bool reuse = MatchesEverything(Mask) && (AttrMask & faAnyFile) == faAnyFile;
-  if (!reuse) filtered = FindFiles(Folder, Mask, AttrMask);
-  for (const TSearchRec& item : reuse ? everything.Items : filtered.Items) {
-    if (item.Attr & faDirectory) continue;
-    if (ArchiveOnly && !(item.Attr & faArchive)) continue;
-    AddEntry(Dest, item, JoinPath(Folder, item.Name), 0, ArchiveOnly);
+  return AddFolderFiles(Dest, Path, listing, Request, Walk);
+}
+
+TCompilation::TScanEnd TCompilation::ScanSubfolder(TDEntry* Dest, TEnteredFolder& Parent,
+                                                   const std::string& Path, const TSearchRec& Item,
+                                                   const TScanRequest& Request, TFolderWalk& Walk) {
+  std::string longName = Item.LongName;
+  std::string shortName = Item.ShortName.empty() ? UpperCase(Item.LongName) : Item.ShortName;
+  bool skip = false;
+  FHost.AddingDirectory(longName, shortName, skip);
+  if (skip) return TScanEnd::Done;
+  TEnteredFolder folder = Walk.EnterChild(Parent, Item.Name, Item.Device, Item.Inode);
+  if (!folder.Entered()) {
+    ReportRefusal(Path, folder);
+    return TScanEnd::Done;
   }
-  return true;
+  // A name that cannot be recorded, or one a file already holds, leaves that
+  // folder out; running out of room ends the whole scan.
+  bool full = false;
+  TDEntry* sub = InsertDirectory(Dest, Item, Path, full);
+  if (!sub) return full ? TScanEnd::Full : TScanEnd::Done;
+  const TScanEnd end = ScanFolder(sub, folder, Path, Request, Walk);
+  // Also after a cut: the folders on the way down may hold nothing yet.
+  if (!sub->FirstEntry) DeleteDirectory(sub);
+  return end;
+}
+
+TCompilation::TScanEnd TCompilation::AddFolderFiles(TDEntry* Dest, const std::string& Path,
+                                                    const TSearchResult& Listing,
+                                                    const TScanRequest& Request,
+                                                    const TFolderWalk& Walk) {
+  for (const TSearchRec& item : Listing.Items) {
+    if (item.Attr & faDirectory) continue;
+    if (!MatchesSearch(item.Name, item.LongName, item.Attr, Request.Mask, Request.AttrMask)) continue;
+    if (Request.ArchiveOnly && !(item.Attr & faArchive)) continue;
+    if (Walk.Cancelled()) return TScanEnd::Cancelled;
+    AddEntry(Dest, item, JoinPath(Path, item.Name), 0, Request.ArchiveOnly);
+  }
+  return TScanEnd::Done;
+}
+
+// Links to folders are left out with the folders (a recursive scan); special
+// files with the files the mask chooses.
+void TCompilation::ReportPassedOver(const std::string& Path, const TSearchResult& Listing,
+                                    const TScanRequest& Request) {
+  for (const TPassedOver& entry : Listing.PassedOver) {
+    const std::string path = JoinPath(Path, entry.Name);
+    if (entry.Kind == TEntryKind::LinkToFolder) {
+      if (Request.Recursive) FHost.Report(LeftOutLine(kMsgLinkToFolder, path), ltImageError);
+    } else if (MatchesSearch(entry.Name, MakeLongName(entry.Name), entry.Attr, Request.Mask,
+                             Request.AttrMask)) {
+      FHost.Report(">>> " + fmt::format(kMsgSpecialFile, SpecialKindText(entry.Kind), PrintableText(path)),
+                   ltImageError);
+    }
+  }
+}
+
+void TCompilation::ReportRefusal(const std::string& Path, const TEnteredFolder& Folder) {
+  switch (Folder.Refusal) {
+    case TFolderRefusal::Unreadable:
+      FHost.Report(">>> " + fmt::format(kMsgCantReadFolder, PrintableText(Path), Folder.Reason), ltImageError);
+      break;
+    case TFolderRefusal::SystemFileSystem:
+      FHost.Report(">>> " + fmt::format(kMsgSystemFileSystem, Folder.Reason, PrintableText(Path)), ltImageError);
+      break;
+    case TFolderRefusal::ReachedTwice:
+      FHost.Report(LeftOutLine(kMsgFolderLoop, Path), ltImageError);
+      break;
+    case TFolderRefusal::None:
+      break;
+  }
 }
 
 void TCompilation::ClearArchiveBits() {
@@ -178,33 +258,40 @@ void TCompilation::ClearArchiveBits() {
 
 namespace {
 
-int64_t SumFolder(const std::string& folder, TFolderChain& chain) {
-  int64_t total = 0;
-  for (const TSearchRec& item : FindFiles(folder, "*.*", faAnyFile).Items) {
-    if (!(item.Attr & faDirectory)) {
-      total += item.Size;
+// The bytes of the files below an entered folder, as a scan would add them.
+void SumFolder(TEnteredFolder& folder, TFolderWalk& walk, TFolderSize& tally) {
+  const TFolderEntries read = folder.Folder.ReadEntries(walk.CancelFlag());
+  tally.Cut = read.Cut;
+  if (tally.Cut) return;
+  for (const TFolderEntry& entry : read.Entries) {
+    if (entry.Kind == TEntryKind::File) {
+      tally.Bytes += static_cast<int64_t>(entry.Info.st_size);
       continue;
     }
-    const std::pair<uint64_t, uint64_t> identity(item.Device, item.Inode);
-    if (std::find(chain.begin(), chain.end(), identity) != chain.end()) continue;
-    chain.push_back(identity);
-    total += SumFolder(JoinPath(folder, item.Name), chain);
-    chain.pop_back();
+    if (entry.Kind != TEntryKind::Folder) continue;
+    tally.Cut = walk.Cancelled();
+    if (tally.Cut) return;
+    TEnteredFolder child = walk.EnterChild(folder, entry.Name, entry.Info.st_dev, entry.Info.st_ino);
+    if (child.Entered()) SumFolder(child, walk, tally);
+    if (tally.Cut) return;
   }
-  return total;
 }
 
 }  // namespace
 
-int64_t TCompilation::FolderSize(const std::string& Path) {
+TFolderSize TCompilation::FolderSize(const std::string& Path, const std::atomic<bool>* Cancel) {
+  TFolderSize tally;
   if (!Path.empty() && Path.back() == '/') {
-    struct stat st {};
-    TFolderChain chain;
-    if (::stat(Path.c_str(), &st) == 0) chain.emplace_back(st.st_dev, st.st_ino);
-    return SumFolder(Path, chain);
+    TFolderWalk walk(Cancel);
+    TEnteredFolder root = walk.EnterRoot(Path);
+    if (root.Entered()) SumFolder(root, walk, tally);
+    return tally;
   }
   TSearchRec item;
-  return FindFile(Path, faAnyFile, item) ? item.Size : 0;
+  if (FindFile(Path, faAnyFile, item)) tally.Bytes = item.Size;
+  return tally;
 }
+
+int64_t TCompilation::FolderSize(const std::string& Path) { return FolderSize(Path, nullptr).Bytes; }
 
 }  // namespace fornax

@@ -1,15 +1,10 @@
 #include "engine/platform/dir_listing.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <ctime>
 #include <mutex>
 #include <optional>
-#include <string_view>
-#include <system_error>
 
 #include "engine/platform/file_attributes.h"
 #include "engine/platform/short_name_table.h"
@@ -17,24 +12,13 @@
 namespace fornax {
 namespace {
 
-struct TFolderEntry {
-  std::string Name;
-  struct stat Info;
-};
-
-struct TFolderScan {
-  std::vector<TFolderEntry> Entries;
-  bool Opened = false;
-  bool Ok = true;
-  std::string Error;
-};
-
-std::string ErrorText(int error) { return std::generic_category().message(error); }
-
-// Reading a pipe would block a build forever and devices are no files to copy,
-// so only files and folders are items.
+// FindFile takes what a folder search would take as an item.
 bool IsListable(const struct stat& Info) {
   return S_ISREG(Info.st_mode) || S_ISDIR(Info.st_mode);
+}
+
+bool IsItem(const TFolderEntry& entry) {
+  return entry.Kind == TEntryKind::File || entry.Kind == TEntryKind::Folder;
 }
 
 bool Excluded(int basicAttr, int AttrMask) {
@@ -54,48 +38,11 @@ std::string ChildPath(const std::string& Folder, const std::string& Name) {
   return Folder.back() == '/' ? Folder + Name : Folder + "/" + Name;
 }
 
-// Every item of Folder. A link leading nowhere or an item deleted meanwhile is
-// no item; any other item that cannot be examined makes the scan incomplete,
-// which the caller must hear about rather than lose the file unnoticed.
-TFolderScan ScanFolder(const std::string& Folder) {
-  TFolderScan scan;
-  DIR* dir = opendir(Folder.c_str());
-  if (dir == nullptr) {
-    scan.Ok = false;
-    scan.Error = ErrorText(errno);
-    return scan;
-  }
-  scan.Opened = true;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(dir);
-    if (entry == nullptr) {
-      if (errno != 0) {
-        scan.Ok = false;
-        scan.Error = ErrorText(errno);
-      }
-      break;
-    }
-    const std::string_view name(entry->d_name);
-    if (name == "." || name == "..") continue;
-    struct stat info;
-    if (fstatat(dirfd(dir), entry->d_name, &info, 0) != 0) {
-      const int error = errno;
-      if (error == ENOENT || error == ELOOP || error == ENOTDIR) continue;
-      scan.Ok = false;
-      scan.Error = std::string(name) + ": " + ErrorText(error);
-      continue;
-    }
-    if (IsListable(info)) scan.Entries.push_back({std::string(name), info});
-  }
-  closedir(dir);
-  return scan;
-}
-
-TFolderShortNames ShortNamesOf(const TFolderScan& scan) {
+TFolderShortNames ShortNamesOf(const TFolderEntries& read) {
   std::vector<TFolderItemName> items;
-  items.reserve(scan.Entries.size());
-  for (const TFolderEntry& entry : scan.Entries) items.push_back({entry.Name, S_ISDIR(entry.Info.st_mode)});
+  items.reserve(read.Entries.size());
+  for (const TFolderEntry& entry : read.Entries)
+    if (IsItem(entry)) items.push_back({entry.Name, entry.Kind == TEntryKind::Folder});
   return AssignShortNames(items);
 }
 
@@ -109,6 +56,36 @@ TSearchRec MakeRecord(const std::string& Path, const std::string& Name, const st
   rec.Device = static_cast<uint64_t>(Info.st_dev);
   rec.Inode = static_cast<uint64_t>(Info.st_ino);
   return rec;
+}
+
+struct TListing {
+  TSearchResult Result;
+  TFolderShortNames ShortNames;
+};
+
+// The entries of a folder read at Folder that pass Mask and AttrMask: items
+// with their aliases, and what cannot be an item. Aliases cover the whole
+// folder, not only what the mask lets through, so that two searches with
+// different masks never hand out the same alias twice.
+TListing BuildListing(const TFolderEntries& read, const std::string& Folder, const std::string& Mask,
+                      int AttrMask) {
+  TListing listing;
+  listing.Result.Ok = read.Ok;
+  listing.Result.Error = read.Error;
+  listing.Result.Cut = read.Cut;
+  listing.ShortNames = ShortNamesOf(read);
+  for (const TFolderEntry& entry : read.Entries) {
+    const int basicAttr = BasicAttributes(entry.Name, entry.Info);
+    if (!MatchesSearch(entry.Name, MakeLongName(entry.Name), basicAttr, Mask, AttrMask)) continue;
+    if (!IsItem(entry)) {
+      listing.Result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr});
+      continue;
+    }
+    TSearchRec rec = MakeRecord(ChildPath(Folder, entry.Name), entry.Name, entry.Info);
+    rec.ShortName = listing.ShortNames[entry.Name];
+    listing.Result.Items.push_back(std::move(rec));
+  }
+  return listing;
 }
 
 // What identifies a folder's contents: adding, removing or renaming an item
@@ -187,9 +164,9 @@ std::string FolderShortName(const std::string& Folder, const std::string& Name,
   const std::optional<TFolderStamp> stamp = StampOf(Folder);
   if (stamp) {
     if (std::optional<std::string> cached = Cache().Lookup(*stamp, Name)) return *cached;
-    const TFolderScan scan = ScanFolder(Folder);
-    if (scan.Opened) {
-      TFolderShortNames names = ShortNamesOf(scan);
+    TOpenFolder open = TOpenFolder::Open(Folder);
+    if (open.IsOpen()) {
+      TFolderShortNames names = ShortNamesOf(open.ReadEntries());
       const auto found = names.find(Name);
       std::optional<std::string> alias;
       if (found != names.end()) alias = found->second;
@@ -208,26 +185,32 @@ TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int 
   const std::string folder = WithoutTrailingSlashes(Folder);
   const timespec started = WallClock();
   const std::optional<TFolderStamp> stamp = StampOf(folder);
-  const TFolderScan scan = ScanFolder(folder);
-  TSearchResult result;
-  result.Ok = scan.Ok;
-  result.Error = scan.Error;
-  if (!scan.Opened) return result;
-
-  // Aliases cover the whole folder, not only what Mask lets through, so that
-  // two searches with different masks never hand out the same alias twice.
-  TFolderShortNames shortNames = ShortNamesOf(scan);
-  for (const TFolderEntry& entry : scan.Entries) {
-    if (Excluded(BasicAttributes(entry.Name, entry.Info), AttrMask)) continue;
-    const std::string longName = MakeLongName(entry.Name);
-    if (!MatchesMask(longName, Mask) && (longName == entry.Name || !MatchesMask(entry.Name, Mask)))
-      continue;
-    TSearchRec rec = MakeRecord(ChildPath(folder, entry.Name), entry.Name, entry.Info);
-    rec.ShortName = shortNames[entry.Name];
-    result.Items.push_back(std::move(rec));
+  TOpenFolder open = TOpenFolder::Open(folder);
+  if (!open.IsOpen()) {
+    TSearchResult result;
+    result.Ok = false;
+    result.Error = SystemErrorText(open.Error());
+    return result;
   }
-  Remember(stamp, started, std::move(shortNames));
-  return result;
+  TListing listing = BuildListing(open.ReadEntries(), folder, Mask, AttrMask);
+  Remember(stamp, started, std::move(listing.ShortNames));
+  return std::move(listing.Result);
+}
+
+TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std::atomic<bool>* Cancel) {
+  if (!Folder.IsOpen()) {
+    TSearchResult result;
+    result.Ok = false;
+    result.Error = SystemErrorText(Folder.Error());
+    return result;
+  }
+  return BuildListing(Folder.ReadEntries(Cancel), WithoutTrailingSlashes(Path), "*.*", faAnyFile).Result;
+}
+
+bool MatchesSearch(const std::string& Name, const std::string& LongName, int Attr,
+                   const std::string& Mask, int AttrMask) {
+  if (Excluded(Attr, AttrMask)) return false;
+  return MatchesMask(LongName, Mask) || (LongName != Name && MatchesMask(Name, Mask));
 }
 
 bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item) {

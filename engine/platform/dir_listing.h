@@ -2,10 +2,12 @@
 // Directory search over the local file system: what a search reports for one
 // item, with the 8.3 alias the compilation uses for the ISO 9660 tree.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/platform/open_folder.h"
 #include "engine/platform/short_names.h"
 
 namespace fornax {
@@ -30,16 +32,30 @@ struct TSearchRec {
   uint64_t Inode = 0;
 };
 
+// An entry a search does not report as an item, for the caller to tell the
+// user: a symbolic link to a folder, or a special file.
+struct TPassedOver {
+  std::string Name;
+  TEntryKind Kind = TEntryKind::LinkToFolder;  // never File or Folder
+  int Attr = 0;  // faHidden by the name; faDirectory for a link to a folder
+};
+
 struct TSearchResult {
   std::vector<TSearchRec> Items;
+  std::vector<TPassedOver> PassedOver;  // what the search let through but cannot be an item
   bool Ok = true;         // false when the folder could not be read
   std::string Error;      // the system's reason when not Ok
+  bool Cut = false;       // the cancel flag stopped the search; the lists are partial
 };
 
 // Items of Folder (with or without a trailing "/") whose name matches Mask and
 // whose attributes fit AttrMask, in the order the file system returns them.
-// "." and ".." are not reported. Symbolic links are reported as what they point
-// to; dangling links, devices, pipes and sockets are not reported.
+// "." and ".." are not reported. A symbolic link to a file is reported as that
+// file. Links to folders, devices, pipes and sockets are no items, since a
+// link to a folder would bring a tree twice or in a circle and reading a
+// special file can block for ever: they go to PassedOver (under the same mask
+// and attribute rules, a link to a folder counting as a folder). Dangling
+// links are not reported.
 // Mask is tried on LongName and on Name. An item is left out when it has
 // faHidden or faDirectory and AttrMask lacks that bit (faAnyFile: everything).
 // Short names are unique across the whole folder, whatever Mask and AttrMask
@@ -47,6 +63,18 @@ struct TSearchResult {
 // read, and also when one of its items could not be examined (Error then names
 // it); Items holds what could be read.
 TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int AttrMask);
+
+// FindFiles(Path, "*.*", faAnyFile) for a folder already open as Folder (Path
+// is where it is, for the attributes and the caller's messages); it reads
+// Folder's entries, so it is called once per open. Cancel (may be null) is
+// looked at before each entry. Short names are made as FindFiles makes them.
+TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path,
+                         const std::atomic<bool>* Cancel = nullptr);
+
+// Whether a listed item passes the Mask and AttrMask of a search, as FindFiles
+// chooses its items (Attr is an item's or a passed-over entry's).
+bool MatchesSearch(const std::string& Name, const std::string& LongName, int Attr,
+                   const std::string& Mask, int AttrMask);
 
 // The item at Path (a file or a folder; "dir/" is the folder, "file/" nothing),
 // with the same short name a search of its folder gives it. False when there is
