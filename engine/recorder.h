@@ -39,6 +39,15 @@ using TWriteDoneEvent = std::function<void(TObject* Sender, const std::string& E
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TEraseDoneEvent = std::function<void(TObject* Sender, bool WithError)>;
 
+// Where a session would go on the disc in the drive and whether it fits.
+struct TDiscSpace {
+  int64_t Start = 0;     // its first sector
+  int64_t Needed = 0;    // sectors it takes there (whole 32-sector units on DVD)
+  int64_t Free = 0;      // sectors free from its start
+  int64_t Capacity = 0;  // the disc's capacity
+  bool Fits() const { return Needed <= Free; }
+};
+
 class TQzRecorder : public TSCSIDevice, private TCompilationHost {
  public:
   explicit TQzRecorder(TComponent* owner = nullptr);
@@ -101,8 +110,8 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
     return FCompilation.AddFileEntry(DestPath, SourceFile, KeepPath);
   }
   bool AddDirectoryTree(TDEntry* Dest, const std::string& Folder, const std::string& Mask, int AttrMask,
-                        bool Recursive, bool KeepPath, bool ArchiveOnly) {
-    return FCompilation.AddDirectoryTree(Dest, Folder, Mask, AttrMask, Recursive, KeepPath, ArchiveOnly);
+                        bool Recursive, bool KeepPath, bool ArchiveOnly, const std::atomic<bool>* Cancel = nullptr) {
+    return FCompilation.AddDirectoryTree(Dest, Folder, Mask, AttrMask, Recursive, KeepPath, ArchiveOnly, Cancel);
   }
   void DeleteEntry(TDEntry* Dir, TFEntry* Entry) { FCompilation.DeleteEntry(Dir, Entry); }
   bool DeleteDirectory(TDEntry* Dir) { return FCompilation.DeleteDirectory(Dir); }
@@ -128,6 +137,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // Writing: the burn drivers start the cache and the write thread and
   // return; the end comes through OnWriteDone on the owner's thread.
   bool BurnCompilation();
+  // Lays the compilation out from where its session would start on the disc
+  // in the drive and tells whether it fits; the burn checks the same again.
+  TDiscSpace PlanBurn();
   bool BurnISOFile(const std::string& FileName);
   bool StartWriteThread(bool ToImageFile);
   void AbortWrite() { FWrite.AbortWriteRequested = true; }
@@ -244,6 +256,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   bool AbortRequested();
   // Why the write asked for cannot be made on this disc (empty: it can).
   std::string WriteRefusal(uint8_t medium, bool imageFile);
+  TDiscSpace SpaceFor(int64_t sectors, int64_t start);
   // Why `sectors` from `start` do not fit the disc (empty: they fit).
   std::string SpaceShortage(int64_t sectors, int64_t start);
   // After the file system at the start of an overwritable disc.

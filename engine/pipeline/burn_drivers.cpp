@@ -179,18 +179,32 @@ std::string TQzRecorder::WriteRefusal(uint8_t medium, bool imageFile) {
   return "";
 }
 
-std::string TQzRecorder::SpaceShortage(int64_t sectors, int64_t start) {
+TDiscSpace TQzRecorder::SpaceFor(int64_t sectors, int64_t start) {
   const uint8_t code = CurrentMediumCode();
-  const int64_t needed = IsDvdMedium(code) ? (sectors + 31) / 32 * 32 : sectors;
-  int64_t room = 0;
-  if (IsOverwritableMedium(code)) {
-    const int64_t capacity = CapacitySectors();
-    room = capacity > start ? capacity - start : 0;
-  } else {
-    room = FreeSectors();
-  }
-  if (needed <= room) return "";
-  return fmt::format(kMsgNoSpace, needed, start, room);
+  TDiscSpace space;
+  space.Start = start;
+  space.Needed = IsDvdMedium(code) ? (sectors + 31) / 32 * 32 : sectors;
+  space.Capacity = CapacitySectors();
+  if (IsOverwritableMedium(code))
+    space.Free = space.Capacity > start ? space.Capacity - start : 0;
+  else
+    space.Free = FreeSectors();
+  return space;
+}
+
+std::string TQzRecorder::SpaceShortage(int64_t sectors, int64_t start) {
+  const TDiscSpace space = SpaceFor(sectors, start);
+  if (space.Fits()) return "";
+  return fmt::format(kMsgNoSpace, space.Needed, space.Start, space.Free);
+}
+
+TDiscSpace TQzRecorder::PlanBurn() {
+  const uint8_t medium = MediumType();
+  SetCurrentMediumCode(medium);
+  LayingOutForBurn = true;
+  PrepareImage(false, FHeaderImportTarget);
+  LayingOutForBurn = false;
+  return SpaceFor(ImageSectors(), SessionStart());
 }
 
 // Waits in 100 ms steps until the cache is primed. A cache that fails first

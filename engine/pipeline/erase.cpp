@@ -37,6 +37,14 @@ std::string EraseSpeedText(uint8_t code, uint16_t speed) {
 
 }  // namespace
 
+int DriveReportedPercent(const uint8_t* sense) {
+  const bool notReady = (sense[2] & 0x0F) == 0x02 && sense[12] == 0x04;
+  const bool progressValid = (sense[15] & 0x80) != 0;
+  if (!notReady || !progressValid) return -1;
+  const int fraction = (sense[16] << 8) | sense[17];
+  return std::min(99, fraction * 100 / 65536);
+}
+
 uint16_t ExpectedEraseSeconds(uint8_t mediumCode, bool quick) {
   if (mediumCode > 3) return quick ? 600 : 4440;
   return quick ? 150 : 4500;
@@ -55,22 +63,30 @@ void TEraseThread::Start() {
 
 bool TEraseThread::Busy() const { return FEngine.LastSense()[12] == 0x04; }
 
+// What the drive says of its own progress counts over the estimate: a quick
+// erase that takes seconds would otherwise sit near 0 until it ends. The
+// percentage never goes back.
 void TEraseThread::Update(int elapsed) {
-  FProgress = std::min(100, static_cast<int>(std::lround(100.0 * elapsed / FExpectedSeconds)));
+  int progress = std::min(100, static_cast<int>(std::lround(100.0 * elapsed / FExpectedSeconds)));
+  const int reported = DriveReportedPercent(FEngine.LastSense());
+  if (reported >= 0) progress = reported;
+  FProgress = std::max(FProgress.load(), progress);
 }
 
 // A round of "not ready yet": TEST UNIT READY, and a pause when it fails.
 void TEraseThread::Round(int& elapsed) {
+  const bool ready = FEngine.TestUnitReady(5000);
   Update(elapsed);
-  if (!FEngine.TestUnitReady(5000)) PaceSleep(2000);
+  if (!ready) PaceSleep(2000);
   elapsed += 2;
 }
 
 void TEraseThread::WaitForDvdRw(int& elapsed) {
   for (int pass = 0; pass < 2; ++pass) {
     do {
+      const bool ready = FEngine.TestUnitReady(5000);
       Update(elapsed);
-      if (!FEngine.TestUnitReady(5000)) PaceSleep(2000);
+      if (!ready) PaceSleep(2000);
       elapsed += 1;
     } while (Busy() && InTime(elapsed));
     if (pass == 0) PaceSleep(5000);
@@ -82,9 +98,9 @@ void TEraseThread::WaitForDvdRw(int& elapsed) {
 // at twice the time a whole erase is expected to take.
 bool TEraseThread::WaitForDvdPlusRwFormat(int& elapsed) {
   do {
-    Update(elapsed);
     PaceSleep(2000);
     FEngine.ReadDiscInformation();
+    Update(elapsed);
     elapsed += 2;
     if (elapsed > 2 * FExpectedSeconds) return false;
   } while (Busy());
@@ -106,8 +122,8 @@ void TEraseThread::OverwriteWithZeros(uint32_t blocks, bool closeAfter) {
 void TEraseThread::WaitForTheEnd(int& elapsed) {
   if (FMedium != mtDVDRAM) {
     do {
-      Update(elapsed);
       FEngine.ReadDiscInformation();
+      Update(elapsed);
       if (Busy()) PaceSleep(5000);
       elapsed += 5;
     } while (Busy() && InTime(elapsed));

@@ -11,6 +11,10 @@ namespace fornax {
 
 class TQzRecorder;
 
+// The percentage a NOT READY sense tells of a running operation (its
+// sense-key-specific progress), or -1 when it tells none.
+int DriveReportedPercent(const uint8_t* sense);
+
 // Seconds an erase is expected to take, which the progress counts against.
 uint16_t ExpectedEraseSeconds(uint8_t mediumCode, bool quick);
 

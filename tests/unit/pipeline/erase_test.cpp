@@ -85,3 +85,38 @@ TEST(EraseTimes, ExpectedSecondsByMedium) {
 
 }  // namespace
 }  // namespace fornax
+
+namespace fornax {
+namespace {
+
+// A quick erase that takes seconds shows the drive's own progress, not an
+// estimate against the minutes an erase may take (which stays near 0).
+class EraseOfSeconds : public test::PipelineTest {};
+
+TEST_F(EraseOfSeconds, TheBarFollowsTheDrivesOwnProgress) {
+  Open("cd-rw");
+  Sim.Call("fornax_sim_set_durations", 8000, 100, 50);
+  SetPaceDivisor(1);  // the engine polls in its own steps (5 s), as with a real drive
+  ASSERT_TRUE(Rec.EraseDisc(1)) << Rec.LastError();
+  int highest = 0;
+  const bool ended = Events.RunUntil([this] { return EraseDone > 0; }, std::chrono::seconds(60),
+                                     [&] { highest = std::max(highest, Rec.EraseProgress()); });
+  SetPaceDivisor(100);
+  ASSERT_TRUE(ended);
+  EXPECT_GE(highest, 30) << "the drive said how far it was; the estimate alone shows a few percent";
+  EXPECT_LT(highest, 100) << "sampled while the erase ran";
+  EXPECT_EQ(Rec.LastEraseProgress(), 100);
+}
+
+TEST(EraseProgress, TheDrivesPercentComesFromItsNotReadySense) {
+  uint8_t sense[33] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x07, 0, 0x80, 0x80, 0x00};
+  EXPECT_EQ(DriveReportedPercent(sense), 50);
+  sense[15] = 0;  // no progress given
+  EXPECT_EQ(DriveReportedPercent(sense), -1);
+  sense[15] = 0x80;
+  sense[12] = 0x3A;  // not ready for another reason
+  EXPECT_EQ(DriveReportedPercent(sense), -1);
+}
+
+}  // namespace
+}  // namespace fornax
