@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/app_icon.h"
 #include "app/main_window.h"
@@ -14,7 +15,7 @@ namespace fornax::app {
 
 TfrmAcercaDe::TfrmAcercaDe(TPrompter& prompter, QWidget* parent) : QDialog(parent), FPrompter(prompter) {
   setObjectName("frmAcercaDe");
-  setWindowTitle("Acerca de");
+  setWindowTitle(tr("Acerca de"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   auto* column = new QVBoxLayout(this);
@@ -36,10 +37,10 @@ TfrmAcercaDe::TfrmAcercaDe(TPrompter& prompter, QWidget* parent) : QDialog(paren
   big.setPointSize(big.pointSize() + 6);
   big.setBold(true);
   Label1->setFont(big);
-  Label3 = text("Label3", "Version 1.4.2 Build 215");
-  Label4 = text("Label4", "Copyright © 2026 el equipo de Fornax. Software libre.");
-  Label6 = text("Label6", "El equipo de Fornax");
-  Label7 = text("Label7", "Hecho para escritorios Linux");
+  Label3 = text("Label3", tr("Version 1.4.2 Build 215"));
+  Label4 = text("Label4", tr("Copyright © 2026 el equipo de Fornax. Software libre."));
+  Label6 = text("Label6", tr("El equipo de Fornax"));
+  Label7 = text("Label7", tr("Hecho para escritorios Linux"));
   Label8 = new TLinkLabel(kMakerSite, this);
   Label8->setObjectName("Label8");
   texts->addWidget(Label8);
@@ -50,18 +51,22 @@ TfrmAcercaDe::TfrmAcercaDe(TPrompter& prompter, QWidget* parent) : QDialog(paren
   bevel->setFrameShadow(QFrame::Sunken);
   column->addWidget(bevel);
   Label2 = new QLabel(
-      "Este programa se entrega tal cual, sin garantia de ningun tipo. Antes de grabar, compruebe que "
-      "tiene derecho a copiar lo que graba, y conserve copias de sus datos: un disco puede danarse o "
-      "perderse.",
+      tr("Este programa se entrega tal cual, sin garantia de ningun tipo. Antes de grabar, compruebe que "
+         "tiene derecho a copiar lo que graba, y conserve copias de sus datos: un disco puede danarse o "
+         "perderse."),
       this);
   Label2->setObjectName("Label2");
   Label2->setWordWrap(true);
   column->addWidget(Label2);
-  btnAceptar = new QPushButton("&Aceptar", this);
+  btnAceptar = new QPushButton(tr("&Aceptar"), this);
   btnAceptar->setObjectName("btnAceptar");
   btnAceptar->setDefault(true);
   column->addWidget(btnAceptar, 0, Qt::AlignRight);
-  setFixedWidth(380);
+  // As wide as the name, version and rights need in their fonts (and a
+  // readable measure for the notice), as high as the notice wrapped to it.
+  const QMargins margins = column->contentsMargins();
+  const int width = std::max(top->sizeHint().width(), CharactersWide(*Label2, 52)) + margins.left() + margins.right();
+  setFixedSize(width, heightForWidth(width) > 0 ? heightForWidth(width) : sizeHint().height());
   connect(btnAceptar, &QPushButton::clicked, this, &QDialog::accept);
   connect(Label8, &TLinkLabel::Clicked, this, [this] { FPrompter.OpenUrl(kMakerSite); });
 }

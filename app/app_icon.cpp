@@ -1,5 +1,6 @@
 #include "app/app_icon.h"
 
+#include <QCoreApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -65,10 +66,12 @@ QPixmap SplashPicture() {
   p.setFont(title);
   p.drawText(QRect(170, 60, 240, 60), Qt::AlignLeft | Qt::AlignVCenter, "Fornax");
   p.setFont(QFont("Tahoma", 11));
-  p.drawText(QRect(172, 120, 240, 24), Qt::AlignLeft | Qt::AlignVCenter, "Grabacion de CD y DVD de datos");
+  p.drawText(QRect(172, 120, 240, 24), Qt::AlignLeft | Qt::AlignVCenter,
+             QCoreApplication::translate("fornax::app::TfrmSplash", "Grabacion de CD y DVD de datos"));
   p.setPen(QColor("#b9c7da"));
   p.setFont(QFont("Tahoma", 9));
-  p.drawText(QRect(172, 146, 240, 20), Qt::AlignLeft | Qt::AlignVCenter, "Version 1.4.2");
+  p.drawText(QRect(172, 146, 240, 20), Qt::AlignLeft | Qt::AlignVCenter,
+             QCoreApplication::translate("fornax::app::TfrmSplash", "Version 1.4.2"));
   p.setPen(QPen(QColor("#8fa6c4"), 1));
   p.setBrush(Qt::NoBrush);
   p.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));

@@ -4,15 +4,19 @@
 #include <QDropEvent>
 #include <QHeaderView>
 
+#include <algorithm>
+
 #include "app/display_formats.h"
+#include "app/widgets.h"
 
 namespace fornax::app {
 
 TCompilationList::TCompilationList(QWidget* parent) : QTableWidget(0, 3, parent) {
-  setHorizontalHeaderLabels({"R", "Nombre", "Tamaño"});
+  setHorizontalHeaderLabels({tr("R"), tr("Nombre"), tr("Tamaño")});
+  horizontalHeaderItem(0)->setToolTip(tr("R: una carpeta marcada lleva tambien sus subcarpetas"));
   horizontalHeaderItem(2)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   verticalHeader()->hide();
-  verticalHeader()->setDefaultSectionSize(18);
+  verticalHeader()->setDefaultSectionSize(std::max(18, fontMetrics().height() + 4));
   setShowGrid(true);
   setMouseTracking(true);  // hot tracking
   setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -24,7 +28,8 @@ TCompilationList::TCompilationList(QWidget* parent) : QTableWidget(0, 3, parent)
   header->resizeSection(0, 23);
   header->setSectionResizeMode(1, QHeaderView::Stretch);
   header->setSectionResizeMode(2, QHeaderView::Interactive);
-  header->resizeSection(2, 87);
+  // Room for a size of thousands of millions of bytes; a larger one widens it.
+  header->resizeSection(2, std::max(87, fontMetrics().horizontalAdvance("9,999,999,999") + 12));
   header->setMinimumSectionSize(23);
   setAcceptDrops(true);
   viewport()->setAcceptDrops(true);
@@ -39,12 +44,33 @@ void TCompilationList::AddRow(const QString& path, int64_t size, bool ticked) {
   tick->setCheckState(ticked ? Qt::Checked : Qt::Unchecked);
   auto* name = new QTableWidgetItem(path);
   name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  auto* bytes = new QTableWidgetItem(QString::fromStdString(GroupedBytes(size)));
+  auto* bytes = new QTableWidgetItem();
   bytes->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
   bytes->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   setItem(row, 0, tick);
   setItem(row, 1, name);
   setItem(row, 2, bytes);
+  SetRowBytes(row, size);
+}
+
+int64_t TCompilationList::RowBytes(int row) const {
+  const QTableWidgetItem* bytes = item(row, 2);
+  return bytes ? std::max<qint64>(0, bytes->data(Qt::UserRole).toLongLong()) : 0;
+}
+
+void TCompilationList::SetRowBytes(int row, int64_t size) {
+  QTableWidgetItem* bytes = item(row, 2);
+  if (!bytes) return;
+  bytes->setData(Qt::UserRole, static_cast<qlonglong>(size));
+  // A size still being counted shows as such, never as an empty folder.
+  bytes->setText(size < 0 ? QStringLiteral("…") : QString::fromStdString(GroupedBytes(size)));
+  FitGridColumns(*this, {2});
+}
+
+int TCompilationList::RowOf(const QString& path) const {
+  for (int r = 0; r < rowCount(); ++r)
+    if (item(r, 1)->text() == path) return r;
+  return -1;
 }
 
 QVector<TCompilationRow> TCompilationList::Rows() const {

@@ -20,8 +20,13 @@ class TCompilationList : public QTableWidget {
  public:
   explicit TCompilationList(QWidget* parent = nullptr);
 
-  // Appends a row: path, size as "#,##", and the tick.
+  // Appends a row: path, size as "#,##" (a negative size: still counted),
+  // and the tick.
   void AddRow(const QString& path, int64_t size, bool ticked);
+  int64_t RowBytes(int row) const;
+  void SetRowBytes(int row, int64_t size);
+  // The row of a path, or -1.
+  int RowOf(const QString& path) const;
   QVector<TCompilationRow> Rows() const;
   void RemoveSelectedRow();
   void TickAll();

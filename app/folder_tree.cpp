@@ -1,5 +1,6 @@
 #include "app/folder_tree.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QSplitter>
 #include <QTableWidget>
@@ -37,7 +38,9 @@ bool IsFolderEntry(const TFEntry& entry) {
 }
 
 std::string SizeCellText(const TFEntry& entry) {
-  return IsFolderEntry(entry) ? " < DIR > " : PadLeft(std::to_string(entry.ISOSize), 9);
+  if (!IsFolderEntry(entry)) return PadLeft(std::to_string(entry.ISOSize), 9);
+  //: A folder's cell in the size column, as wide as the nine characters of a size.
+  return QCoreApplication::translate("fornax::app::FolderTree", " < DIR > ").toStdString();
 }
 
 QTreeWidgetItem* BuildFolderTree(QTreeWidget& tree, TDEntry* root) {
@@ -68,7 +71,7 @@ TTreeAndGrid MakeTreeAndGrid(QWidget* parent, int treeWidth, const QStringList& 
   auto* grid = new QTableWidget(splitter);
   grid->setObjectName("fl");
   SetUpEntryGrid(*grid, headers, widths);
-  grid->setToolTip("Double click on a file name to extract");
+  grid->setToolTip(QCoreApplication::translate("fornax::app::FolderTree", "Double click on a file name to extract"));
   splitter->addWidget(tree);
   splitter->addWidget(grid);
   splitter->setStretchFactor(1, 1);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
@@ -43,34 +44,40 @@ void AttachMenu(QAbstractItemView* view, QMenu* menu) {
 TfrmDiscLayout::TfrmDiscLayout(TQzRecorder& recorder, TPrompter& prompter, QWidget* parent)
     : QDialog(parent), FRecorder(recorder), FPrompter(prompter) {
   setObjectName("frmDiscLayout");
-  setWindowTitle("Remover archivos o directorios");
-  resize(640, 400);
+  setWindowTitle(tr("Remover archivos o directorios"));
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
   const TTreeAndGrid body =
-      MakeTreeAndGrid(this, 145, {"Nombre archivo", "Tamaño archivo", "    Fecha & Hora "}, {254, 71, 141});
+      MakeTreeAndGrid(this, 0, {tr("Nombre archivo"), tr("Tamaño archivo"), tr("    Fecha & Hora ")}, {0, 0, 0});
   Splitter1 = body.Splitter;
   tvDir = body.Tree;
   fl = body.Grid;
   column->addWidget(Splitter1, 1);
+  // Every width follows the fonts: the names get room for about forty
+  // characters, the sizes and dates all that they show.
+  FitTreeToNodes(*tvDir);
+  fl->setColumnWidth(kNameColumn, CharactersWide(*fl, 40));
+  FitGridColumns(*fl, {kSizeColumn, kDateColumn});
+  const int treeWidth = CharactersWide(*tvDir, 22);
+  Splitter1->setSizes({treeWidth, fl->horizontalHeader()->length()});
 
-  Panel2 = MakePanel(this, "Panel2", 22, true);
+  Panel2 = MakePanel(this, "Panel2", 0, true);
   static_cast<QHBoxLayout*>(Panel2->layout())->addStretch(1);
-  bClose = new QPushButton("Cerrar", Panel2);
+  bClose = new QPushButton(tr("Cerrar"), Panel2);
   bClose->setObjectName("bClose");
   Panel2->layout()->addWidget(bClose);
   column->addWidget(Panel2);
 
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName("PopupMenu1");
-  Delete1 = MenuAction(PopupMenu1, tvDir, "Delete1", "Eliminar", QKeySequence(Qt::Key_Delete));
-  Refresh1 = MenuAction(PopupMenu1, tvDir, "Refresh1", "Refrescar", QKeySequence(Qt::Key_F5));
+  Delete1 = MenuAction(PopupMenu1, tvDir, "Delete1", tr("Eliminar"), QKeySequence(Qt::Key_Delete));
+  Refresh1 = MenuAction(PopupMenu1, tvDir, "Refresh1", tr("Refrescar"), QKeySequence(Qt::Key_F5));
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName("PopupMenu2");
-  MenuItem1 = MenuAction(PopupMenu2, fl, "MenuItem1", "Eliminar", QKeySequence(Qt::Key_Delete));
-  MenuItem2 = MenuAction(PopupMenu2, fl, "MenuItem2", "Refrescar", QKeySequence(Qt::Key_F5));
+  MenuItem1 = MenuAction(PopupMenu2, fl, "MenuItem1", tr("Eliminar"), QKeySequence(Qt::Key_Delete));
+  MenuItem2 = MenuAction(PopupMenu2, fl, "MenuItem2", tr("Refrescar"), QKeySequence(Qt::Key_F5));
   AttachMenu(tvDir, PopupMenu1);
   AttachMenu(fl, PopupMenu2);
 
@@ -80,6 +87,10 @@ TfrmDiscLayout::TfrmDiscLayout(TQzRecorder& recorder, TPrompter& prompter, QWidg
   connect(Refresh1, &QAction::triggered, this, &TfrmDiscLayout::Refresh1Click);
   connect(MenuItem2, &QAction::triggered, this, &TfrmDiscLayout::Refresh1Click);
   connect(bClose, &QPushButton::clicked, this, &QDialog::reject);
+
+  const int frames = CharactersWide(*this, 6);  // the views' frames, the splitter's handle, a scroll bar
+  ResizeWithinScreen(*this, QSize(treeWidth + fl->horizontalHeader()->length() + frames,
+                                  fontMetrics().lineSpacing() * 24));
 }
 
 void TfrmDiscLayout::showEvent(QShowEvent* event) {
@@ -101,6 +112,7 @@ void TfrmDiscLayout::tvdirClick() {
     SetCell(*fl, row, kSizeColumn, SizeCellText(entry), &entry);
     if (!IsFolderEntry(entry)) SetCell(*fl, row, kDateColumn, LayoutDateText(entry.DateTime));
   });
+  FitGridColumns(*fl, {kSizeColumn, kDateColumn});
 }
 
 void TfrmDiscLayout::Button1Click() { FormShow(); }
@@ -122,8 +134,8 @@ void TfrmDiscLayout::MenuItem1Click() {
   TFEntry* entry = CellEntry(*fl, fl->currentRow(), kSizeColumn);
   if (!dir || !entry) return;
   if (IsFolderEntry(*entry)) {
-    FPrompter.Inform(this, "Tu no puedes eliminar directorio, " + QString::fromStdString(entry->LongName) +
-                               " es un directorio, use vista arbol para eliminar el directorio");
+    FPrompter.Inform(this, tr("Tu no puedes eliminar directorio, ") + QString::fromStdString(entry->LongName) +
+                               tr(" es un directorio, use vista arbol para eliminar el directorio"));
     return;
   }
   // The grid shows the selected folder's entries; an entry of another list

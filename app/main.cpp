@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/prompter.h"
 #include "app/splash_window.h"
+#include "app/translations.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   QApplication application(argc, argv);
+  fornax::app::InstallTranslations(QLocale::system());
   application.setApplicationName("fornax");
   application.setWindowIcon(fornax::app::FornaxIcon());
   fornax::app::ApplyFlatStyle(application);

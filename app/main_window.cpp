@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
@@ -15,7 +16,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QThread>
+#include <thread>
 #include <QVBoxLayout>
 
 #include "app/display_formats.h"
@@ -27,7 +30,7 @@ namespace fornax::app {
 namespace {
 
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption, const QString& hint = {}) {
-  auto* button = new QPushButton(caption, parent);
+  auto* button = new TTextButton(caption, parent);
   button->setObjectName(name);
   if (!hint.isEmpty()) button->setToolTip(hint);
   parent->layout()->addWidget(button);
@@ -97,9 +100,15 @@ TfrmMain::TfrmMain(TPrompter& prompter, QWidget* parent)
   ExplorerDragDrop->SetControl(clBox);
   connect(ExplorerDragDrop, &TExDragDrop::Dropped, this, &TfrmMain::ExplorerDragDropDropped);
   ConnectEngine();
+  AddShortcuts();
+  FSizer = new TFolderSizer(this);
+  connect(FSizer, &TFolderSizer::Measured, this, &TfrmMain::SourceMeasured);
 }
 
 TfrmMain::~TfrmMain() {
+  // Counts of folder sizes end (and their threads are joined) first.
+  delete FSizer;
+  FSizer = nullptr;
   // A write or erase still running reports to a window that is going.
   qzrec->OnDebugMessage = nullptr;
   qzrec->Dispatcher = nullptr;
@@ -108,43 +117,45 @@ TfrmMain::~TfrmMain() {
 
 void TfrmMain::BuildTopBars() {
   pTop = MakePanel(this, "pTop", 27, false);
-  lDrive = Label(pTop, "lDrive", " Unidad :");
+  lDrive = Label(pTop, "lDrive", tr(" Unidad :"));
   cbDrives = new TDropDownList(pTop);
   cbDrives->setObjectName("cbDrives");
   cbDrives->setFont(CourierNew());
   cbDrives->setMinimumWidth(360);
   pTop->layout()->addWidget(cbDrives);
-  bCaps = Button(pTop, "bCaps", "...", "Drive capabilities");
+  bCaps = Button(pTop, "bCaps", "...", tr("Drive capabilities"));
   // Narrow, but never so narrow that the style elides its three dots.
   bCaps->setFixedWidth(std::max(24, bCaps->fontMetrics().horizontalAdvance("...") + 26));
   cbSpeed = new TDropDownList(pTop);
   cbSpeed->setObjectName("cbSpeed");
-  cbSpeed->setToolTip("Velocidad");
+  cbSpeed->setToolTip(tr("Velocidad"));
   cbSpeed->addItem("Max");
   cbSpeed->setMinimumWidth(150);
   pTop->layout()->addWidget(cbSpeed);
-  bDisc = Button(pTop, "bDisc", "Informacion Disco", "Informacion de Disco & Sesion (Extraer archivo de alguna sesion)");
+  bDisc = Button(pTop, "bDisc", tr("Informacion Disco"),
+                 tr("Informacion de Disco & Sesion (Extraer archivo de alguna sesion)"));
   static_cast<QHBoxLayout*>(pTop->layout())->addStretch(1);
   Panel9 = MakePanel(pTop, "Panel9", 0, false);
   Panel9->setFrameShape(QFrame::NoFrame);
   pTop->layout()->addWidget(Panel9);
-  bAdvance = Button(Panel9, "bAdvance", "Avanzado", "Configuracion avanzada");
-  bBurn = Button(Panel9, "bBurn", "Quemar", "Inicar quemado");
+  bAdvance = Button(Panel9, "bAdvance", tr("Avanzado"), tr("Configuracion avanzada"));
+  bBurn = Button(Panel9, "bBurn", tr("Quemar"), tr("Inicar quemado"));
   Bold(bBurn);
 
   pTop2 = MakePanel(this, "pTop2", 28, true);
-  bQErase = Button(pTop2, "bQErase", "Borrado rapido", "Borrado rapido");
-  bCErase = Button(pTop2, "bCErase", "Borrado completo", "Borrado completo (Normalmente no requerido)");
-  bLoad = Button(pTop2, "bLoad", "Cargar", "Cargar medio");
-  bEject = Button(pTop2, "bEject", "Expulsar", "Expulsar medio");
-  bReady = Button(pTop2, "bReady", "¿Listo?", "Esta la unidad lista...?");
+  bQErase = Button(pTop2, "bQErase", tr("Borrado rapido"), tr("Borrado rapido"));
+  bCErase = Button(pTop2, "bCErase", tr("Borrado completo"), tr("Borrado completo (Normalmente no requerido)"));
+  bLoad = Button(pTop2, "bLoad", tr("Cargar"), tr("Cargar medio"));
+  bEject = Button(pTop2, "bEject", tr("Expulsar"), tr("Expulsar medio"));
+  bReady = Button(pTop2, "bReady", tr("¿Listo?"), tr("Esta la unidad lista...?"));
   static_cast<QHBoxLayout*>(pTop2->layout())->addStretch(1);
   Panel1 = MakePanel(pTop2, "Panel1", 0, false);
   Panel1->setFrameShape(QFrame::NoFrame);
   pTop2->layout()->addWidget(Panel1);
-  btnAbout = Button(Panel1, "btnAbout", "Acerca de...");
+  btnAbout = Button(Panel1, "btnAbout", tr("Acerca de..."));
   Bold(btnAbout);
-  btnAbout->setStyleSheet("color: navy;");
+  // Only while it can be pressed: a disabled button must look it.
+  btnAbout->setStyleSheet("QPushButton:enabled { color: navy; }");
   Label1 = new TLinkLabel(kMakerSite, pTop2);
   Label1->setObjectName("Label1");
   Label1->setToolTip(kMakerSite);
@@ -175,28 +186,34 @@ void TfrmMain::BuildCompilationPanel() {
   layout->setSpacing(0);
   Panel4 = MakePanel(pDiscFiles, "Panel4", 27, false);
   layout->addWidget(Panel4);
-  bSaveISO = Button(Panel4, "bSaveISO", "Crear ISO", "Crear y guardar imagen .ISO");
-  bBurnISO = Button(Panel4, "bBurnISO", "Quemar ISO", "Iniciar Quemado");
+  bSaveISO = Button(Panel4, "bSaveISO", tr("Crear ISO"), tr("Crear y guardar imagen .ISO"));
+  bBurnISO = Button(Panel4, "bBurnISO", tr("Quemar ISO"), tr("Iniciar Quemado"));
   static_cast<QHBoxLayout*>(Panel4->layout())->addStretch(1);
   Panel10 = MakePanel(Panel4, "Panel10", 0, false);
   Panel10->setFrameShape(QFrame::NoFrame);
   Panel4->layout()->addWidget(Panel10);
-  cPathInfo = new QCheckBox("Guardar ruta", Panel10);
+  cPathInfo = new QCheckBox(tr("Guardar ruta"), Panel10);
   cPathInfo->setObjectName("cPathInfo");
-  cPathInfo->setToolTip("Preservar la estrutura de directorios");
+  cPathInfo->setToolTip(tr("Preservar la estrutura de directorios"));
   cPathInfo->setTristate(true);
   cPathInfo->setLayoutDirection(Qt::RightToLeft);  // the caption left of the box
   cPathInfo->setCheckState(Qt::PartiallyChecked);
   Panel10->layout()->addWidget(cPathInfo);
-  bClear = Button(Panel10, "bClear", "Limpiar");
+  bClear = Button(Panel10, "bClear", tr("Limpiar"));
 
   clBox = new TCompilationList(pDiscFiles);
   clBox->setObjectName("clBox");
   clBox->setContextMenuPolicy(Qt::CustomContextMenu);
   layout->addWidget(clBox, 1);
+  pSpace = new TDiscSpaceBar(pDiscFiles);
+  pSpace->setObjectName("pSpace");
+  layout->addWidget(pSpace);
+  connect(clBox->model(), &QAbstractItemModel::rowsInserted, this, &TfrmMain::UpdateAddedSpace);
+  connect(clBox->model(), &QAbstractItemModel::rowsRemoved, this, &TfrmMain::UpdateAddedSpace);
+  connect(clBox, &QTableWidget::itemChanged, this, &TfrmMain::UpdateAddedSpace);
   PopupMenu2 = new QMenu(this);
   PopupMenu2->setObjectName("PopupMenu2");
-  Remove1 = PopupMenu2->addAction("Remover");
+  Remove1 = PopupMenu2->addAction(tr("Remover"));
   Remove1->setObjectName("Remove1");
   Remove1->setShortcut(QKeySequence::Delete);
   Remove1->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -229,7 +246,7 @@ void TfrmMain::BuildBrowser() {
   Panel12 = MakePanel(Panel2, "Panel12", 0, false);
   Panel12->setFrameShape(QFrame::NoFrame);
   Panel2->layout()->addWidget(Panel12);
-  bNetwork = Button(Panel12, "bNetwork", "Red");
+  bNetwork = Button(Panel12, "bNetwork", tr("Red"));
 
   Panel11 = new QFrame(pDrivesDir);
   Panel11->setObjectName("Panel11");
@@ -247,17 +264,14 @@ void TfrmMain::BuildBrowser() {
 
   connect(lbDir, &TShellFolderTree::FolderSelected, lbFiles, &TShellFileList::SetFolder);
   connect(bNetwork, &QPushButton::clicked, this, &TfrmMain::bNetworkClick);
-  connect(DriveCB, &QComboBox::activated, this, [this] {
-    QString error;
-    lbDir->Navigate(DriveCB->currentText(), error);
-  });
+  connect(DriveCB, &QComboBox::activated, this, [this] { lbDir->ShowPlace(DriveCB->currentText()); });
 }
 
 void TfrmMain::BuildLogAndStatus() {
   Memo1 = new QPlainTextEdit(Splitter2);
   Memo1->setObjectName("Memo1");
   Memo1->setReadOnly(true);
-  Memo1->setToolTip("Log");
+  Memo1->setToolTip(tr("Log"));
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setFont(CourierNew());
@@ -266,7 +280,7 @@ void TfrmMain::BuildLogAndStatus() {
   Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName("PopupMenu1");
-  ClearAll1 = PopupMenu1->addAction("Limpiar Log");
+  ClearAll1 = PopupMenu1->addAction(tr("Limpiar Log"));
   ClearAll1->setObjectName("ClearAll1");
   ClearAll1->setShortcut(Qt::Key_F8);
   ClearAll1->setShortcutContext(Qt::WidgetWithChildrenShortcut);
@@ -282,28 +296,33 @@ void TfrmMain::BuildLogAndStatus() {
           [this](const QPoint& at) { PopupMenu1->popup(Memo1->viewport()->mapToGlobal(at)); });
 
   pbottom = MakePanel(this, "pbottom", 21, true);
-  Label6 = Label(pbottom, "Label6", " Progreso CD : ");
+  Label6 = Label(pbottom, "Label6", tr(" Progreso CD : "));
   pcd = new TGauge(pbottom);
   pcd->setObjectName("pcd");
   pcd->setFixedWidth(151);
   pbottom->layout()->addWidget(pcd);
-  lSize = Label(pbottom, "lSize", "Tamaño");
-  lSize->setFixedWidth(185);
+  lSize = Label(pbottom, "lSize", tr("Tamaño"));
+  // Wide enough for "99,999.99/99,999.99 MB" in its own font, at any scale.
+  lSize->setMinimumWidth(lSize->fontMetrics().horizontalAdvance("99,999.99/99,999.99 MB") + 8);
   lSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  bAbort = Button(pbottom, "bAbort", "Abortar", "Abortar la operacion de escritura");
-  bAbort->setStyleSheet("color: red;");
+  lProgress = Label(pbottom, "lProgress", "");
+  //: The longest progress text, only measured: the label is made as wide as it.
+  lProgress->setMinimumWidth(
+      lProgress->fontMetrics().horizontalAdvance(tr("100 % · 48x (8,467 KB/s) · quedan 00:00:00")) + 8);
+  bAbort = Button(pbottom, "bAbort", tr("Abortar"), tr("Abortar la operacion de escritura"));
+  bAbort->setStyleSheet("QPushButton:enabled { color: red; }");
   bAbort->hide();
   static_cast<QHBoxLayout*>(pbottom->layout())->addStretch(1);
-  Label5 = Label(pbottom, "Label5", "Buffer : ");
+  Label5 = Label(pbottom, "Label5", tr("Buffer : "));
   pBuf = new TGauge(pbottom);
   pBuf->setObjectName("pBuf");
   pBuf->setFixedWidth(98);
-  pBuf->setToolTip("Estado del buffer del sistema");
+  pBuf->setToolTip(tr("Estado del buffer del sistema"));
   pbottom->layout()->addWidget(pBuf);
   pHBuf = new TGauge(pbottom);
   pHBuf->setObjectName("pHBuf");
   pHBuf->setFixedWidth(50);
-  pHBuf->setToolTip("Estado del buffer del dispositivo");
+  pHBuf->setToolTip(tr("Estado del buffer del dispositivo"));
   pHBuf->SetMax(0);
   pbottom->layout()->addWidget(pHBuf);
   connect(bAbort, &QPushButton::clicked, this, &TfrmMain::bAbortClick);
@@ -357,16 +376,23 @@ void TfrmMain::SetPathState(TPathState state) {
 // line from a worker waits in a queue the window's thread empties, and a
 // line of the window's own thread first empties that queue, so the log keeps
 // the order in which lines were written.
-void TfrmMain::qzrecDebugMessage(TObject*, const std::string& Message, uint8_t) {
+void TfrmMain::qzrecDebugMessage(TObject*, const std::string& Message, uint8_t mType) {
   const QString line = QString::fromStdString(Message);
-  if (QThread::currentThread() == thread()) {
-    FlushPendingLog();
-    AppendLogLine(line);
-    return;
+  // Capacity limits and entries the compilation refused are what a write
+  // leaves out; a name only spelled otherwise on the disc is not.
+  const bool leftOut = (mType == 3 || mType == 4) && !line.contains(", TAKEN AS \"");
+  const bool here = QThread::currentThread() == thread();
+  {
+    QMutexLocker lock(&FPendingGuard);
+    if (leftOut) FLeftOut.append(line);
+    if (!here) {
+      FPendingLog.append(line);
+      if (FPendingLog.size() == 1) QMetaObject::invokeMethod(this, &TfrmMain::FlushPendingLog, Qt::QueuedConnection);
+      return;
+    }
   }
-  QMutexLocker lock(&FPendingGuard);
-  FPendingLog.append(line);
-  if (FPendingLog.size() == 1) QMetaObject::invokeMethod(this, &TfrmMain::FlushPendingLog, Qt::QueuedConnection);
+  FlushPendingLog();
+  AppendLogLine(line);
 }
 
 void TfrmMain::FlushPendingLog() {
@@ -387,11 +413,11 @@ void TfrmMain::clBoxDragDrop(QWidget* source) {
     QString path = lbDir->SelectedPath();
     if (path.isEmpty()) return;
     if (path.endsWith('/')) path.chop(1);
-    clBox->AddRow(path + "/", TQzRecorder::FolderSize((path + "/").toStdString()), true);
+    AddSourceRow(path + "/", true);
   } else if (source == lbFiles) {
     const QString path = lbFiles->SelectedPath();
     if (path.isEmpty()) return;
-    clBox->AddRow(path, TQzRecorder::FolderSize(path.toStdString()), true);
+    AddSourceRow(path, true);
   }
 }
 
@@ -399,18 +425,32 @@ void TfrmMain::ExplorerDragDropDropped(int itemsCount) {
   const QStringList& items = ExplorerDragDrop->Items();
   for (int i = 0; i < itemsCount && i < items.size(); ++i) {
     QString name = items[i];
-    if (IsDirectory(name)) {
-      if (!name.endsWith('/')) name += '/';
-      clBox->AddRow(name, TQzRecorder::FolderSize(name.toStdString()), true);
-    } else {
-      clBox->AddRow(name, TQzRecorder::FolderSize(name.toStdString()), false);
-    }
+    const bool folder = IsDirectory(name);
+    if (folder && !name.endsWith('/')) name += '/';
+    AddSourceRow(name, folder);
   }
 }
 
-void TfrmMain::Remove1Click() { clBox->RemoveSelectedRow(); }
+void TfrmMain::AddSourceRow(const QString& path, bool ticked) {
+  clBox->AddRow(path, -1, ticked);
+  FSizer->Measure(path);
+}
+
+void TfrmMain::SourceMeasured(const QString& path, qint64 bytes, bool complete) {
+  const int row = clBox->RowOf(path);
+  if (row < 0) return;
+  clBox->SetRowBytes(row, complete ? bytes : 0);
+  UpdateAddedSpace();
+}
+
+void TfrmMain::Remove1Click() {
+  const int row = clBox->currentRow();
+  if (row >= 0 && clBox->item(row, 1)) FSizer->Cancel(clBox->item(row, 1)->text());
+  clBox->RemoveSelectedRow();
+}
 
 void TfrmMain::bClearClick() {
+  FSizer->CancelAll();
   clBox->setRowCount(0);
   qzrec->ClearCompilation(600000, 20000);
 }
@@ -423,7 +463,8 @@ void TfrmMain::cPathInfoClick() {
 
 void TfrmMain::bNetworkClick() {
   QString path;
-  if (!FPrompter.Input(this, "Ruta de red", "Ingrese la ruta completa de la red (\\\\Maquina1\\C)", path)) return;
+  if (!FPrompter.Input(this, tr("Ruta de red"), tr("Ingrese la ruta completa de la red (\\\\Maquina1\\C)"), path))
+    return;
   QString error;
   if (!lbDir->Navigate(path, error)) FPrompter.Inform(this, error);
 }
@@ -432,77 +473,120 @@ void TfrmMain::Label1Click() { FPrompter.OpenUrl(kMakerSite); }
 
 void TfrmMain::FeedCompilation() {
   TQzRecorder& rec = *qzrec;
+  {
+    QMutexLocker lock(&FPendingGuard);
+    FLeftOut.clear();
+  }
   if (FSettings.SessionNo != 0) {
     rec.SessionToImport = 0;  // the layout must not import a second time
     rec.ImportDiscSession(FSettings.SessionNo, rec.RootDirectory());
   }
   const QVector<TCompilationRow> rows = clBox->Rows();
   if (rows.isEmpty()) {
-    FPrompter.Inform(this, "Almenos un archivo/directorio deberia ser seleccionado.");
+    FPrompter.Inform(this, tr("Almenos un archivo/directorio deberia ser seleccionado."));
     return;
   }
   const TPathState state = PathState();
+  // A folder may hold a whole system: the walk runs off the window's thread
+  // and can be cancelled, which leaves nothing to write.
+  if (!RunOffThread(tr("Agregando archivos y carpetas..."), [this, rows, state] { FeedRows(rows, state); })) {
+    Log(tr(">>> AGREGAR ARCHIVOS/DIRECTORIOS CANCELADO"));
+    rec.ClearCompilation(600000, 20000);
+    return;
+  }
+  rec.RemoveEmptyDirectories();
+  ShowSize(static_cast<double>(rec.CompilationBytes()));
+}
+
+void TfrmMain::FeedRows(const QVector<TCompilationRow>& rows, TPathState state) {
+  TQzRecorder& rec = *qzrec;
   for (const TCompilationRow& row : rows) {
+    if (FCancel) return;
     const std::string path = row.Path.toStdString();
     const size_t cut = path.rfind('/') + 1;
     const std::string folder = path.substr(0, cut), name = path.substr(cut);
     const bool keepPath = state != TPathState::Unchecked;
     rec.KeepLastFolderOnly = state == TPathState::Grayed;
     if (IsDirectory(row.Path))
-      rec.AddDirectoryTree(rec.RootDirectory(), folder, "*.*", 63, row.Ticked, keepPath, FSettings.ArchiveFiles);
+      rec.AddDirectoryTree(rec.RootDirectory(), folder, "*.*", 63, row.Ticked, keepPath, FSettings.ArchiveFiles,
+                           &FCancel);
     else
       rec.AddFileEntry("\\", folder + name, keepPath);
   }
-  rec.RemoveEmptyDirectories();
 }
 
+bool TfrmMain::RunOffThread(const QString& caption, const std::function<void()>& work) {
+  FCancel = false;
+  std::atomic<bool> done{false};
+  QEventLoop loop;
+  QProgressDialog box(caption, tr("Cancelar"), 0, 0, this);
+  box.setObjectName("WalkProgress");
+  box.setWindowModality(Qt::WindowModal);
+  box.setMinimumDuration(400);
+  connect(&box, &QProgressDialog::canceled, this, [this] { FCancel = true; });
+  std::thread worker([&] {
+    work();
+    done = true;
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  if (!done) loop.exec();
+  worker.join();
+  box.reset();
+  return !FCancel;
+}
+
+// Runs on the thread that feeds the compilation (a worker): it touches no
+// widget, and says what it skips through the log, which is thread-safe.
 void TfrmMain::qzrecAddFile(TObject*, const std::string& FullPath, std::string& LongFileName, std::string&,
                             TDateTime&, int, int64_t, bool& Skip) {
+  const auto skip = [&](const QString& why) {
+    qzrec->Log(">>> " + why.toStdString() + " " + FullPath, 4);
+    Skip = true;
+  };
   const size_t dot = LongFileName.rfind('.');
+  // Left out without a word, as this filter always was.
   if (dot != std::string::npos && LongFileName.compare(dot, std::string::npos, ".doc") == 0) Skip = true;
-  if (!FullPath.empty()) {
-    const int fd = ::open(FullPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (!FullPath.empty() && !Skip) {
+    const int fd = ::open(FullPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-      Log(QString::fromStdString(">>> SKIPING; ARCHIVO ESTA EN USO " + FullPath));
-      Skip = true;
+      skip(tr("SKIPING; ARCHIVO ESTA EN USO"));
     } else {
       struct stat st {};
       // The image being built must not read itself as a source.
-      if (::fstat(fd, &st) == 0 && st.st_dev == FTargetDevice && st.st_ino == FTargetInode && FTargetInode != 0) {
-        Log(QString::fromStdString(">>> SKIPING; ES EL ARCHIVO ISO EN CONSTRUCCION " + FullPath));
-        Skip = true;
-      }
+      if (::fstat(fd, &st) == 0 && st.st_dev == FTargetDevice && st.st_ino == FTargetInode && FTargetInode != 0)
+        skip(tr("SKIPING; ES EL ARCHIVO ISO EN CONSTRUCCION"));
       ::close(fd);
     }
   }
-  if (Utf16Length(LongFileName) > 107) {
-    Log(QString::fromStdString(">>> SKIPING; NOMBRE ARCHIVO MAYOR DE 107 " + FullPath));
-    Skip = true;
-  }
-  if (!Skip) lSize->setText(QString::fromStdString(MegabytesText(static_cast<double>(qzrec->CompilationBytes()))));
+  if (!Skip && Utf16Length(LongFileName) > 107) skip(tr("SKIPING; NOMBRE ARCHIVO MAYOR DE 107"));
 }
 
 void TfrmMain::qzrecAddDirName(TObject*, std::string& LongName, std::string&, bool& Skip) {
   if (UpperCase(LongName) == "RECYCLED") {
-    Log(">>> SKIPING RECYCLE BIN");
+    Log(tr(">>> SKIPING RECYCLE BIN"));
     Skip = true;
   }
   if (Utf16Length(LongName) > 127) {
-    Log(">>> SKIPING ARCHIVOS CON NOMBRES INVALIDOS (LENGTH OF FILE NAME MUST BE LESS THAN 64)");
+    Log(tr(">>> SKIPING ARCHIVOS CON NOMBRES INVALIDOS (LENGTH OF FILE NAME MUST BE LESS THAN 64)"));
     Log(QString::fromStdString("     " + LongName));
     Skip = true;
   }
 }
 
 void TfrmMain::bSaveISOClick() {
-  QString name = QString::fromStdString(qzrec->ISOFileName);
-  if (!FPrompter.Input(this, "Contruir ISO", "Ingresar nombre del archivo ISO", name)) return;
+  TSaveFileRequest request;
+  request.Title = tr("Contruir ISO");
+  request.DefaultSuffix = "iso";
+  request.Filters = {tr("Archivos .ISO (*.iso *.ISO)"), tr("Todos los archivos (*)")};
+  request.InitialFile = QString::fromStdString(qzrec->ISOFileName);
+  QString name;
+  if (!FPrompter.SaveFile(this, request, name)) return;
   const QFileInfo target(name);
   // Replacing a file is the user's choice, never a surprise.
   if (target.exists() &&
-      (target.isDir() || !FPrompter.Ask(this, QString("El archivo %1 ya existe. ¿Reemplazarlo?").arg(name),
-                                        "Contruir ISO", true))) {
-    if (target.isDir()) FPrompter.Inform(this, QString("%1 es un directorio.").arg(name));
+      (target.isDir() || !FPrompter.Ask(this, tr("El archivo %1 ya existe; lo que tiene se perdera.").arg(name),
+                                        tr("¿Reemplazar el archivo?"), true))) {
+    if (target.isDir()) FPrompter.Inform(this, tr("%1 es un directorio.").arg(name));
     return;
   }
   struct stat st {};
@@ -514,12 +598,17 @@ void TfrmMain::bSaveISOClick() {
   }
   Timer1->start();
   qzrec->ClearCompilation(600000, 20000);
+  SetWorking(true);
   FeedCompilation();
-  if (qzrec->DirectoryCount() == 0 && qzrec->FileCount() == 0) return;
-  Log(">>> AGREGAR ARCHIVOS/DIRECTORIOS AL ISO FINALIZO");
+  if (qzrec->DirectoryCount() == 0 && qzrec->FileCount() == 0) {
+    SetWorking(false);
+    return;
+  }
+  Log(tr(">>> AGREGAR ARCHIVOS/DIRECTORIOS AL ISO FINALIZO"));
   QApplication::processEvents();
-  Log(">>> INICIO CONSTRUCCION ARCHIVO ISO");
-  SetBusy(true);
+  Log(tr(">>> INICIO CONSTRUCCION ARCHIVO ISO"));
+  FImageBuild = true;
+  FWriteClock.start();
   qzrec->PrepareImage(true, nullptr);
   pcd->SetMax(static_cast<int>(qzrec->ImageSectors()));
   ShowSize(static_cast<double>(qzrec->ImageSectors()) * 2048.0);
@@ -536,7 +625,8 @@ void TfrmMain::ShowSize(double bytes) { lSize->setText(QString::fromStdString(Me
 
 void TfrmMain::SetBusy(bool busy) {
   for (QWidget* widget : {static_cast<QWidget*>(pTop), static_cast<QWidget*>(pTop2), static_cast<QWidget*>(bSaveISO),
-                          static_cast<QWidget*>(bBurnISO), static_cast<QWidget*>(DriveCB)})
+                          static_cast<QWidget*>(bBurnISO), static_cast<QWidget*>(DriveCB),
+                          static_cast<QWidget*>(bClear)})
     widget->setEnabled(!busy);
 }
 

@@ -6,6 +6,7 @@
 // main_window_actions.cpp.
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMutex>
 #include <QPlainTextEdit>
@@ -14,11 +15,15 @@
 #include <QSplitter>
 #include <QStringList>
 #include <QTimer>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <sys/types.h>
 
 #include "app/app_settings.h"
 #include "app/compilation_list.h"
+#include "app/disc_space_bar.h"
+#include "app/folder_sizer.h"
 #include "app/prompter.h"
 #include "app/shell_drop.h"
 #include "app/shell_views.h"
@@ -61,6 +66,11 @@ class TfrmMain : public QMainWindow {
   void bSaveISOClick();
   // Feeds the engine's compilation from the list (the caller cleared it).
   void FeedCompilation();
+  // Whether a burn, an erase or an image build runs (the drive's actions are
+  // off meanwhile).
+  bool WorkerRunning() const;
+  // The disc's figures for the space bar, asked of the drive again.
+  void RefreshDiscSpace();
 
   // Drive, burn, erase and progress.
   void FormShow();
@@ -107,6 +117,8 @@ class TfrmMain : public QMainWindow {
   TShellFileList* lbFiles;
   QPlainTextEdit* Memo1;
   TGauge *pcd, *pBuf, *pHBuf;
+  TDiscSpaceBar* pSpace;
+  QLabel* lProgress;
   QTimer* Timer1;
   QMenu *PopupMenu1, *PopupMenu2;
   QAction *ClearAll1, *Remove1, *CopyLog1;
@@ -114,6 +126,9 @@ class TfrmMain : public QMainWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // A close while the drive works asks first; on yes the write is aborted and
+  // the drive brought back to idle before the window goes.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildTopBars();
@@ -129,6 +144,20 @@ class TfrmMain : public QMainWindow {
   void SetBusy(bool busy);  // the two bars, bSaveISO, bBurnISO and DriveCB
   void ApplySelectedSpeed();
   void ShowSize(double bytes);
+  void SetWorking(bool working);
+  // What the compilation list adds to the disc, for the space bar.
+  void UpdateAddedSpace();
+  // The message that ends a burn or an image build.
+  QString EndMessage(const std::string& error) const;
+  void AddShortcuts();
+  // A row for a dropped source, its size counted off the window's thread.
+  void AddSourceRow(const QString& path, bool ticked);
+  void SourceMeasured(const QString& path, qint64 bytes, bool complete);
+  // Runs `work` on a thread of its own; the window keeps its events and shows
+  // a box whose button sets the cancel flag. True when it ran to its end.
+  bool RunOffThread(const QString& caption, const std::function<void()>& work);
+  // The compilation from the list, fed on the calling (worker) thread.
+  void FeedRows(const QVector<TCompilationRow>& rows, TPathState state);
 
   TPrompter& FPrompter;
   std::unique_ptr<TQzRecorder> qzrec;
@@ -139,6 +168,14 @@ class TfrmMain : public QMainWindow {
   ino_t FTargetInode = 0;
   QMutex FPendingGuard;
   QStringList FPendingLog;
+  // Entries the last feed left out (engine lines and the window's own).
+  QStringList FLeftOut;
+  bool FWorking = false;      // a burn, erase or image build runs
+  bool FImageBuild = false;   // the running write is an image file
+  QElapsedTimer FWriteClock;  // since the write began
+  bool FClosing = false;
+  std::atomic<bool> FCancel{false};  // the running walk of the sources is to stop
+  TFolderSizer* FSizer = nullptr;
 };
 
 }  // namespace fornax::app

@@ -15,8 +15,9 @@ void TDesktopPrompter::Inform(QWidget* parent, const QString& text) {
 }
 
 bool TDesktopPrompter::Ask(QWidget* parent, const QString& text, const QString& caption, bool warning) {
-  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Question, caption, text,
-                  QMessageBox::Yes | QMessageBox::No, parent);
+  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Question, QApplication::applicationDisplayName(),
+                  caption.isEmpty() ? text : caption, QMessageBox::Yes | QMessageBox::No, parent);
+  if (!caption.isEmpty()) box.setInformativeText(text);
   box.setDefaultButton(warning ? QMessageBox::No : QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }
@@ -35,6 +36,19 @@ bool TDesktopPrompter::OpenFile(QWidget* parent, const TOpenFileRequest& request
   dialog.setNameFilters(request.Filters);
   dialog.setDefaultSuffix(request.DefaultSuffix);
   dialog.setOption(QFileDialog::ReadOnly, request.ReadOnlyOption);
+  if (!request.InitialFile.isEmpty()) dialog.selectFile(request.InitialFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  fileName = dialog.selectedFiles().first();
+  return true;
+}
+
+bool TDesktopPrompter::SaveFile(QWidget* parent, const TSaveFileRequest& request, QString& fileName) {
+  QFileDialog dialog(parent, request.Title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(request.Filters);
+  dialog.setDefaultSuffix(request.DefaultSuffix);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   if (!request.InitialFile.isEmpty()) dialog.selectFile(request.InitialFile);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   fileName = dialog.selectedFiles().first();

@@ -39,11 +39,12 @@ bool ParseSessionNumber(const QString& typed, int& session, QString& error) {
   bool ok = false;
   const int value = text.toInt(&ok, 10);
   if (!ok) {
-    error = QString("'%1' is not a valid integer value").arg(text);
+    error = TfrmSettings::tr("'%1' is not a valid integer value").arg(text);
     return false;
   }
   if (value < kLastSession || value > kHighestSession) {
-    error = QString("'%1' no es un numero de sesion valido: -1 para la ultima, 0 para ninguna o de 1 a 255").arg(text);
+    error = TfrmSettings::tr("'%1' no es un numero de sesion valido: -1 para la ultima, 0 para ninguna o de 1 a 255")
+                .arg(text);
     return false;
   }
   session = value;
@@ -56,7 +57,7 @@ TfrmSettings::TfrmSettings(TQzRecorder& recorder, TAppSettings& settings, TPathS
                            QWidget* parent)
     : QDialog(parent), FRecorder(recorder), FSettings(settings), FPathState(pathState), FPrompter(prompter) {
   setObjectName("frmSettings");
-  setWindowTitle("Opciones avanzadas");
+  setWindowTitle(tr("Opciones avanzadas"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   auto* grid = new QGridLayout(this);
@@ -82,7 +83,7 @@ QCheckBox* TfrmSettings::AddBox(QGridLayout* grid, int row, int column, const ch
 }
 
 void TfrmSettings::BuildOptions(QGridLayout* grid) {
-  Label1 = new QLabel("Etiqueta volumen :", this);
+  Label1 = new QLabel(tr("Etiqueta volumen :"), this);
   Label1->setObjectName("Label1");
   grid->addWidget(Label1, 0, 0);
   eVolLabel = new QLineEdit("etiqueta", this);
@@ -90,28 +91,28 @@ void TfrmSettings::BuildOptions(QGridLayout* grid) {
   eVolLabel->setMaxLength(16);
   grid->addWidget(eVolLabel, 0, 1);
 
-  cJoliet = AddBox(grid, 1, 0, "cJoliet", "Sistema de archivos Joliet");
-  cJoliet->setToolTip("Long File Name");
+  cJoliet = AddBox(grid, 1, 0, "cJoliet", tr("Sistema de archivos Joliet"));
+  cJoliet->setToolTip(tr("Long File Name"));
   cJoliet->setChecked(true);
-  cCloseDisc = AddBox(grid, 2, 0, "cCloseDisc", "Cerrar disco (al finalizar)");
+  cCloseDisc = AddBox(grid, 2, 0, "cCloseDisc", tr("Cerrar disco (al finalizar)"));
   cCloseDisc->setChecked(true);
-  cImportSession = AddBox(grid, 3, 0, "cImportSession", "Importar Sesion");
+  cImportSession = AddBox(grid, 3, 0, "cImportSession", tr("Importar Sesion"));
   eSession = new QLineEdit("0", this);
   eSession->setObjectName("eSession");
-  eSession->setToolTip("Session Number to Import; for Last Session enter -1");
+  eSession->setToolTip(tr("Session Number to Import; for Last Session enter -1"));
   eSession->setMaximumWidth(60);
   eSession->setEnabled(false);
   grid->addWidget(eSession, 3, 1, Qt::AlignLeft);
-  cUnderrunProtection = AddBox(grid, 4, 0, "cUnderrunProtection", "Proteccion Underrun");
+  cUnderrunProtection = AddBox(grid, 4, 0, "cUnderrunProtection", tr("Proteccion Underrun"));
   cUnderrunProtection->setChecked(true);
-  cTestWrite = AddBox(grid, 5, 0, "cTestWrite", "Test de escritura");
-  cEject = AddBox(grid, 6, 0, "cEject", "Expulsar despues de Escribir/Borrar");
+  cTestWrite = AddBox(grid, 5, 0, "cTestWrite", tr("Test de escritura"));
+  cEject = AddBox(grid, 6, 0, "cEject", tr("Expulsar despues de Escribir/Borrar"));
 
-  cOPC = AddBox(grid, 1, 1, "cOPC", "Perform OPC");
-  cQuickSaveISO = AddBox(grid, 2, 1, "cQuickSaveISO", "Salvado rapido .ISO");
-  cShowFiles = AddBox(grid, 4, 1, "cShowFiles", "Mostar archivos antes de quemar");
-  cArchiveOnly = AddBox(grid, 5, 1, "cArchiveOnly", "Archivar archivos solos && Limpiar Bit de Archivos");
-  cBootable = AddBox(grid, 7, 0, "cBootable", "Bootable");
+  cOPC = AddBox(grid, 1, 1, "cOPC", tr("Perform OPC"));
+  cQuickSaveISO = AddBox(grid, 2, 1, "cQuickSaveISO", tr("Salvado rapido .ISO"));
+  cShowFiles = AddBox(grid, 4, 1, "cShowFiles", tr("Mostar archivos antes de quemar"));
+  cArchiveOnly = AddBox(grid, 5, 1, "cArchiveOnly", tr("Archivar archivos solos && Limpiar Bit de Archivos"));
+  cBootable = AddBox(grid, 7, 0, "cBootable", tr("Bootable"));
   Label2 = new QLabel(this);
   Label2->setObjectName("Label2");
   // A long path must not stretch the fixed dialog; the hint shows it whole.
@@ -121,7 +122,7 @@ void TfrmSettings::BuildOptions(QGridLayout* grid) {
 }
 
 void TfrmSettings::BuildCacheRow(QGridLayout* grid, int row) {
-  Label4 = new QLabel("Tamaño de Cache :", this);
+  Label4 = new QLabel(tr("Tamaño de Cache :"), this);
   Label4->setObjectName("Label4");
   grid->addWidget(Label4, row, 0);
   auto* line = new QHBoxLayout();
@@ -142,15 +143,15 @@ void TfrmSettings::BuildCacheRow(QGridLayout* grid, int row) {
 
 void TfrmSettings::BuildButtons(QGridLayout* grid, int row) {
   auto* line = new QHBoxLayout();
-  Button3 = new QPushButton("Cerrar Track", this);
+  Button3 = new QPushButton(tr("Cerrar Track"), this);
   Button3->setObjectName("Button3");
   line->addWidget(Button3);
   line->addStretch(1);
-  Button1 = new QPushButton("&Aceptar", this);
+  Button1 = new QPushButton(tr("&Aceptar"), this);
   Button1->setObjectName("Button1");
   Button1->setDefault(true);
   line->addWidget(Button1);
-  Button2 = new QPushButton("&Cancelar", this);
+  Button2 = new QPushButton(tr("&Cancelar"), this);
   Button2->setObjectName("Button2");
   line->addWidget(Button2);
   grid->addLayout(line, row, 0, 1, 2);
@@ -205,7 +206,7 @@ void TfrmSettings::cBootableClick() {
   TOpenFileRequest request;
   request.DefaultSuffix = "img";
   // The image kinds in either case: names on Linux keep theirs.
-  request.Filters = {"All Image Files (*.IMG *.IMA *.BIN *.img *.ima *.bin)", "All Files (*)"};
+  request.Filters = {tr("All Image Files (*.IMG *.IMA *.BIN *.img *.ima *.bin)"), tr("All Files (*)")};
   request.InitialFile = Label2->text();
   QString file;
   if (FPrompter.OpenFile(this, request, file)) {
@@ -261,7 +262,7 @@ bool TfrmSettings::ReadSessionNumber(int& session) {
     return false;
   }
   if (session == 0)
-    FPrompter.Inform(this, "Sesion a importar; Zero significa que no hay sesiones para importar");
+    FPrompter.Inform(this, tr("Sesion a importar; Zero significa que no hay sesiones para importar"));
   return true;
 }
 

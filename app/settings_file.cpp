@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QCoreApplication>
+
 namespace fornax::app {
 namespace {
 
@@ -19,6 +21,14 @@ std::string Trim(const std::string& text) {
 
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// Why a save failed, in the windows' language: the file or folder, and the
+// system's reason.
+std::string SaveFailure(const char* text, const std::string& path, const std::string& reason) {
+  return QCoreApplication::translate("fornax::app::TSettingsFile", text)
+      .arg(QString::fromStdString(path), QString::fromStdString(reason))
+      .toStdString();
 }
 
 // "[name]" -> name; anything else -> empty.
@@ -135,7 +145,8 @@ bool TSettingsFile::Save() {
   const std::filesystem::path path(FPath);
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), error);
   if (error) {
-    FError = "cannot make the folder " + path.parent_path().string() + ": " + error.message();
+    FError = SaveFailure(QT_TRANSLATE_NOOP("fornax::app::TSettingsFile", "cannot make the folder %1: %2"),
+                         path.parent_path().string(), error.message());
     return false;
   }
   const std::string temporary = FPath + ".new";
@@ -144,13 +155,15 @@ bool TSettingsFile::Save() {
     for (const std::string& line : FLines) out << line << "\r\n";
     out.flush();
     if (!out) {
-      FError = "cannot write " + temporary + ": " + std::strerror(errno);
+      FError = SaveFailure(QT_TRANSLATE_NOOP("fornax::app::TSettingsFile", "cannot write %1: %2"), temporary,
+                           std::strerror(errno));
       ::unlink(temporary.c_str());
       return false;
     }
   }
   if (::rename(temporary.c_str(), FPath.c_str()) != 0) {
-    FError = "cannot replace " + FPath + ": " + std::strerror(errno);
+    FError = SaveFailure(QT_TRANSLATE_NOOP("fornax::app::TSettingsFile", "cannot replace %1: %2"), FPath,
+                         std::strerror(errno));
     ::unlink(temporary.c_str());
     return false;
   }

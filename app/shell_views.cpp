@@ -32,18 +32,28 @@ QString TShellFolderTree::SelectedPath() const {
 bool TShellFolderTree::Navigate(const QString& path, QString& error) {
   const QFileInfo info(path);
   if (path.isEmpty() || !info.exists() || !info.isDir()) {
-    error = QString("La ruta \"%1\" no existe o no es una carpeta.").arg(path);
+    error = tr("La ruta \"%1\" no existe o no es una carpeta.").arg(path);
     return false;
   }
-  const QModelIndex index = FModel->index(info.absoluteFilePath());
+  const QString absolute = info.absoluteFilePath();
+  if (FPlace != "/" && !absolute.startsWith(FPlace + "/")) ShowPlace("/");
+  const QModelIndex index = FModel->index(absolute);
   if (!index.isValid()) {
-    error = QString("La ruta \"%1\" no se puede mostrar.").arg(path);
+    error = tr("La ruta \"%1\" no se puede mostrar.").arg(path);
     return false;
   }
   for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) expand(up);
   setCurrentIndex(index);
   scrollTo(index);
   return true;
+}
+
+void TShellFolderTree::ShowPlace(const QString& place) {
+  const QFileInfo info(place);
+  FPlace = info.isDir() ? info.absoluteFilePath() : QString("/");
+  setRootIndex(FPlace == "/" ? FModel->index("/").parent() : FModel->index(FPlace));
+  setCurrentIndex(QModelIndex());
+  emit FolderSelected(FPlace);
 }
 
 // A right click selects, as a left one does.
@@ -55,9 +65,27 @@ void TShellFolderTree::mousePressEvent(QMouseEvent* event) {
   QTreeView::mousePressEvent(event);
 }
 
-TShellFileList::TShellFileList(QWidget* parent) : QTreeView(parent), FModel(new QFileSystemModel(this)) {
+void TFilesOnlyModel::SetFolder(const QModelIndex& sourceFolder) {
+  FFolder = sourceFolder;
+  invalidateFilter();
+}
+
+void TFilesOnlyModel::sort(int column, Qt::SortOrder order) { sourceModel()->sort(column, order); }
+
+bool TFilesOnlyModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+  if (sourceParent != FFolder) return true;
+  const auto* files = static_cast<const QFileSystemModel*>(sourceModel());
+  return !files->isDir(files->index(sourceRow, 0, sourceParent));
+}
+
+TShellFileList::TShellFileList(QWidget* parent)
+    : QTreeView(parent), FModel(new QFileSystemModel(this)), FFiles(new TFilesOnlyModel(this)) {
+  // The model keeps folders on the way to a path it was asked about, whatever
+  // its filter says; the proxy shows files only.
   FModel->setFilter(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-  setModel(FModel);
+  FFiles->setSourceModel(FModel);
+  FFiles->setDynamicSortFilter(true);
+  setModel(FFiles);
   setRootIsDecorated(false);
   setSortingEnabled(true);
   sortByColumn(0, Qt::AscendingOrder);
@@ -66,35 +94,24 @@ TShellFileList::TShellFileList(QWidget* parent) : QTreeView(parent), FModel(new 
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   header()->resizeSection(0, 220);
-  // The model keeps folders on the way to a path it was asked about, whatever
-  // its filter says; this list shows files only.
-  connect(FModel, &QFileSystemModel::rowsInserted, this, [this](const QModelIndex& parent) {
-    if (parent == rootIndex()) HideFolders();
-  });
-  connect(FModel, &QFileSystemModel::directoryLoaded, this, [this] { HideFolders(); });
   SetFolder("/");
 }
 
 void TShellFileList::SetFolder(const QString& path) {
-  setRootIndex(FModel->setRootPath(path));
-  HideFolders();
-}
-
-void TShellFileList::HideFolders() {
-  const QModelIndex root = rootIndex();
-  for (int row = 0; row < FModel->rowCount(root); ++row)
-    setRowHidden(row, root, FModel->isDir(FModel->index(row, 0, root)));
+  const QModelIndex folder = FModel->setRootPath(path);
+  FFiles->SetFolder(folder);
+  setRootIndex(FFiles->mapFromSource(folder));
 }
 
 QString TShellFileList::Folder() const { return FModel->rootPath(); }
 
 QString TShellFileList::SelectedPath() const {
   const QModelIndex current = currentIndex();
-  return current.isValid() ? FModel->filePath(current) : QString();
+  return current.isValid() ? FModel->filePath(FFiles->mapToSource(current)) : QString();
 }
 
 bool TShellFileList::SelectFile(const QString& name) {
-  const QModelIndex index = FModel->index(QDir(Folder()).filePath(name));
+  const QModelIndex index = FFiles->mapFromSource(FModel->index(QDir(Folder()).filePath(name)));
   if (!index.isValid()) return false;
   setCurrentIndex(index);
   return true;

@@ -4,6 +4,8 @@
 // or drive is mounted (DriveCB). All start at "/".
 
 #include <QComboBox>
+#include <QPersistentModelIndex>
+#include <QSortFilterProxyModel>
 #include <QTreeView>
 
 class QFileSystemModel;
@@ -17,8 +19,14 @@ class TShellFolderTree : public QTreeView {
   // The selected folder's path ("/" for the root).
   QString SelectedPath() const;
   // Expands the tree to a folder and selects it; false with the reason when
-  // the folder does not exist.
+  // the folder does not exist. A folder outside the place shown brings the
+  // whole tree back.
   bool Navigate(const QString& path, QString& error);
+  // Shows one place (a mount point, the home folder) as the tree's top, its
+  // folders as the first level, as a drive's tree is shown; "/" shows the
+  // whole tree under its root node.
+  void ShowPlace(const QString& place);
+  QString Place() const { return FPlace; }
 
  signals:
   void FolderSelected(const QString& path);
@@ -28,6 +36,26 @@ class TShellFolderTree : public QTreeView {
 
  private:
   QFileSystemModel* FModel;
+  QString FPlace = "/";
+};
+
+// The files of one folder of a file system model. Folders are filtered out of
+// that folder only: the folders on the way to it stay in the model, so that
+// the view never has a hidden ancestor of a row (a view leaves the rows under
+// a hidden one out of its selection, and no drag could start from them).
+class TFilesOnlyModel : public QSortFilterProxyModel {
+  Q_OBJECT
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  void SetFolder(const QModelIndex& sourceFolder);
+  // Sorting is the file system model's own (folders first, sizes as numbers).
+  void sort(int column, Qt::SortOrder order) override;
+
+ protected:
+  bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+ private:
+  QPersistentModelIndex FFolder;
 };
 
 class TShellFileList : public QTreeView {
@@ -43,8 +71,8 @@ class TShellFileList : public QTreeView {
   bool SelectFile(const QString& name);
 
  private:
-  void HideFolders();
   QFileSystemModel* FModel;
+  TFilesOnlyModel* FFiles;
 };
 
 // Mount points of the machine: "/", the home folder and removable media.

@@ -1,6 +1,7 @@
 #pragma once
 // TfrmSplash: the picture that fades in while the program starts, on top of
-// everything, and closes itself about four seconds later.
+// everything, and closes itself about four seconds later. Its texts are laid
+// out in their fonts, so the picture grows with them rather than cutting them.
 
 #include <QLabel>
 #include <QTimer>
@@ -19,7 +20,8 @@ class TfrmSplash : public QWidget {
   int Opacity() const { return FOpacity; }  // 0 to 255, as last set
   int Counter() const { return FCounter; }
 
-  QLabel* Image1;
+  QLabel* Image1;  // the backdrop, as large as the splash
+  QLabel *Label1, *Label2, *Label3;  // the name, what it does, the version
   QTimer* tmrSplash;
 
  private:

@@ -6,8 +6,9 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   libfmt-dev libcli11-dev libgtest-dev libbenchmark-dev
-  # the desktop application (Qt 6 Widgets); Xvfb for its screenshots
-  qt6-base-dev xvfb xauth x11-utils
+  # the desktop application (Qt 6 Widgets), its translations (lrelease, lupdate and
+  # Qt's own catalogues); Xvfb for its screenshots
+  qt6-base-dev qt6-l10n-tools qt6-translations-l10n xvfb xauth x11-utils
   # independent readers the tests compare our images with
   xorriso genisoimage libarchive-tools p7zip-full python3 python3-pycdlib libcdio-utils
   # file attributes (archive marks) and benchmarks

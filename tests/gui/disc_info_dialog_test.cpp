@@ -1,7 +1,10 @@
 // The disc information dialog and the session tree against the simulated
-// recorder: a CD-R burnt twice through the main window, then a blank CD-R and
-// an empty tray. The expected rows come from the recorder's own account of
-// its tracks, not from the engine's queries.
+// recorder: a CD-R burnt twice through the main window, also seen as a drive
+// that only reads, then a blank CD-R and an empty tray. The expected rows
+// come from the recorder's own account of its tracks, not from the engine's
+// queries. Extraction never replaces a local file without the user's yes.
+
+#include <dlfcn.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -17,10 +20,13 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
+#include <cstring>
 
 #include "app/disc_info_dialog.h"
 #include "app/display_formats.h"
 #include "app/session_tree_dialog.h"
+#include "engine/drive/srb.h"
+#include "engine/drive/transport.h"
 #include "engine/image/entries.h"
 #include "gui_support.h"
 
@@ -55,6 +61,11 @@ QString Megabytes(qint64 sectors) {
 
 QString SessionRow(int number, qint64 start, qint64 sectors) {
   return QString("  %1    %2   %3 MB").arg(number, 3, 10, QChar('0')).arg(start, 8).arg(qRound(sectors / 512.0), 4);
+}
+
+// A session whose size the drive did not tell.
+QString UnsizedSessionRow(int number, qint64 start) {
+  return QString("  %1    %2      ? MB").arg(number, 3, 10, QChar('0')).arg(start, 8);
 }
 
 QStringList Rows(const QListWidget& list) {
@@ -106,6 +117,54 @@ QMap<QString, QString> ShownGrid(const QTableWidget& grid) {
   }
   return rows;
 }
+
+void ClickNode(QTreeWidget& tree, QTreeWidgetItem* node) {
+  if (!node) QFAIL("no such node");
+  tree.scrollToItem(node);
+  const QRect caption = tree.visualItemRect(node);
+  QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, QPoint(caption.left() + 4, caption.center().y()));
+  QCOMPARE(tree.currentItem(), node);
+}
+
+// The simulated recorder seen as a drive that only reads (a CD-ROM or
+// DVD-ROM drive): READ TRACK INFORMATION is refused as such drives refuse it
+// (ILLEGAL REQUEST, invalid command operation code); every other command
+// reaches the recorder. Back to the recorder itself when it goes.
+class TReadOnlyView {
+ public:
+  TReadOnlyView() {
+    FLibrary = ::dlopen(FORNAX_SIMDRIVE_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+    if (!FLibrary) qFatal("the simulated recorder is not loaded");
+    auto info = reinterpret_cast<GetASPI32SupportInfoFn>(::dlsym(FLibrary, "GetASPI32SupportInfo"));
+    RecorderSend() = reinterpret_cast<SendASPI32CommandFn>(::dlsym(FLibrary, "SendASPI32Command"));
+    if (!info || !RecorderSend()) qFatal("the simulated recorder has no transport entry points");
+    InstallTransport(TransportName(), info, &Send);
+  }
+  ~TReadOnlyView() {
+    ResetASPI();
+    ::dlclose(FLibrary);
+  }
+
+ private:
+  static SendASPI32CommandFn& RecorderSend() {
+    static SendASPI32CommandFn send = nullptr;
+    return send;
+  }
+  static uint32_t Send(void* request) {
+    auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
+    if (srb->SRB_Cmd != SC_EXEC_SCSI_CMD || srb->CDBByte[0] != 0x52) return RecorderSend()(request);
+    srb->SRB_Status = SS_ERR;
+    srb->SRB_HaStat = HASTAT_OK;
+    srb->SRB_TargStat = STATUS_CHKCOND;
+    std::memset(srb->SenseArea, 0, sizeof srb->SenseArea);
+    srb->SenseArea[0] = 0x70;
+    srb->SenseArea[2] = 0x05;
+    srb->SenseArea[7] = 0x0A;
+    srb->SenseArea[12] = 0x20;
+    return SS_ERR;
+  }
+  void* FLibrary = nullptr;
+};
 
 // The name of the last file row of the grid.
 QString LastFileRow(const QTableWidget& grid) {
@@ -175,6 +234,7 @@ class DiscInfoDialogTest : public QObject {
     for (char& byte : random) byte = static_cast<char>(generator.bounded(256));
     WriteFile(FFirst + "/docs/b.bin", random);  // two reads of 31 and 18 sectors
     WriteFile(FFirst + "/docs/sub/c.txt", "below\n");
+    for (int i = 1; i <= 7; ++i) WriteFile(FFirst + QString("/many/f%1.txt").arg(i), QString("file %1\n").arg(i).toUtf8());
     FSecond = FWork.filePath("second");
     WriteFile(FSecond + "/beta.txt", "the second session\n");
 
@@ -194,9 +254,17 @@ class DiscInfoDialogTest : public QObject {
   }
 
   void init() {
-    Prompter().Informed.clear();
-    Prompter().InputAnswers.clear();
-    Prompter().InputTitles.clear();
+    TScriptedPrompter& p = Prompter();
+    p.Informed.clear();
+    p.Asked.clear();
+    p.AskAnswers.clear();
+    p.InputTitles.clear();
+    p.SaveAnswers.clear();
+    p.SaveTitles.clear();
+    p.SaveDefaults.clear();
+    p.FolderAnswers.clear();
+    p.FolderTitles.clear();
+    p.FolderDefaults.clear();
   }
 
   void twoSessionsShowTheirRowsAndTheDiscLabels() {
@@ -271,7 +339,8 @@ class DiscInfoDialogTest : public QObject {
       QTreeWidgetItem* root = tree.tvDir->topLevelItem(0);
       QCOMPARE(root->text(0), QString("CDROOT"));
       QCOMPARE(tree.tvDir->currentItem(), root);
-      QCOMPARE(root->childCount(), 1);
+      QCOMPARE(root->childCount(), 2);
+      QVERIFY(ChildNamed(root, "many"));
       QTreeWidgetItem* docs = ChildNamed(root, "docs");
       QVERIFY(docs && docs->childCount() == 1 && ChildNamed(docs, "sub"));
       QCOMPARE(tree.fl->horizontalHeaderItem(0)->text(), QString("Nombre archivo"));
@@ -294,19 +363,53 @@ class DiscInfoDialogTest : public QObject {
     QVERIFY(shown);
   }
 
-  void aDoubleClickedFileIsExtractedWhole() {
+  void aDoubleClickedFileIsSavedWhereTheSaveDialogSays() {
     const QString target = FWork.filePath("one/b copy.bin");
     QDir().mkpath(QFileInfo(target).absolutePath());
     const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
-      tree.tvDir->setCurrentItem(ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
+      ClickNode(*tree.tvDir, ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
       const int row = RowNamed(*tree.fl, "b.bin");
       QVERIFY(row >= 0);
-      Prompter().InputAnswers = {target};
+      Prompter().SaveAnswers = {target};
       DoubleClickRow(*tree.fl, row);
-      QCOMPARE(Prompter().InputTitles, QStringList{"Extraer archivo"});
-      QCOMPARE(Prompter().InputPrompts.last(), QString("Ingrese el nombre de archivo y ruta"));
-      QCOMPARE(Prompter().InputDefaults.last(), QString("b.bin"));
-      QVERIFY(Prompter().Informed.isEmpty());
+      // A save dialog opening on the file's own name, not an input box.
+      QCOMPARE(Prompter().SaveTitles, QStringList{"Extraer archivo"});
+      QCOMPARE(Prompter().SaveDefaults.last(), QDir(QDir::homePath()).filePath("b.bin"));
+      QVERIFY(Prompter().InputTitles.isEmpty());
+      QVERIFY(Prompter().Asked.isEmpty());  // nothing there to replace
+      QCOMPARE(Prompter().Informed, QStringList{"Archivos extraidos: 1"});
+    });
+    QVERIFY(shown);
+    QCOMPARE(ReadFile(target), ReadFile(FFirst + "/docs/b.bin"));
+  }
+
+  void savingOverAnExistingFileAsksAndNoKeepsItsBytes() {
+    const QString target = WriteFile(FWork.filePath("kept/b.bin"), "the user's own file\n");
+    const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
+      ClickNode(*tree.tvDir, ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
+      Prompter().SaveAnswers = {target};
+      Prompter().AskAnswers = {false};
+      DoubleClickRow(*tree.fl, RowNamed(*tree.fl, "b.bin"));
+      QCOMPARE(Prompter().Asked.size(), 1);
+      QCOMPARE(Prompter().Asked[0].Caption, QString("¿Reemplazar el archivo que ya existe?"));
+      QVERIFY(Prompter().Asked[0].Text.startsWith(target + " ya existe."));
+      QVERIFY(Prompter().Asked[0].Warning);
+      QCOMPARE(Prompter().Informed,
+               QStringList{"Archivos extraidos: 0\nNo extraidos porque ya existen: 1\n    b.bin"});
+    });
+    QVERIFY(shown);
+    QCOMPARE(ReadFile(target), QByteArray("the user's own file\n"));
+  }
+
+  void savingOverAnExistingFileAnsweredYesReplacesIt() {
+    const QString target = WriteFile(FWork.filePath("replaced/b.bin"), "the user's own file\n");
+    const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
+      ClickNode(*tree.tvDir, ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
+      Prompter().SaveAnswers = {target};
+      Prompter().AskAnswers = {true};
+      DoubleClickRow(*tree.fl, RowNamed(*tree.fl, "b.bin"));
+      QCOMPARE(Prompter().Asked.size(), 1);
+      QCOMPARE(Prompter().Informed, QStringList{"Archivos extraidos: 1"});
     });
     QVERIFY(shown);
     QCOMPARE(ReadFile(target), ReadFile(FFirst + "/docs/b.bin"));
@@ -316,15 +419,28 @@ class DiscInfoDialogTest : public QObject {
     const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
       DoubleClickRow(*tree.fl, RowNamed(*tree.fl, "docs"));
       QCOMPARE(Prompter().Informed, QStringList{"No puedes extraer directorio, docs es un directorio"});
-      QVERIFY(Prompter().InputTitles.isEmpty());
+      QVERIFY(Prompter().SaveTitles.isEmpty());
 
       Prompter().Informed.clear();
-      Prompter().InputAnswers = {FWork.filePath("no such folder/alpha.txt")};
+      Prompter().SaveAnswers = {FWork.filePath("no such folder/alpha.txt")};
       DoubleClickRow(*tree.fl, RowNamed(*tree.fl, "alpha.txt"));
       QCOMPARE(Prompter().Informed.size(), 1);
-      QVERIFY2(Prompter().Informed[0].startsWith("No se pudo extraer alpha.txt: "), qPrintable(Prompter().Informed[0]));
+      QVERIFY2(Prompter().Informed[0].startsWith("Archivos extraidos: 0\nNo extraidos por error: 1\n"
+                                                 "No se pudo extraer alpha.txt: "),
+               qPrintable(Prompter().Informed[0]));
       QVERIFY(tree.isVisible());
       QVERIFY(!QFileInfo::exists(FWork.filePath("no such folder")));
+
+      // A folder of that name is not a file to replace: no question, no change.
+      Prompter().Informed.clear();
+      QDir().mkpath(FWork.filePath("a folder/alpha.txt"));
+      Prompter().SaveAnswers = {FWork.filePath("a folder/alpha.txt")};
+      DoubleClickRow(*tree.fl, RowNamed(*tree.fl, "alpha.txt"));
+      QVERIFY(Prompter().Asked.isEmpty());
+      QCOMPARE(Prompter().Informed.size(), 1);
+      QVERIFY2(Prompter().Informed[0].endsWith("No se pudo extraer alpha.txt: ya existe como carpeta"),
+               qPrintable(Prompter().Informed[0]));
+      QVERIFY(QFileInfo(FWork.filePath("a folder/alpha.txt")).isDir());
     });
     QVERIFY(shown);
   }
@@ -334,13 +450,14 @@ class DiscInfoDialogTest : public QObject {
     const QString chosen = outside + "/chosen";
     QDir().mkpath(chosen);
     const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
-      tree.tvDir->setCurrentItem(ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
+      ClickNode(*tree.tvDir, ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
       Prompter().FolderAnswers = {chosen};
       QTest::mouseClick(tree.Msg, Qt::LeftButton);
       QCOMPARE(Prompter().FolderTitles, QStringList{"Extraer archivos"});
       QCOMPARE(Prompter().FolderDefaults.last(), QDir::homePath());
       QCOMPARE(tree.Msg->text(), "Extraendo " + LastFileRow(*tree.fl));
-      QVERIFY(Prompter().Informed.isEmpty());
+      QVERIFY(Prompter().Asked.isEmpty());
+      QCOMPARE(Prompter().Informed, QStringList{"Archivos extraidos: 2"});
     });
     QVERIFY(shown);
     QCOMPARE(EverythingBelow(outside), (QStringList{"chosen", "chosen/a.txt", "chosen/b.bin"}));
@@ -358,8 +475,9 @@ class DiscInfoDialogTest : public QObject {
       const_cast<TFEntry*>(tree.RowEntry(RowNamed(*tree.fl, "a.txt")))->LongName = "../escaped.txt";
       const_cast<TFEntry*>(tree.RowEntry(RowNamed(*tree.fl, "b.bin")))->LongName = "..";
       Prompter().FolderAnswers = {chosen};
-      tree.MsgClick();
+      QTest::mouseClick(tree.Msg, Qt::LeftButton);
       QCOMPARE(Prompter().Informed.size(), 1);
+      QVERIFY(Prompter().Informed[0].startsWith("Archivos extraidos: 0\nNo extraidos por error: 2\n"));
       QVERIFY(Prompter().Informed[0].contains("../escaped.txt"));
       QVERIFY(Prompter().Informed[0].contains("No se pudo extraer ..: "));
     });
@@ -380,6 +498,91 @@ class DiscInfoDialogTest : public QObject {
     });
     QVERIFY(shown);
     QVERIFY(!QFileInfo::exists(FWork.filePath("missing")));
+  }
+
+  // Six of the seven files of "many" are there already: one question for
+  // them all, naming a few; No extracts only the seventh, Yes all of them.
+  void aFolderOverExistingFilesAsksOnce() {
+    const QString chosen = FWork.filePath("existing");
+    for (int i = 1; i <= 6; ++i) WriteFile(chosen + QString("/f%1.txt").arg(i), QString("mine %1\n").arg(i).toUtf8());
+    const auto mine = [&](int i) {
+      return ReadFile(chosen + QString("/f%1.txt").arg(i)) == QString("mine %1\n").arg(i).toUtf8();
+    };
+    const auto fromDisc = [&](int i) {
+      return ReadFile(chosen + QString("/f%1.txt").arg(i)) == ReadFile(FFirst + QString("/many/f%1.txt").arg(i));
+    };
+    const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
+      ClickNode(*tree.tvDir, ChildNamed(tree.tvDir->topLevelItem(0), "many"));
+      Prompter().FolderAnswers = {chosen, chosen};
+      Prompter().AskAnswers = {false, true};
+      QTest::mouseClick(tree.Msg, Qt::LeftButton);
+      QCOMPARE(Prompter().Asked.size(), 1);
+      QCOMPARE(Prompter().Asked[0].Caption, QString("¿Reemplazar los 6 archivos que ya existen?"));
+      QVERIFY(Prompter().Asked[0].Warning);
+      // The first five that exist, in the grid's order, and the count of the rest.
+      QString names;
+      for (const QString& row : GridColumn(*tree.fl, 0).mid(0, 6))
+        if (row.mid(3) != "f7.txt" && names.count('\n') < 5) names += "\n    " + row.mid(3);
+      names += "\n    ... y 1 mas";
+      QCOMPARE(Prompter().Asked[0].Text, "En " + chosen + " ya existen 6 de los 7 archivos:" + names +
+                                             "\n\nSi: se reemplazan por los del disco.\nNo: se extraen solo los "
+                                             "archivos que aun no existen; los existentes no se tocan.");
+      QCOMPARE(Prompter().Informed, QStringList{"Archivos extraidos: 1\nNo extraidos porque ya existen: 6" + names});
+      for (int i = 1; i <= 6; ++i) QVERIFY2(mine(i), qPrintable(QString::number(i)));
+      QVERIFY(fromDisc(7));
+
+      QTest::mouseClick(tree.Msg, Qt::LeftButton);
+      QCOMPARE(Prompter().Asked.size(), 2);
+      QCOMPARE(Prompter().Asked[1].Caption, QString("¿Reemplazar los 7 archivos que ya existen?"));
+      QCOMPARE(Prompter().Informed.last(), QString("Archivos extraidos: 7"));
+      for (int i = 1; i <= 7; ++i) QVERIFY2(fromDisc(i), qPrintable(QString::number(i)));
+    });
+    QVERIFY(shown);
+  }
+
+  // A link of a file's name in the folder is not written through, even
+  // answered Yes: the bytes would land outside the chosen folder.
+  void aLinkInTheChosenFolderIsNotWrittenThrough() {
+    const QString chosen = FWork.filePath("linked");
+    const QString elsewhere = WriteFile(FWork.filePath("elsewhere.txt"), "not to be touched\n");
+    QDir().mkpath(chosen);
+    QVERIFY(QFile::link(elsewhere, chosen + "/a.txt"));
+    const bool shown = ShowSessionTree(1, [&](app::TfrmTree& tree) {
+      ClickNode(*tree.tvDir, ChildNamed(tree.tvDir->topLevelItem(0), "docs"));
+      Prompter().FolderAnswers = {chosen};
+      Prompter().AskAnswers = {true};
+      QTest::mouseClick(tree.Msg, Qt::LeftButton);
+      QVERIFY(Prompter().Asked.isEmpty());
+      QCOMPARE(Prompter().Informed, QStringList{"Archivos extraidos: 1\nNo extraidos por error: 1\n"
+                                                "No se pudo extraer a.txt: ya existe como enlace simbolico"});
+    });
+    QVERIFY(shown);
+    QCOMPARE(ReadFile(elsewhere), QByteArray("not to be touched\n"));
+    QCOMPARE(ReadFile(chosen + "/b.bin"), ReadFile(FFirst + "/docs/b.bin"));
+  }
+
+  // A drive that only reads refuses track information: the sessions come from
+  // its table of contents, which tells where each one starts and where the
+  // last one ends, and the files of a session are read all the same.
+  void aDriveThatOnlyReadsShowsItsSessions() {
+    const QList<TSimTrack> tracks = TracksOf(FDrive->Describe());
+    QVERIFY(tracks.size() == 3 && !tracks[0].Blank && !tracks[1].Blank);
+    TReadOnlyView readOnly;
+    QStringList rows, files;
+    Prompter().OnModal = [&](QDialog& shown) {
+      if (auto* tree = qobject_cast<app::TfrmTree*>(&shown)) {
+        files = GridColumn(*tree->fl, 0);
+      } else if (auto* sessions = qobject_cast<app::TfrmSessions*>(&shown)) {
+        rows = Rows(*sessions->lb);
+        if (QListWidgetItem* second = sessions->lb->item(1))
+          QTest::mouseClick(sessions->lb->viewport(), Qt::LeftButton, {}, sessions->lb->visualItemRect(second).center());
+      }
+      return int(QDialog::Rejected);
+    };
+    Window().bDisc->click();
+    QCOMPARE(rows, (QStringList{UnsizedSessionRow(1, tracks[0].Start),
+                                SessionRow(2, tracks[1].Start, tracks[1].Size)}));
+    QCOMPARE(files, QStringList{" 1 beta.txt"});
   }
 
   // The two cases below change the disc: they come last.

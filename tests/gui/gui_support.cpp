@@ -54,6 +54,16 @@ bool TScriptedPrompter::OpenFile(QWidget*, const app::TOpenFileRequest&, QString
   return true;
 }
 
+bool TScriptedPrompter::SaveFile(QWidget*, const app::TSaveFileRequest& request, QString& fileName) {
+  SaveTitles.append(request.Title);
+  SaveDefaults.append(request.InitialFile);
+  if (SaveAnswers.isEmpty()) return false;
+  const std::optional<QString> answer = SaveAnswers.takeFirst();
+  if (!answer) return false;
+  fileName = *answer;
+  return true;
+}
+
 bool TScriptedPrompter::ChooseFolder(QWidget*, const QString& title, QString& folder) {
   FolderTitles.append(title);
   FolderDefaults.append(folder);
@@ -108,6 +118,11 @@ void TSimDrive::SetWriteSpeed(int kilobytesPerSecond) {
   if (!set || set(kilobytesPerSecond) != 0) qFatal("cannot set the drive's speed");
 }
 
+void TSimDrive::SetDurations(int blankMs, int formatMs, int closeMs) {
+  auto* set = reinterpret_cast<int (*)(int, int, int)>(::dlsym(FLibrary, "fornax_sim_set_durations"));
+  if (!set || set(blankMs, formatMs, closeMs) != 0) qFatal("cannot set the drive's durations");
+}
+
 QString TSimDrive::Describe() {
   auto* describe = reinterpret_cast<int (*)(char*, size_t)>(::dlsym(FLibrary, "fornax_sim_describe"));
   char text[4096] = {};
@@ -150,6 +165,13 @@ QString WriteFile(const QString& path, const QByteArray& content) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) qFatal("cannot write a test file");
+  return path;
+}
+
+QString WriteSparseFile(const QString& path, qint64 size) {
+  WriteFile(path, QByteArray());
+  QFile file(path);
+  if (!file.open(QIODevice::ReadWrite) || !file.resize(size)) qFatal("cannot size %s", qPrintable(path));
   return path;
 }
 

@@ -29,6 +29,10 @@ struct TRegistration {
 };
 #define FORNAX_GUI_TEST(Class) \
   static const ::fornax::guitest::TRegistration kRegistration##Class(#Class, [] { return new Class; });
+// A class that needs a real display server (drag and drop runs its own loop
+// on the server's mouse events; the offscreen platform has none): CTest runs
+// it under Xvfb.
+#define FORNAX_GUI_X11_TEST(Class) FORNAX_GUI_TEST(Class)
 
 // Settings and the simulated recorder's disc in scratch folders of this run;
 // the drive's waits shortened as for every test against it.
@@ -45,6 +49,7 @@ class TScriptedPrompter : public app::TPrompter {
   bool Ask(QWidget* parent, const QString& text, const QString& caption, bool warning) override;
   bool Input(QWidget* parent, const QString& title, const QString& prompt, QString& value) override;
   bool OpenFile(QWidget* parent, const app::TOpenFileRequest& request, QString& fileName) override;
+  bool SaveFile(QWidget* parent, const app::TSaveFileRequest& request, QString& fileName) override;
   bool ChooseFolder(QWidget* parent, const QString& title, QString& folder) override;
   int RunModal(QDialog& dialog) override;
   void Beep() override { ++Beeps; }
@@ -56,6 +61,7 @@ class TScriptedPrompter : public app::TPrompter {
   QList<std::optional<QString>> InputAnswers;
   QList<std::optional<QString>> FileAnswers;
   QList<std::optional<QString>> FolderAnswers;
+  QList<std::optional<QString>> SaveAnswers;
   // What a modal dialog does while "shown" (it is shown, not modal); without
   // it the dialog is closed with Rejected.
   std::function<int(QDialog&)> OnModal;
@@ -64,6 +70,7 @@ class TScriptedPrompter : public app::TPrompter {
   QList<TAsked> Asked;
   QStringList InputTitles, InputPrompts, InputDefaults;
   QStringList FolderTitles, FolderDefaults;
+  QStringList SaveTitles, SaveDefaults;
   QStringList ModalShown;  // object names of the dialogs shown
   int Beeps = 0;
   QStringList Urls;
@@ -80,6 +87,8 @@ class TSimDrive {
   QString Describe();
   // WRITE (10) then takes as long as that speed needs (0: no delay).
   void SetWriteSpeed(int kilobytesPerSecond);
+  // How long blanking, formatting and closing take, in milliseconds.
+  void SetDurations(int blankMs, int formatMs, int closeMs);
   int Call(const char* name);
   int Call(const char* name, const char* text);
 
@@ -100,6 +109,8 @@ QString FilesOn(const QString& image);
 
 // Writes a file (and its folders); returns its path.
 QString WriteFile(const QString& path, const QByteArray& content);
+// A file of `size` bytes (and its folders) that costs no disc space here; returns its path.
+QString WriteSparseFile(const QString& path, qint64 size);
 QByteArray ReadFile(const QString& path);
 
 // The main window, shown (its start-up has run), with a scripted prompter.

@@ -2,7 +2,9 @@
 // a burn under way, and the settings, capabilities, disc-information and
 // session-tree dialogs, against the simulated recorder. Not a CTest test: it
 // runs when FORNAX_SCREENSHOT_DIR names the folder for the pictures, under a
-// real X server (tools/screenshots.sh starts Xvfb).
+// real X server (tools/screenshots.sh starts Xvfb). The browser shows a
+// prepared home folder (FORNAX_SAMPLE_HOME, which the script mounts as
+// /home/ana), never the folders of the machine that takes the pictures.
 
 #include <QApplication>
 #include <QDir>
@@ -16,27 +18,18 @@
 #include "app/disc_info_dialog.h"
 #include "app/session_tree_dialog.h"
 #include "app/settings_dialog.h"
+#include "app/translations.h"
 #include "gui_support.h"
 
 namespace fornax::guitest {
-namespace {
-
-// A file of `size` bytes that costs no disc space here.
-void SparseFile(const QString& path, qint64 size) {
-  WriteFile(path, QByteArray());
-  QFile file(path);
-  if (!file.open(QIODevice::ReadWrite) || !file.resize(size)) qFatal("cannot size %s", qPrintable(path));
-}
-
-}  // namespace
 
 class ScreenshotTour : public QObject {
   Q_OBJECT
 
  private:
   QString FOut;
-  QTemporaryDir FWork;
-  QString FPhotos, FProjects, FMusic;
+  QTemporaryDir FScratch;
+  QString FHome, FPhotos, FProjects, FMusic;
 
   // Lets the window paint, then saves what it shows.
   void Save(QWidget& window, const QString& name) {
@@ -52,7 +45,7 @@ class ScreenshotTour : public QObject {
     w.clBox->AddRow(FPhotos + "/", TQzRecorder::FolderSize((FPhotos + "/").toStdString()), true);
     w.clBox->AddRow(FProjects + "/", TQzRecorder::FolderSize((FProjects + "/").toStdString()), true);
     w.clBox->AddRow(FMusic + "/", TQzRecorder::FolderSize((FMusic + "/").toStdString()), true);
-    const QString notes = FWork.filePath("Notas de viaje.txt");
+    const QString notes = FHome + "/Notas de viaje.txt";
     w.clBox->AddRow(notes, TQzRecorder::FolderSize(notes.toStdString()), false);
   }
 
@@ -61,18 +54,28 @@ class ScreenshotTour : public QObject {
     FOut = qEnvironmentVariable("FORNAX_SCREENSHOT_DIR");
     if (FOut.isEmpty()) QSKIP("FORNAX_SCREENSHOT_DIR names no folder for the pictures");
     QVERIFY(QDir().mkpath(FOut));
-    FPhotos = FWork.filePath("Fotos 2026");
-    FProjects = FWork.filePath("Proyectos");
-    FMusic = FWork.filePath("Música");
+    // As the program shows itself on a Spanish desktop, Qt's own texts included.
+    app::InstallTranslations(QLocale(QLocale::Spanish, QLocale::Spain));
+    FHome = qEnvironmentVariable("FORNAX_SAMPLE_HOME", FScratch.filePath("ana"));
+    QVERIFY(QDir(FHome).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    qputenv("HOME", FHome.toUtf8());
+    FPhotos = FHome + "/Fotos 2026";
+    FProjects = FHome + "/Proyectos";
+    FMusic = FHome + "/Música";
+    for (const char* folder : {"Descargas", "Documentos", "Escritorio", "Videos"})
+      QVERIFY(QDir().mkpath(FHome + "/" + folder));
+    WriteFile(FHome + "/Documentos/presupuesto.ods", "ods");
     for (const char* name : {"playa-001.jpg", "playa-002.jpg", "montaña-017.jpg", "cumpleaños.png"})
-      SparseFile(FPhotos + "/" + name, 6 * 1048576);
+      WriteSparseFile(FPhotos + "/" + name, 6 * 1048576);
     WriteFile(FProjects + "/fornax/README.md", "# notes\n");
     WriteFile(FProjects + "/fornax/src/main.cpp", "int main() {}\n");
-    SparseFile(FProjects + "/informe-anual.pdf", 3 * 1048576);
+    WriteSparseFile(FProjects + "/informe-anual.pdf", 3 * 1048576);
     for (const char* name : {"01 - Obertura.flac", "02 - Nocturno.flac", "03 - Final.flac"})
-      SparseFile(FMusic + "/" + name, 18 * 1048576);
-    WriteFile(FWork.filePath("Notas de viaje.txt"), "Lisboa, Oporto, Vigo\n");
+      WriteSparseFile(FMusic + "/" + name, 18 * 1048576);
+    WriteFile(FHome + "/Notas de viaje.txt", "Lisboa, Oporto, Vigo\n");
   }
+
+  void cleanupTestCase() { app::RemoveTranslations(); }
 
   void mainWindowWithABurnUnderWay() {
     TSimDrive drive;
@@ -80,11 +83,15 @@ class ScreenshotTour : public QObject {
     drive.SetWriteSpeed(2770);  // 2x DVD, so that the picture finds the burn under way
     TMainFixture f;
     app::TfrmMain& w = *f.Window;
-    w.resize(1100, 720);
+    w.resize(1280, 760);
     w.Settings().ShowFiles = false;
+    // The home folder, chosen in the list of places, is the tree's top.
+    const int home = w.DriveCB->findText(FHome);
+    QVERIFY(home >= 0);
+    w.DriveCB->setCurrentIndex(home);
+    emit w.DriveCB->activated(home);
     QString error;
-    QVERIFY(w.lbDir->Navigate(FWork.path(), error));
-    w.lbFiles->SetFolder(FPhotos);
+    QVERIFY(w.lbDir->Navigate(FPhotos, error));
     Fill(w);
     f.Prompter.AskAnswers = {true};
     w.bBurn->click();

@@ -33,7 +33,7 @@ class SplashAboutTest : public QObject {
     QVERIFY(splash->testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(splash->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(splash->tmrSplash->interval(), 10);
-    QCOMPARE(splash->size(), splash->Image1->pixmap().size());
+    QCOMPARE(splash->size(), splash->Image1->pixmap().deviceIndependentSize().toSize());
     QList<int> opacities;
     for (int tick = 1; tick <= 395; ++tick) {
       splash->tmrSplashTimer();
