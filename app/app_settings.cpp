@@ -31,6 +31,7 @@ void LoadSettings(const TSettingsFile& file, TQzRecorder& recorder, TAppSettings
   settings.SavePath = PathStateFromWord(file.ReadString(s, "SavePath", ""));
   recorder.FinalizeDisc = file.ReadBool(s, "CloseDisc", recorder.FinalizeDisc);
   recorder.JolietFileSystem = file.ReadBool(s, "JolietFS", recorder.JolietFileSystem);
+  recorder.RockRidge = file.ReadBool(s, "RockRidge", recorder.RockRidge);
   recorder.TestWrite = file.ReadBool(s, "TestWrite", recorder.TestWrite);
   recorder.PerformOPC = file.ReadBool(s, "PerformOPC", recorder.PerformOPC);
   settings.QuickSaveISO = file.ReadBool(s, "QuickSaveISO", settings.QuickSaveISO);
@@ -40,6 +41,7 @@ void LoadSettings(const TSettingsFile& file, TQzRecorder& recorder, TAppSettings
                            : 0;
   settings.EjectDisc = file.ReadBool(s, "EjectDisc", false);
   settings.ShowFiles = file.ReadBool(s, "ShowFiles", false);
+  settings.VerifyAfterBurn = file.ReadBool(s, "VerifyAfterBurn", settings.VerifyAfterBurn);
   settings.ImportSession = file.ReadBool(s, "ImportSession", false);
   recorder.BootImageFile = file.ReadString(s, "BootImage", recorder.BootImageFile);
   recorder.Bootable = file.ReadBool(s, "Bootable", recorder.Bootable);

@@ -28,6 +28,7 @@ struct TAppSettings {
   bool ShowFiles = false;      // show the compilation layout before burning
   bool ImportSession = false;  // the saved state of the import box
   bool QuickSaveISO = false;
+  bool VerifyAfterBurn = false;  // read a burn back and compare it with what was sent
   uint8_t SessionNo = 0;       // session to import before feeding; 0 none, 255 the last
   TPathState SavePath = TPathState::Unchecked;
 };

@@ -531,6 +531,9 @@ bool TfrmMain::RunOffThread(const QString& caption, const std::function<void()>&
   });
   if (!done) loop.exec();
   worker.join();
+  // What the walk logged is in the log when it returns, also when it ended
+  // before the loop ran (its queued flush would otherwise come later).
+  FlushPendingLog();
   box.reset();
   return !FCancel;
 }
@@ -546,7 +549,11 @@ void TfrmMain::qzrecAddFile(TObject*, const std::string& FullPath, std::string& 
   const size_t dot = LongFileName.rfind('.');
   // Left out without a word, as this filter always was.
   if (dot != std::string::npos && LongFileName.compare(dot, std::string::npos, ".doc") == 0) Skip = true;
-  if (!FullPath.empty() && !Skip) {
+  // With Rock Ridge a link leading nowhere is recorded as a link: nothing to open.
+  struct stat own {}, target {};
+  const bool danglingLink = qzrec->RockRidge && !FullPath.empty() && ::lstat(FullPath.c_str(), &own) == 0 &&
+                            S_ISLNK(own.st_mode) && ::stat(FullPath.c_str(), &target) != 0;
+  if (!FullPath.empty() && !Skip && !danglingLink) {
     const int fd = ::open(FullPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
       skip(tr("SKIPING; ARCHIVO ESTA EN USO"));
@@ -558,7 +565,8 @@ void TfrmMain::qzrecAddFile(TObject*, const std::string& FullPath, std::string& 
       ::close(fd);
     }
   }
-  if (!Skip && Utf16Length(LongFileName) > 107) skip(tr("SKIPING; NOMBRE ARCHIVO MAYOR DE 107"));
+  // Rock Ridge keeps a longer name whole; the Joliet tree gets it cut.
+  if (!Skip && !qzrec->RockRidge && Utf16Length(LongFileName) > 107) skip(tr("SKIPING; NOMBRE ARCHIVO MAYOR DE 107"));
 }
 
 void TfrmMain::qzrecAddDirName(TObject*, std::string& LongName, std::string&, bool& Skip) {
@@ -566,7 +574,7 @@ void TfrmMain::qzrecAddDirName(TObject*, std::string& LongName, std::string&, bo
     Log(tr(">>> SKIPING RECYCLE BIN"));
     Skip = true;
   }
-  if (Utf16Length(LongName) > 127) {
+  if (!qzrec->RockRidge && Utf16Length(LongName) > 127) {
     Log(tr(">>> SKIPING ARCHIVOS CON NOMBRES INVALIDOS (LENGTH OF FILE NAME MUST BE LESS THAN 64)"));
     Log(QString::fromStdString("     " + LongName));
     Skip = true;

@@ -149,6 +149,10 @@ class TfrmMain : public QMainWindow {
   void UpdateAddedSpace();
   // The message that ends a burn or an image build.
   QString EndMessage(const std::string& error) const;
+  // Reads the burn back off the window's thread, logs what differs, and
+  // gives the lines the end message adds.
+  QString VerifyBurn();
+  QString VerifyMessage(const TVerifyReport& report) const;
   void AddShortcuts();
   // A row for a dropped source, its size counted off the window's thread.
   void AddSourceRow(const QString& path, bool ticked);

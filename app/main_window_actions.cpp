@@ -230,15 +230,19 @@ void TfrmMain::qzrecWriteDone(TObject*, const std::string& Error) {
   Timer1->stop();
   Timer1Timer();
   FWriteClock.invalidate();
+  QString verified;
   if (!Error.empty()) {
     Log(tr(">>> PROCESO QUEMADO FINALIZO CON ERROR"));
     Log(QString::fromStdString(">>> " + Error));
   } else {
     Log(tr(">>> PROCESO QUEMADO FINALIZO"));
     if (FSettings.ArchiveFiles) rec.ClearArchiveBits();
+    // A test write records nothing, and an image file is no disc.
+    if (FSettings.VerifyAfterBurn && !FImageBuild && !rec.TestWrite && !FClosing) verified = VerifyBurn();
     if (FSettings.EjectDisc) rec.EjectMedium();
   }
-  const QString message = EndMessage(Error);
+  QString message = EndMessage(Error);
+  if (!verified.isEmpty()) message += "\n\n" + verified;
   rec.ClearCompilation(600000, 20000);
   FPrompter.Beep();
   bAbort->hide();

@@ -88,6 +88,39 @@ QString TfrmMain::EndMessage(const std::string& error) const {
       .arg(named.join("\n"));
 }
 
+QString TfrmMain::VerifyBurn() {
+  Log(tr(">>> VERIFICANDO: LEYENDO EL DISCO GRABADO"));
+  TVerifyReport report;
+  RunOffThread(tr("Verificando el disco grabado..."), [&] { report = qzrec->VerifyLastBurn(); });
+  for (const TFileProblem& problem : report.Problems) Log(QString::fromStdString(">>> " + ProblemText(problem)));
+  const std::string summary = qzrec->LastBurn().ForImage() ? ImageVerifySummary(report, qzrec->TrackSectors())
+                                                           : VerifySummary(report);
+  Log(QString::fromStdString(">>> " + summary));
+  return VerifyMessage(report);
+}
+
+QString TfrmMain::VerifyMessage(const TVerifyReport& report) const {
+  if (!report.Ran) return tr("La verificacion no pudo leer el disco:\n%1").arg(QString::fromStdString(report.Error));
+  if (qzrec->LastBurn().ForImage()) {
+    if (report.Passed()) return tr("Verificacion: los %1 sectores coinciden con la imagen.").arg(qzrec->TrackSectors());
+    return tr("Verificacion: los sectores %1 no coinciden con la imagen.")
+        .arg(QString::fromStdString(SectorRangesList(report.FailedSectors)));
+  }
+  if (report.Passed()) return tr("Verificacion: %1 archivos verificados, todos coinciden con el disco.").arg(report.FilesChecked);
+  QStringList named;
+  for (const TFileProblem& problem : report.Problems) {
+    if (named.size() == kMostNamedLeftOut) {
+      named << tr("... y %1 mas").arg(report.Problems.size() - kMostNamedLeftOut);
+      break;
+    }
+    named << QString::fromStdString(ProblemText(problem));
+  }
+  return tr("Verificacion: %1 archivos verificados; %2 con problemas:\n%3")
+      .arg(report.FilesChecked)
+      .arg(report.Problems.size())
+      .arg(named.join("\n"));
+}
+
 void TfrmMain::AddShortcuts() {
   const auto key = [](QPushButton* button, const QKeySequence& sequence) {
     button->setShortcut(sequence);

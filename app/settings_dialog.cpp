@@ -70,6 +70,7 @@ TfrmSettings::TfrmSettings(TQzRecorder& recorder, TAppSettings& settings, TPathS
   // a click, so the import box enables the session number.
   cEject->setChecked(FSettings.EjectDisc);
   cShowFiles->setChecked(FSettings.ShowFiles);
+  cVerify->setChecked(FSettings.VerifyAfterBurn);
   cImportSession->setChecked(FSettings.ImportSession);
   adjustSize();
   CenterOnScreen(*this);
@@ -112,6 +113,8 @@ void TfrmSettings::BuildOptions(QGridLayout* grid) {
   cQuickSaveISO = AddBox(grid, 2, 1, "cQuickSaveISO", tr("Salvado rapido .ISO"));
   cShowFiles = AddBox(grid, 4, 1, "cShowFiles", tr("Mostar archivos antes de quemar"));
   cArchiveOnly = AddBox(grid, 5, 1, "cArchiveOnly", tr("Archivar archivos solos && Limpiar Bit de Archivos"));
+  cVerify = AddBox(grid, 6, 1, "cVerify", tr("Verificar despues de quemar"));
+  cVerify->setToolTip(tr("Lee el disco grabado y lo compara con lo que se envio"));
   cBootable = AddBox(grid, 7, 0, "cBootable", tr("Bootable"));
   Label2 = new QLabel(this);
   Label2->setObjectName("Label2");
@@ -119,6 +122,9 @@ void TfrmSettings::BuildOptions(QGridLayout* grid) {
   Label2->setMinimumWidth(240);
   Label2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   grid->addWidget(Label2, 7, 1);
+  cRockRidge = AddBox(grid, 8, 0, "cRockRidge", tr("Rock Ridge (permisos y enlaces de Linux)"));
+  cRockRidge->setToolTip(tr("Guarda permisos, propietarios, fechas, nombres largos y enlaces simbolicos "
+                            "(los enlaces se graban como enlaces, sin seguirlos)"));
 }
 
 void TfrmSettings::BuildCacheRow(QGridLayout* grid, int row) {
@@ -177,6 +183,7 @@ void TfrmSettings::showEvent(QShowEvent* event) {
 void TfrmSettings::FormShow() {
   TQzRecorder& rec = FRecorder;
   cJoliet->setChecked(rec.JolietFileSystem);
+  cRockRidge->setChecked(rec.RockRidge);
   cQuickSaveISO->setChecked(FSettings.QuickSaveISO);
   cCloseDisc->setChecked(rec.FinalizeDisc);
   eVolLabel->setText(QString::fromStdString(rec.IdVolume));
@@ -235,6 +242,7 @@ void TfrmSettings::Button1Click() {
 void TfrmSettings::ApplyToEngine() {
   TQzRecorder& rec = FRecorder;
   rec.JolietFileSystem = cJoliet->isChecked();
+  rec.RockRidge = cRockRidge->isChecked();
   rec.IdVolume = eVolLabel->text().toStdString();
   rec.FinalizeDisc = cCloseDisc->isChecked();
   rec.UnderrunProtection = cUnderrunProtection->isChecked();
@@ -249,6 +257,7 @@ void TfrmSettings::ApplyToApplication() {
   FSettings.ArchiveFiles = cArchiveOnly->isChecked();
   FSettings.EjectDisc = cEject->isChecked();
   FSettings.ShowFiles = cShowFiles->isChecked();
+  FSettings.VerifyAfterBurn = cVerify->isChecked();
   FSettings.ImportSession = cImportSession->isChecked();
 }
 
@@ -275,10 +284,12 @@ bool TfrmSettings::StoreSettings() {
                       file.WriteBool(s, "CloseDisc", FRecorder.FinalizeDisc) &&
                       file.WriteBool(s, "EjectDisc", cEject->isChecked()) &&
                       file.WriteBool(s, "JolietFS", cJoliet->isChecked()) &&
+                      file.WriteBool(s, "RockRidge", cRockRidge->isChecked()) &&
                       file.WriteBool(s, "Bootable", cBootable->isChecked()) &&
                       file.WriteBool(s, "TestWrite", cTestWrite->isChecked()) &&
                       file.WriteBool(s, "QuickSaveISO", cQuickSaveISO->isChecked()) &&
                       file.WriteBool(s, "ShowFiles", cShowFiles->isChecked()) &&
+                      file.WriteBool(s, "VerifyAfterBurn", cVerify->isChecked()) &&
                       file.WriteBool(s, "PerformOPC", cOPC->isChecked()) &&
                       file.WriteString(s, "SessionNo", eSession->text().toStdString()) &&
                       file.WriteString(s, "BootImage", Label2->text().toStdString()) &&

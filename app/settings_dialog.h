@@ -38,7 +38,8 @@ class TfrmSettings : public QDialog {
   QLabel *Label1, *Label2, *Label3, *Label4;
   QLineEdit *eVolLabel, *eSession;
   QCheckBox *cJoliet, *cCloseDisc, *cImportSession, *cUnderrunProtection, *cTestWrite, *cEject, *cOPC,
-      *cQuickSaveISO, *cBootable, *cShowFiles, *cArchiveOnly;
+      *cQuickSaveISO, *cBootable, *cShowFiles, *cArchiveOnly, *cVerify;
+  QCheckBox* cRockRidge;
   QSlider* sCacheSize;
   QPushButton *Button1, *Button2, *Button3;
 

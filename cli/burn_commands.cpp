@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "cli/compilation_options.h"
+#include "cli/verify_command.h"
 #include "cli/drive_session.h"
 #include "cli/write_runner.h"
 #include "engine/drive/medium_queries.h"
@@ -29,9 +30,11 @@ Examples:
   fornax-cli burn --finalize --speed 8x --eject photos/
   fornax-cli burn --test-write big-folder/     (a rehearsal: nothing is recorded; CD-R/RW,
                                                DVD-R and sequential DVD-RW only)
+  fornax-cli burn --verify ~/Documents         (reads every file back and compares it)
 
 Exit status: 0 written as asked; 1 not written or failed (the reason is
-printed); 2 written, but some entries were left out.)";
+printed); 2 written, but some entries were left out; 3 written, but --verify
+found files that differ from what was sent or cannot be read (named).)";
 
 struct TWriteOptions {
   TDriveOptions Drive;
@@ -42,6 +45,7 @@ struct TWriteOptions {
   bool NoUnderrunProtection = false;
   int CacheMegabytes = 8;
   bool Eject = false;
+  bool Verify = false;
 };
 
 struct TBurnOptions {
@@ -69,6 +73,8 @@ void AddWriteOptions(CLI::App& command, TWriteOptions& options, bool withVerbose
                    "Do not ask the drive to protect against buffer underruns");
   command.add_option("--cache", options.CacheMegabytes, "Read-ahead cache in MB (at least 2)")->capture_default_str();
   command.add_flag("--eject", options.Eject, "Open the tray when done");
+  command.add_flag("--verify", options.Verify,
+                   "Afterwards read what was written back from the disc and compare it with what was sent");
 }
 
 // "8x" or "5540" in KB/s; 0 for the drive's maximum.
@@ -114,8 +120,24 @@ int AfterWrite(TQzRecorder& rec, const TWriteOptions& options, bool started, con
     console.Line((started ? "fornax-cli: the write failed: " : "fornax-cli: nothing was written: ") + error);
     return 1;
   }
-  if (options.Eject) rec.EjectMedium();
+  if (options.Eject && !options.Verify) rec.EjectMedium();
   return 0;
+}
+
+// The verify after a write that succeeded; the tray opens after it. A test
+// write recorded nothing, so there is nothing to read back.
+int VerifyAfterWrite(TQzRecorder& rec, const TWriteOptions& options, TConsole& console) {
+  if (!options.Verify) return 0;
+  int code = 0;
+  if (options.TestWrite) {
+    console.Line("fornax-cli: a test write records nothing; there is nothing to verify");
+  } else {
+    const TVerifyReport report = rec.VerifyLastBurn();
+    code = rec.LastBurn().ForImage() ? ReportImageVerify(report, rec.TrackSectors(), console)
+                                     : ReportVerify(report, console);
+  }
+  if (options.Eject) rec.EjectMedium();
+  return code;
 }
 
 // A finalize the medium cannot honour is refused before anything is written.
@@ -178,11 +200,11 @@ int RunBurn(TBurnOptions& options) {
   std::printf("Written: %d files, %d folders, %s in a session from sector %d%s\n", rec.FileCount() - folders,
               folders, FormatMegabytes(rec.ImageSectors() * 2048).c_str(), rec.SessionStart(),
               options.Write.TestWrite ? " (test write: nothing recorded)" : "");
-  if (feeder.LeftOut() > 0) {
-    console.Line(feeder.LeftOutMessage());
-    return 2;
-  }
-  return 0;
+  const int verified = VerifyAfterWrite(rec, options.Write, console);
+  if (feeder.LeftOut() > 0) console.Line(feeder.LeftOutMessage());
+  // What the disc holds wrongly weighs more than what was left out.
+  if (verified != 0) return verified == 1 ? kExitVerifyFailed : verified;
+  return feeder.LeftOut() > 0 ? 2 : 0;
 }
 
 int RunBurnIso(const TBurnIsoOptions& options) {
@@ -213,10 +235,11 @@ int RunBurnIso(const TBurnIsoOptions& options) {
   const bool started = rec.BurnISOFile(options.Image);
   const std::string error = runner.Finish();
   const int code = AfterWrite(rec, options.Write, started, error, console);
-  if (code == 0)
-    std::printf("Written: %s (%lld sectors)%s\n", options.Image.c_str(), static_cast<long long>(rec.TrackSectors()),
-                options.Write.TestWrite ? " (test write: nothing recorded)" : "");
-  return code;
+  if (code != 0) return code;
+  std::printf("Written: %s (%lld sectors)%s\n", options.Image.c_str(), static_cast<long long>(rec.TrackSectors()),
+              options.Write.TestWrite ? " (test write: nothing recorded)" : "");
+  const int verified = VerifyAfterWrite(rec, options.Write, console);
+  return verified == 1 ? kExitVerifyFailed : verified;
 }
 
 int RunErase(const TDriveOptions& drive, bool full, bool eject) {

@@ -22,6 +22,9 @@ void AddCompilationOptions(CLI::App& command, TCompilationOptions& options) {
   command.add_option("-V,--volume", options.Volume, "Volume label shown by file managers");
   command.add_option("-b,--boot", options.BootImage, "Make the disc or image bootable with this El Torito boot image");
   command.add_flag("--no-joliet", options.NoJoliet, "Leave out the Joliet tree (only 8.3 names)");
+  command.add_flag("--rock-ridge,!--no-rock-ridge", options.RockRidge,
+      "Rock Ridge in the ISO 9660 tree: modes, owners, times, whole names, symbolic links kept as links "
+      "(on by default; --no-rock-ridge follows links to files and leaves links to folders out)");
   command.add_flag("-a,--archive-only", options.ArchiveOnly,
       "Only files changed since they were last archived; marks them archived after a good write");
   command.add_flag("-v,--verbose", options.Verbose, "Also show the engine's information lines and the layout report");
@@ -65,6 +68,7 @@ bool TCompilationFeeder::IsExcluded(const std::string& path) const {
 
 void TCompilationFeeder::Configure(TQzRecorder& recorder, const std::string& exclude) {
   recorder.JolietFileSystem = !FOptions.NoJoliet;
+  recorder.RockRidge = FOptions.RockRidge;
   recorder.IdVolume = FOptions.Volume;
   recorder.Bootable = !FOptions.BootImage.empty();
   recorder.BootImageFile = FOptions.BootImage;
@@ -89,6 +93,13 @@ void TCompilationFeeder::Configure(TQzRecorder& recorder, const std::string& exc
       return;
     }
     if (path.empty()) return;
+    // A link leading nowhere is recorded as a link, and nothing is read.
+    struct stat own {}, target {};
+    if (FOptions.RockRidge && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode) &&
+        ::stat(path.c_str(), &target) != 0) {
+      ++FAdded;
+      return;
+    }
     if (IsExcluded(path)) {
       skip = true;  // an image cannot hold itself
       return;

@@ -27,6 +27,7 @@ struct TCompilationOptions {
   std::string BootImage;
   std::string PathMode = "flat";
   bool NoJoliet = false;
+  bool RockRidge = true;  // Linux users expect their modes and links back
   bool ArchiveOnly = false;
   bool Verbose = false;
   // Set when the options are added, for the order of rows.

@@ -18,7 +18,9 @@ constexpr const char* kIsoHelp = R"(Build an ISO 9660 image file from files and 
 
 The image holds an ISO 9660 file system with short (8.3) names, which every
 system can read, and a Joliet tree with the full names (up to 108 characters),
-which Linux, macOS and Windows show. Write the image to a disc later with
+which Linux, macOS and Windows show. Rock Ridge (on unless --no-rock-ridge)
+adds each entry's mode, owner, times and whole name to the ISO 9660 tree and
+keeps symbolic links as links. Write the image to a disc later with
 'fornax-cli burn-iso', mount it, or hand it to a virtual machine. Folders that
 end up empty are left out.
 

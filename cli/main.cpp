@@ -6,7 +6,9 @@
 #include "cli/disc_commands.h"
 #include "cli/drive_commands.h"
 #include "cli/iso_command.h"
+#include "cli/read_iso_command.h"
 #include "cli/vdrive_command.h"
+#include "cli/verify_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Fornax writes files and folders to CDs, DVDs and ISO 9660 image files.\n"
@@ -19,7 +21,9 @@ int main(int argc, char** argv) {
   fornax::cli::AddBurnCommands(app, exitCode);
   fornax::cli::AddDriveCommands(app, exitCode);
   fornax::cli::AddDiscCommands(app, exitCode);
+  fornax::cli::AddReadIsoCommand(app, exitCode);
   fornax::cli::AddVirtualDriveCommand(app, exitCode);
+  fornax::cli::AddVerifyCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

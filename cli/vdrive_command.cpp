@@ -73,6 +73,8 @@ struct TVdriveOptions {
   uint32_t Lba = 0;
   int Key = 3, Asc = 0x0C, Ascq = 0;
   int Times = 0;
+  uint32_t CorruptCount = 1;
+  uint32_t Sectors = 1;
   std::string Opcode, Signal = "int";
   int Nth = 1;
   int BlankMs = -1, FormatMs = -1, CloseMs = -1;
@@ -151,6 +153,22 @@ void AddVirtualDriveCommand(CLI::App& app, int& exitCode) {
                                   static_cast<uint8_t>(o->Asc), static_cast<uint8_t>(o->Ascq), o->Times));
     return Report(sim, sim.Call("fornax_sim_fault_write_error", o->Lba, static_cast<uint8_t>(o->Key),
                                 static_cast<uint8_t>(o->Asc), static_cast<uint8_t>(o->Ascq)));
+  }));
+  CLI::App* readError = fault->add_subcommand(
+      "read-error", "A read (READ (10)) that covers the sectors fails: medium error 3/11/00, unrecovered read error");
+  readError->add_option("--lba", o->Lba, "The first sector")->required();
+  readError->add_option("--count", o->Sectors, "How many sectors from it (default 1)")->check(CLI::PositiveNumber);
+  readError->add_option("--times", o->Times, "Fail the next T such reads, then read well (default 0: always)")
+      ->check(CLI::NonNegativeNumber);
+  readError->callback(action([o](TSimulatedRecorder& sim) {
+    return Report(sim, sim.Call("fornax_sim_fault_read_error", o->Lba, o->Sectors, o->Times));
+  }));
+  CLI::App* corrupt = fault->add_subcommand(
+      "corrupt", "Flip the bytes of recorded sectors: reads then return wrong data without an error");
+  corrupt->add_option("--lba", o->Lba, "The first sector")->required();
+  corrupt->add_option("--count", o->CorruptCount, "How many sectors from it (default 1)")->check(CLI::PositiveNumber);
+  corrupt->callback(action([o](TSimulatedRecorder& sim) {
+    return Report(sim, sim.Call("fornax_sim_fault_corrupt", o->Lba, o->CorruptCount));
   }));
   CLI::App* signal = fault->add_subcommand(
       "signal", "The program that sends the Nth command of an opcode gets a signal first (int: Ctrl-C; kill)");

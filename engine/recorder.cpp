@@ -126,6 +126,7 @@ bool TQzRecorder::PrepareImage(bool ForImageFile, TDEntry* ImportTarget) {
   options.Joliet = JolietFileSystem;
   options.Bootable = Bootable;
   options.BootImageBytes = FBootImageBytes;
+  options.RockRidge = RockRidge;
   FLayout = PlanLayout(FCompilation, options);
   // The report follows the caller's DoDebug, so a layout asked for quietly
   // stays quiet and one asked for with the report gets it.

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "engine/base/date_time.h"
+#include "engine/disc/disc_verify.h"
 #include "engine/drive/capabilities.h"
 #include "engine/drive/medium_queries.h"
 #include "engine/drive/scsi_device.h"
 #include "engine/image/compilation.h"
 #include "engine/image/header_builder.h"
 #include "engine/image/layout.h"
+#include "engine/pipeline/burn_record.h"
 #include "engine/pipeline/session_closing.h"
 #include "engine/pipeline/write_state.h"
 
@@ -76,6 +78,10 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   void SetCacheSize(int value);
   std::string ISOFileName;
   bool JolietFileSystem = true;
+  // Rock Ridge in the ISO 9660 tree: modes, owners, times, whole names and
+  // symbolic links. Set before the compilation is filled: entries added
+  // without it carry none of it.
+  bool RockRidge = false;
   TAddFileEvent OnAddFile;
   TAddDirEvent OnAddDir;
   TWriteDoneEvent OnWriteDone;
@@ -166,6 +172,15 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   bool ExtractFile(const TFEntry* Entry, const std::string& Destination);
   const std::string& ExtractError() const { return FExtractError; }
 
+  // Verify. What the last burn sent (its files' hashes, or an image file's
+  // chunks), kept until the next write starts.
+  const TBurnRecord& LastBurn() const { return FBurnRecord; }
+  // Reads back the session the last burn wrote, through the drive, and
+  // compares it with what was sent; an image file burn sector by sector.
+  TVerifyReport VerifyLastBurn();
+  // A session of the disc (255: the last) against local files.
+  TVerifyReport VerifySession(int Session, const std::vector<TLocalFile>& Locals);
+
   // Closing what a write leaves open. A step is asked again while the drive
   // is busy; an immediate one is waited for.
   bool RunCloseStep(const TCloseStep& step, bool oneMoreTry);
@@ -233,6 +248,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   void AddingDirectory(std::string& LongName, std::string& ShortName, bool& Skip) override;
   bool ReplacesFiles() const override { return ReplaceFile; }
   bool KeepsLastFolderOnly() const override { return KeepLastFolderOnly; }
+  bool RecordsRockRidge() const override { return RockRidge; }
 
   TVolumeIdentifiers VolumeIdentifiers() const;
   void CheckBootImage();
@@ -281,6 +297,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   std::string FExtractError;
   int FChunkSize = 65536;
   TWriteState FWrite;
+  TBurnRecord FBurnRecord;
   mutable std::mutex FCacheGuard;
   std::unique_ptr<TCacheThread> FCache;
   std::unique_ptr<TThWrite> FWriter;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "simdrive/describe.h"
 #include "simdrive/disc_model.h"
@@ -149,6 +150,37 @@ FORNAX_SIM_API int fornax_sim_fault_write_error_count(uint32_t lba, uint8_t key,
   if (count <= 0) return Fail("a write error for no write at all");
   return Change([&](DriveState& s, SectorFile&, std::string*) {
     s.faults.write_errors.push_back(WriteFault{lba, key, asc, ascq, count});
+    return true;
+  });
+}
+
+FORNAX_SIM_API int fornax_sim_fault_read_error(uint32_t lba, uint32_t count, int times) {
+  if (count == 0) return Fail("a read error for no block at all");
+  if (times < 0) return Fail("a negative number of reads");
+  return Change([&](DriveState& s, SectorFile&, std::string*) {
+    s.faults.read_errors.push_back(ReadFault{lba, count, times});
+    return true;
+  });
+}
+
+// Damage, not a fault that wears off: the stored bytes change, every read
+// returns them without an error, and clearing the faults does not mend them.
+FORNAX_SIM_API int fornax_sim_fault_corrupt(uint32_t lba, uint32_t count) {
+  if (count == 0) return Fail("no sector to corrupt");
+  return Change([&](DriveState& s, SectorFile& sectors, std::string* e) {
+    if (!s.HasMedium()) return *e = "no medium in the drive", false;
+    const uint32_t end = RecordedEnd(s.disc);
+    if (uint64_t{lba} + count > end) {
+      *e = "sectors " + std::to_string(lba) + " to " + std::to_string(uint64_t{lba} + count - 1) +
+           " are not all recorded (the disc holds sectors up to " + std::to_string(end) + ")";
+      return false;
+    }
+    std::vector<uint8_t> sector(2048);
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!sectors.Read(lba + i, 1, sector.data())) return *e = "cannot read the stored sector", false;
+      for (uint8_t& byte : sector) byte ^= 0xA5;  // every byte changes, zeros included
+      if (!sectors.Write(lba + i, 1, sector.data())) return *e = "cannot store the corrupted sector", false;
+    }
     return true;
   });
 }

@@ -32,6 +32,11 @@ void DescribeFaults(std::ostringstream& o, const DriveState& s, int64_t now_ms) 
     std::snprintf(sense, sizeof sense, "%X/%02X/%02X", w.key, w.asc, w.ascq);
     o << "fault: write error at " << w.lba << " (" << sense << ")\n";
   }
+  for (const ReadFault& r : f.read_errors) {
+    o << "fault: read error at " << r.lba;
+    if (r.count > 1) o << "-" << uint64_t{r.lba} + r.count - 1;
+    o << " (3/11/00, " << (r.remaining > 0 ? std::to_string(r.remaining) + " more reads" : "every read") << ")\n";
+  }
   if (f.not_ready_until_ms > now_ms) o << "fault: not ready for " << f.not_ready_until_ms - now_ms << " ms\n";
   if (f.write_speed_kbps > 0) o << "fault: writes at " << f.write_speed_kbps << " kB/s\n";
 }

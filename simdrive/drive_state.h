@@ -99,10 +99,19 @@ struct WriteFault {
   bool operator==(const WriteFault&) const = default;
 };
 
+// READ (10) covering any of `count` blocks from `lba` fails with 03/11/00.
+struct ReadFault {
+  uint32_t lba = 0;
+  uint32_t count = 1;
+  int remaining = 0;  // reads it still fails; 0: every one
+  bool operator==(const ReadFault&) const = default;
+};
+
 struct Faults {
   int busy_commands = 0;
   bool busy_as_status = true;  // BUSY status, else CHECK CONDITION 02/04/08
   std::vector<WriteFault> write_errors;
+  std::vector<ReadFault> read_errors;
   int64_t not_ready_until_ms = 0;
   int write_speed_kbps = 0;  // the speed the buffer drains at; 0: as fast as possible
   // The process that sends the n-th command of this opcode gets the signal

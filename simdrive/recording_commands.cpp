@@ -50,6 +50,20 @@ Sense InjectedWriteError(DriveState& s, uint32_t lba, uint32_t count) {
   return sense::kNone;
 }
 
+// A read fault set for a number of reads wears off after them; the sense
+// names the first faulty block the read covers.
+Sense InjectedReadError(DriveState& s, uint32_t lba, uint32_t count) {
+  auto& faults = s.faults.read_errors;
+  for (auto f = faults.begin(); f != faults.end(); ++f) {
+    const uint64_t from = std::max<uint64_t>(f->lba, lba);
+    if (from >= std::min<uint64_t>(uint64_t{f->lba} + f->count, uint64_t{lba} + count)) continue;
+    const Sense fault = sense::WithInformation(sense::kUnrecoveredReadError, static_cast<uint32_t>(from));
+    if (f->remaining > 0 && --f->remaining == 0) faults.erase(f);
+    return fault;
+  }
+  return sense::kNone;
+}
+
 // A write the buffer cannot take now: "long write in progress", nothing taken.
 Reply BufferFull() {
   Reply r = Reply::Check(sense::kLongWriteInProgress);
@@ -129,6 +143,7 @@ Reply Read10(CommandContext& ctx, const Command& cmd) {
   if (count == 0) return Reply::Good();
   const uint32_t stop = FirstUnreadable(ctx.state.disc, lba, count);
   if (stop != lba + count) return Reply::Check(sense::LbaOutOfRange(stop));
+  if (Sense fault = InjectedReadError(ctx.state, lba, count); !fault.Good()) return Reply::Check(fault);
   if (cmd.data_in_room < static_cast<uint64_t>(count) * kBlockBytes) return TransferError();
   std::vector<uint8_t> data(static_cast<size_t>(count) * kBlockBytes);
   if (!ctx.sectors.Read(lba, count, data.data()))

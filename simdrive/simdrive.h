@@ -51,6 +51,16 @@ int fornax_sim_fault_busy(int commands, int target_status_busy); /* next N comma
 int fornax_sim_fault_write_error(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq);
 /* The same for the next `count` writes covering the block only (count > 0). */
 int fornax_sim_fault_write_error_count(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq, int count);
+/* Every READ (10) covering any of the `count` blocks from `lba` fails with a
+ * medium error, 03/11/00 (unrecovered read error), naming the first of those
+ * blocks it covers; with times > 0 only the next `times` such reads, 0: every
+ * one. (READ (12) is not a command this drive knows.) */
+int fornax_sim_fault_read_error(uint32_t lba, uint32_t count, int times);
+/* Flips the stored bytes of `count` recorded sectors from `lba` (each byte
+ * XOR A5h): reads then return the corrupted bytes without any error. Lasts
+ * until the sectors are written again; fornax_sim_clear_faults does not
+ * mend them. */
+int fornax_sim_fault_corrupt(uint32_t lba, uint32_t count);
 /* The process that sends the nth command with this opcode from now on gets
  * the signal before the drive runs it: with SIGINT the command then runs as
  * usual, with SIGKILL the process dies and the disc keeps what the earlier

@@ -108,6 +108,12 @@ const std::map<std::string_view, FieldParser>& Parsers() {
          s->faults.write_errors.push_back(f);
          return true;
        }},
+      {"fault.read-error", [](auto v, auto s) {
+         ReadFault f;
+         if (!ParseWords(v, &f.lba, &f.count, &f.remaining)) return false;
+         s->faults.read_errors.push_back(f);
+         return true;
+       }},
       {"fault.signal", [](auto v, auto s) {
          return ParseWords(v, &s->faults.signal_opcode, &s->faults.signal_countdown, &s->faults.signal_number);
        }},
@@ -253,6 +259,8 @@ std::string EncodeState(const DriveState& s) {
   w.Key("fault.busy").Num(s.faults.busy_commands).Flag(s.faults.busy_as_status).End();
   for (const WriteFault& f : s.faults.write_errors)
     w.Key("fault.write-error").Num(f.lba).Num(int{f.key}).Num(int{f.asc}).Num(int{f.ascq}).Num(f.remaining).End();
+  for (const ReadFault& f : s.faults.read_errors)
+    w.Key("fault.read-error").Num(f.lba).Num(f.count).Num(f.remaining).End();
   if (s.faults.signal_countdown > 0)
     w.Key("fault.signal").Num(int{s.faults.signal_opcode}).Num(s.faults.signal_countdown)
         .Num(s.faults.signal_number).End();

@@ -6,6 +6,8 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config
   libfmt-dev libcli11-dev libgtest-dev libbenchmark-dev
+  # the content hashes of a burn's verify (XXH3-128)
+  libxxhash-dev
   # the desktop application (Qt 6 Widgets), its translations (lrelease, lupdate and
   # Qt's own catalogues); Xvfb for its screenshots
   qt6-base-dev qt6-l10n-tools qt6-translations-l10n xvfb xauth x11-utils

@@ -640,6 +640,38 @@
         <source>entradas quedaron</source>
         <translation>entries were left</translation>
     </message>
+    <message>
+        <source>&gt;&gt;&gt; VERIFICANDO: LEYENDO EL DISCO GRABADO</source>
+        <translation>&gt;&gt;&gt; VERIFYING: READING THE WRITTEN DISC</translation>
+    </message>
+    <message>
+        <source>Verificando el disco grabado...</source>
+        <translation>Verifying the written disc...</translation>
+    </message>
+    <message>
+        <source>La verificacion no pudo leer el disco:
+%1</source>
+        <translation>The verify could not read the disc:
+%1</translation>
+    </message>
+    <message>
+        <source>Verificacion: los %1 sectores coinciden con la imagen.</source>
+        <translation>Verify: all %1 sectors match the image.</translation>
+    </message>
+    <message>
+        <source>Verificacion: los sectores %1 no coinciden con la imagen.</source>
+        <translation>Verify: sectors %1 do not match the image.</translation>
+    </message>
+    <message>
+        <source>Verificacion: %1 archivos verificados, todos coinciden con el disco.</source>
+        <translation>Verify: %1 files verified, all match the disc.</translation>
+    </message>
+    <message>
+        <source>Verificacion: %1 archivos verificados; %2 con problemas:
+%3</source>
+        <translation>Verify: %1 files verified; %2 with problems:
+%3</translation>
+    </message>
 </context>
 <context>
     <name>fornax::app::TfrmSessions</name>
@@ -798,6 +830,22 @@
     <message>
         <source>Sesion a importar; Zero significa que no hay sesiones para importar</source>
         <translation>Session to import: zero means there is no session to import</translation>
+    </message>
+    <message>
+        <source>Verificar despues de quemar</source>
+        <translation>Verify after burning</translation>
+    </message>
+    <message>
+        <source>Lee el disco grabado y lo compara con lo que se envio</source>
+        <translation>Reads the written disc back and compares it with what was sent</translation>
+    </message>
+    <message>
+        <source>Rock Ridge (permisos y enlaces de Linux)</source>
+        <translation>Rock Ridge (Linux permissions and links)</translation>
+    </message>
+    <message>
+        <source>Guarda permisos, propietarios, fechas, nombres largos y enlaces simbolicos (los enlaces se graban como enlaces, sin seguirlos)</source>
+        <translation>Keeps permissions, owners, dates, long names and symbolic links (links are recorded as links, not followed)</translation>
     </message>
 </context>
 <context>

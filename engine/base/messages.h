@@ -16,6 +16,9 @@ inline constexpr const char* kMsgFolderLoop = "FOLDER REACHED TWICE (A LOOP OR A
 inline constexpr const char* kMsgSystemFileSystem = "FOLDER ON A SYSTEM FILE SYSTEM ({}), NOT ADDED: {}";
 inline constexpr const char* kMsgSpecialFile = "SPECIAL FILE ({}), NOT ADDED: {}";
 inline constexpr const char* kMsgLinkToFolder = "LINK TO A FOLDER, NOT FOLLOWED: {}";
+inline constexpr const char* kMsgBrokenContinuation =
+    "ROCK RIDGE CONTINUATION AT SECTOR {} CANNOT BE READ; THE ENTRY IS TAKEN WITHOUT ITS ROCK RIDGE";
+inline constexpr const char* kMsgCantReadLink = "CAN'T READ SYMBOLIC LINK, NOT ADDED: {}";
 inline constexpr const char* kMsgScanCancelled = "SCAN CANCELLED, FOLDER ONLY PARTLY ADDED: {}";
 inline constexpr const char* kMsgSourceNameReplaced = "NAME OF \"{}\" CANNOT BE WRITTEN AS IT IS, TAKEN AS \"{}\"";
 

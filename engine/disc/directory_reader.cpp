@@ -25,8 +25,64 @@ struct TDirectoryReader::TPendingFile {
 TDirectoryReader::TDirectoryReader(TSectorSource& source, TCompilation& compilation, TLogLine log, bool joliet)
     : FSource(source), FCompilation(compilation), FLog(std::move(log)), FJoliet(joliet) {}
 
+// Continuation areas a record may chain; a longer chain is a loop or junk.
+constexpr int kMaxContinuations = 32;
+
+// A record is asked for its name, its attributes and whether it was moved:
+// its entries are read, and its continuation areas followed, once.
+TRockRidgeFields TDirectoryReader::RockRidgeOf(const TDiscRecord& record) {
+  if (!FRockRidge || record.SystemUse.size() <= FSkip) return {};
+  if (FLastRead && record.SystemUse == FLastUse) return FLastFields;
+  FLastRead = true;
+  FLastUse = record.SystemUse;
+  FLastFields = ReadRockRidge(record);
+  return FLastFields;
+}
+
+// Nothing when a continuation area cannot be read: half a name or half a
+// link target would be another name or target than the one recorded.
+TRockRidgeFields TDirectoryReader::ReadRockRidge(const TDiscRecord& record) {
+  TRockRidgeFields fields;
+  const auto* use = reinterpret_cast<const uint8_t*>(record.SystemUse.data());
+  TContinuationRef next = ReadSystemUseEntries(use + FSkip, record.SystemUse.size() - FSkip, fields);
+  alignas(16) uint8_t sector[2048];
+  for (int hop = 0; next.Present && hop < kMaxContinuations; ++hop) {
+    if (next.Offset >= 2048 || next.Length > 2048 - next.Offset || next.Block >= FSource.SectorLimit() ||
+        !FSource.ReadSectors(next.Block, 1, sector)) {
+      Say(fmt::format(kMsgBrokenContinuation, next.Block));
+      return {};
+    }
+    next = ReadSystemUseEntries(sector + next.Offset, next.Length, fields);
+  }
+  if (next.Present) {  // a chain that does not end
+    Say(fmt::format(kMsgBrokenContinuation, next.Block));
+    return {};
+  }
+  return fields;
+}
+
+// What the Rock Ridge entries tell of a record, over what its ISO 9660 fields say.
+void TDirectoryReader::PutRockRidge(const TDiscRecord& record, TSearchRec& listing) {
+  const TRockRidgeFields fields = RockRidgeOf(record);
+  if (!fields.HasAttributes) return;
+  listing.Mode = fields.Mode;
+  listing.Uid = fields.Uid;
+  listing.Gid = fields.Gid;
+  if (fields.HasModified) listing.WriteTime = fields.Modified;
+  listing.AccessTime = fields.HasAccessed ? fields.Accessed : listing.WriteTime;
+  listing.ChangeTime = fields.HasChanged ? fields.Changed : listing.WriteTime;
+  if (fields.HasLink && (fields.Mode & 0170000) == 0120000 && !fields.LinkTarget.empty()) {
+    listing.Link = true;
+    listing.LinkTarget = fields.LinkTarget;
+  }
+}
+
 std::string TDirectoryReader::NameOf(const TDiscRecord& record) {
-  const std::string name = FJoliet ? JolietName(record.Identifier) : IsoName(record.Identifier);
+  std::string name = FJoliet ? JolietName(record.Identifier) : IsoName(record.Identifier);
+  if (FRockRidge) {
+    TRockRidgeFields fields = RockRidgeOf(record);
+    if (fields.HasName) name = std::move(fields.Name);
+  }
   bool changed = false;
   const std::string safe = SafeName(name, changed);
   if (changed) Say(fmt::format(kMsgUnsafeName, safe));
@@ -49,6 +105,7 @@ bool TDirectoryReader::ReadDirectory(uint32_t extent, uint32_t length, TDEntry* 
     return false;
   }
   sectors = std::min<uint64_t>({sectors, kMaxDirectorySectors, FSource.SectorLimit() - extent});
+  if (OnDirectory) OnDirectory(target, extent, static_cast<uint32_t>(sectors));
 
   alignas(16) uint8_t sector[2048];
   TPendingFile pending;
@@ -95,6 +152,8 @@ void TDirectoryReader::ReadSector(const uint8_t* sector, TDEntry* target, int de
       continue;
     }
     if (record.IsSelfOrParent()) continue;
+    // A directory moved here from deeper down also stands at its old place.
+    if (FRockRidge && RockRidgeOf(record).Relocated) continue;
     Import(record, target, depth, pending);
   }
 }
@@ -140,6 +199,7 @@ void TDirectoryReader::Import(const TDiscRecord& record, TDEntry* target, int de
   listing.ShortName = ShortNameFromDirectoryName(listing.LongName);
   listing.Attr = 0x10 | (record.IsHidden() ? 0x02 : 0);
   if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
+  PutRockRidge(record, listing);
   TDEntry* sub = FCompilation.AddDirectory(target, listing);
   if (sub) ReadDirectory(record.Extent, record.DataLength, sub, depth + 1);
 }
@@ -151,6 +211,13 @@ void TDirectoryReader::AddFile(const TDiscRecord& record, uint64_t size, TDEntry
   listing.Attr = record.IsHidden() ? 0x02 : 0;
   listing.Size = static_cast<int64_t>(size);
   if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
+  PutRockRidge(record, listing);
+  // A link holds no data, whatever its record says.
+  if (listing.Link) {
+    listing.Size = 0;
+    FCompilation.AddEntry(target, listing, "", 0, false);
+    return;
+  }
   const uint64_t sectors = (size + 2047) / 2048;
   if (record.Extent == 0 && size > 0) {
     // No place on the disc: it would be given new, empty sectors.

@@ -5,10 +5,12 @@
 // of bounds or write outside the compilation's tree.
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
 #include "engine/disc/disc_records.h"
+#include "engine/disc/rock_ridge_reader.h"
 #include "engine/disc/sector_source.h"
 #include "engine/image/image_file_writer.h"
 
@@ -16,6 +18,7 @@ namespace fornax {
 
 class TCompilation;
 struct TDEntry;
+struct TSearchRec;
 
 inline constexpr int kMaxDirectoryDepth = 128;
 // A directory larger than this (128 MiB of records) is no real directory.
@@ -28,6 +31,15 @@ class TDirectoryReader {
   // The tree below the directory at `extent` into `target`; false when its
   // first sector cannot be read.
   bool Read(uint32_t extent, uint32_t length, TDEntry* target) { return ReadDirectory(extent, length, target, 0); }
+  // Told of each directory before its sectors are read: the directory of the
+  // compilation it fills, its first sector and how many it spans.
+  std::function<void(const TDEntry* directory, uint32_t extent, uint32_t sectors)> OnDirectory;
+  // Reads the ISO 9660 tree's Rock Ridge entries (whose areas start `skip`
+  // bytes into each record's system use): names, attributes, links.
+  void UseRockRidge(uint8_t skip) {
+    FRockRidge = true;
+    FSkip = skip;
+  }
 
  private:
   struct TPendingFile;
@@ -38,12 +50,20 @@ class TDirectoryReader {
   void AddFile(const TDiscRecord& record, uint64_t size, TDEntry* target);
   void Finish(TPendingFile& pending);
   std::string NameOf(const TDiscRecord& record);
+  TRockRidgeFields RockRidgeOf(const TDiscRecord& record);
+  TRockRidgeFields ReadRockRidge(const TDiscRecord& record);
+  void PutRockRidge(const TDiscRecord& record, TSearchRec& listing);
   void Say(const std::string& text) { if (FLog) FLog(">>> " + text, 4); }
 
   TSectorSource& FSource;
   TCompilation& FCompilation;
   TLogLine FLog;
   const bool FJoliet;
+  bool FRockRidge = false;
+  uint8_t FSkip = 0;
+  bool FLastRead = false;  // the last record's Rock Ridge, read once
+  std::string FLastUse;
+  TRockRidgeFields FLastFields;
   std::set<uint32_t> FVisited;  // every directory sector read so far
 };
 

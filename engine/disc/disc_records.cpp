@@ -23,6 +23,9 @@ TRecordRead ReadDiscRecord(const uint8_t* sector, size_t position, TDiscRecord& 
   std::memcpy(record.Date, p + 18, 7);
   record.Flags = p[25];
   record.Identifier.assign(reinterpret_cast<const char*>(p + 33), idLength);
+  const size_t systemUse = 33u + idLength + (idLength % 2 == 0 ? 1u : 0u);
+  record.SystemUse.clear();
+  if (systemUse < length) record.SystemUse.assign(reinterpret_cast<const char*>(p + systemUse), length - systemUse);
   return TRecordRead::Record;
 }
 

@@ -15,6 +15,7 @@ struct TDiscRecord {
   uint8_t Date[7] = {};  // years since 1900, month, day, hour, minute, second, offset
   uint8_t Flags = 0;     // 0x01 hidden, 0x02 directory, 0x80 more extents follow
   std::string Identifier;
+  std::string SystemUse;  // the bytes after the identifier (and its pad byte)
   bool IsDirectory() const { return (Flags & 0x02) != 0; }
   bool IsHidden() const { return (Flags & 0x01) != 0; }
   bool ContinuesInNextRecord() const { return (Flags & 0x80) != 0; }

@@ -13,6 +13,7 @@
 #include "engine/base/date_time.h"
 #include "engine/base/messages.h"
 #include "engine/disc/directory_reader.h"
+#include "engine/disc/rock_ridge_reader.h"
 #include "engine/disc/volume_descriptors.h"
 #include "engine/image/compilation.h"
 
@@ -22,10 +23,21 @@ namespace {
 constexpr int kDescriptorSpan = 21;  // start + 16 to start + 36
 constexpr uint32_t kExtractChunkSectors = 31;
 
+// The skip length of the Rock Ridge entries of the tree whose root extent is
+// `root`; false when its "." record carries no SUSP indicator.
+bool RockRidgeTree(TSessionSource& source, uint32_t root, uint8_t& skip) {
+  alignas(16) uint8_t sector[2048];
+  TDiscRecord dot;
+  if (root >= source.SectorLimit() || !source.ReadSectors(root, 1, sector)) return false;
+  if (ReadDiscRecord(sector, 0, dot) != TRecordRead::Record || !dot.IsSelfOrParent()) return false;
+  return StartsWithSuspIndicator(reinterpret_cast<const uint8_t*>(dot.SystemUse.data()), dot.SystemUse.size(), skip);
+}
+
 // Looks for the descriptor of a type among the session's first sectors and
-// walks its tree. False when there is none before a terminator.
+// walks its tree. False when there is none before a terminator, and, when
+// `rockRidge` is asked for, when the tree carries none.
 bool ImportPass(TSessionSource& source, TCompilation& compilation, uint32_t start, uint8_t type,
-                TDEntry* target, const TLogLine& log) {
+                TDEntry* target, const TLogLine& log, bool rockRidge = false) {
   alignas(16) uint8_t sector[2048];
   for (int i = 0; i < kDescriptorSpan; ++i) {
     std::memset(sector, 0, sizeof sector);
@@ -33,6 +45,11 @@ bool ImportPass(TSessionSource& source, TCompilation& compilation, uint32_t star
     const bool descriptor = std::memcmp(sector + 1, "CD001", 5) == 0;
     if (read && descriptor && sector[0] == type) {
       TDirectoryReader reader(source, compilation, log, type == 2);
+      uint8_t skip = 0;
+      if (rockRidge) {
+        if (!RockRidgeTree(source, GetLe32(sector + 158), skip)) return false;
+        reader.UseRockRidge(skip);
+      }
       reader.Read(GetLe32(sector + 158), GetLe32(sector + 166), target);
       return true;
     }
@@ -91,6 +108,9 @@ bool ImportSession(TSessionSource& source, TCompilation& compilation, int sessio
   uint32_t volumeEnd = 0, recordedEnd = 0;
   if (SessionCutShort(source, session, volumeEnd, recordedEnd) && log)
     log(">>> " + fmt::format(kMsgSessionCutShort, session, volumeEnd, recordedEnd), 4);
+  // The Rock Ridge tree, when one is kept, holds what the Joliet tree cannot:
+  // modes, owners, links and whole names.
+  if (compilation.RecordsRockRidge() && ImportPass(source, compilation, start, 1, target, log, true)) return true;
   if (ImportPass(source, compilation, start, 2, target, log)) return true;
   if (ImportPass(source, compilation, start, 1, target, log)) return true;
   if (log) log(">>> " + fmt::format(kMsgIsoImageNotFound, session), 4);

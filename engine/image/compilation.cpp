@@ -14,6 +14,9 @@ namespace {
 
 int64_t RoundedSize(int64_t size) { return (size + 2047) / 2048 * 2048; }
 
+// The longest name the Joliet tree takes, in UTF-16 code units.
+constexpr size_t kJolietNameUnits = 108;
+
 TDateTime ListingDate(const TSearchRec& listing) {
   TDateTime value;
   return FileDateToDateTime(listing.WriteTime, value) ? value : Now();
@@ -175,15 +178,36 @@ TDEntry* TCompilation::AddDirectoryByName(TDEntry* Parent, const std::string& Na
   return AddDirectory(Parent, listing);
 }
 
+// Nothing for a listing that tells no mode (a folder made by name, an entry
+// of a session without Rock Ridge): the tree then records plain attributes.
+std::shared_ptr<const TPosixAttributes> TCompilation::PosixOf(const TSearchRec& Listing,
+                                                             const std::string& Name) const {
+  if (!FHost.RecordsRockRidge() || Listing.Mode == 0) return nullptr;
+  auto posix = std::make_shared<TPosixAttributes>();
+  posix->Mode = Listing.Mode;
+  posix->Uid = Listing.Uid;
+  posix->Gid = Listing.Gid;
+  posix->Modified = Listing.WriteTime;
+  posix->Accessed = Listing.AccessTime;
+  posix->Changed = Listing.ChangeTime;
+  posix->Name = Name;
+  if (Listing.Link) posix->LinkTarget = Listing.LinkTarget;
+  return posix;
+}
+
 TDEntry* TCompilation::AddDirectory(TDEntry* Parent, const TSearchRec& Listing) {
   bool full = false;
   return InsertDirectory(Parent, Listing, "", full);
 }
 
-TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listing,
+TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Source,
                                        const std::string& SourceFolder, bool& full) {
   full = false;
   if (!Parent) return nullptr;
+  // With Rock Ridge a name too long for the Joliet tree is cut there and kept
+  // whole in the Rock Ridge tree.
+  TSearchRec Listing = Source;
+  if (FHost.RecordsRockRidge()) Listing.LongName = JolietNameWithin(Listing.LongName, kJolietNameUnits);
   std::string candidate = Parent->Path + "\\" + Listing.LongName;
   if (candidate.rfind("\\\\", 0) == 0) candidate.erase(0, 1);
   TDEntry* existing = FindDirectory(candidate);
@@ -229,6 +253,7 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Listin
   entry->Attributes = Listing.Attr;
   entry->Directory = dir;
   entry->DateTime = ListingDate(Listing);
+  entry->Posix = PosixOf(Listing, Listing.Name.empty() ? Source.LongName : Listing.Name);
   Append(Parent, entry);
   AssignUniqueShortName(Parent, entry, UpperCase(shortName));
   IndexName(Parent, entry);
@@ -241,12 +266,13 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   const bool isDirectory = (Listing.Attr & faDirectory) != 0;
   std::string longName = Listing.LongName;
   if (!isDirectory && longName.find('.') == std::string::npos) longName += '.';
+  if (FHost.RecordsRockRidge()) longName = JolietNameWithin(longName, kJolietNameUnits);
 
   TFEntry* existing = FindEntry(Dir, longName);
   std::string shortFileName = Listing.ShortName.empty() ? UpperCase(longName) : Listing.ShortName;
   std::string longFileName = longName;
   TDateTime dateTime = ListingDate(Listing);
-  bool skip = Utf16Length(longFileName) > 108;
+  bool skip = Utf16Length(longFileName) > kJolietNameUnits;
   const bool replace = existing && FHost.ReplacesFiles();
 
   FHost.AddingFile(SourcePath, longFileName, shortFileName, dateTime, Listing.Attr, Listing.Size,
@@ -290,6 +316,8 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   entry->DateTime = dateTime;
   entry->SourcePath = SourcePath;
   entry->ArchiveMode = ArchiveMode;
+  // A name the handler changed is the name the user wants, in both trees.
+  entry->Posix = PosixOf(Listing, longFileName != longName || Listing.Name.empty() ? longFileName : Listing.Name);
   // A file identifier always holds its separator dot, even without extension.
   std::string shortName = UpperCase(shortFileName);
   if (!isDirectory && shortName.find('.') == std::string::npos) shortName += '.';

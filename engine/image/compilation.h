@@ -29,6 +29,9 @@ class TCompilationHost {
   virtual void AddingDirectory(std::string& LongName, std::string& ShortName, bool& Skip) = 0;
   virtual bool ReplacesFiles() const = 0;
   virtual bool KeepsLastFolderOnly() const = 0;
+  // Rock Ridge: entries keep their POSIX attributes and whole names, and
+  // symbolic links found in folders are recorded as links.
+  virtual bool RecordsRockRidge() const { return false; }
 };
 
 // What FolderSize counted, and whether its cancel flag cut the count short.
@@ -60,6 +63,7 @@ class TCompilation {
   int MaxDirs() const { return FMaxDirs; }
   TDEntry* RootDirectory() const { return FRoot; }
   int64_t CompilationBytes() const { return FCompilationBytes; }
+  bool RecordsRockRidge() const { return FHost.RecordsRockRidge(); }
 
   TDEntry* FindDirectory(const std::string& Path) const;
   TFEntry* FindEntry(const TDEntry* Dir, const std::string& Name) const;
@@ -130,7 +134,10 @@ class TCompilation {
   TScanEnd ScanSubfolder(TDEntry* Dest, TEnteredFolder& Parent, const std::string& Path,
                          const TSearchRec& Item, const TScanRequest& Request, TFolderWalk& Walk);
   TScanEnd AddFolderFiles(TDEntry* Dest, const std::string& Path, const TSearchResult& Listing,
-                          const TScanRequest& Request, const TFolderWalk& Walk);
+                          const TScanRequest& Request, const TFolderWalk& Walk, int FolderDescriptor);
+  void AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::string& Path, const std::string& Name,
+                    const std::string& ShortName);
+  std::shared_ptr<const TPosixAttributes> PosixOf(const TSearchRec& Listing, const std::string& Name) const;
   void ReportPassedOver(const std::string& Path, const TSearchResult& Listing,
                         const TScanRequest& Request);
   void ReportRefusal(const std::string& Path, const TEnteredFolder& Folder);

@@ -67,6 +67,19 @@ TSearchRec StepListing(const std::string& name) {
   return listing;
 }
 
+// The same, with what a Rock Ridge tree records of the local folder.
+TSearchRec StepListing(const TSourceStep& step) {
+  TSearchRec listing = StepListing(step.Name);
+  struct stat info {};
+  if (::stat(step.Folder.c_str(), &info) != 0) return listing;
+  listing.Mode = static_cast<uint32_t>(info.st_mode);
+  listing.Uid = static_cast<uint32_t>(info.st_uid);
+  listing.Gid = static_cast<uint32_t>(info.st_gid);
+  listing.AccessTime = static_cast<int64_t>(info.st_atim.tv_sec);
+  listing.ChangeTime = static_cast<int64_t>(info.st_ctim.tv_sec);
+  return listing;
+}
+
 std::string SpecialKindText(TEntryKind kind) {
   switch (kind) {
     case TEntryKind::Fifo: return "FIFO";
@@ -99,7 +112,7 @@ TDEntry* TCompilation::ForceSourcePath(TDEntry* Base, const std::string& Folder)
   TDEntry* dir = Base;
   for (const TSourceStep& step : SourceSteps(Folder, FHost.KeepsLastFolderOnly())) {
     bool full = false;
-    dir = InsertDirectory(dir, StepListing(step.Name), step.Folder, full);
+    dir = InsertDirectory(dir, StepListing(step), step.Folder, full);
     if (!dir) return nullptr;
   }
   return dir;
@@ -161,7 +174,7 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
 TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& Folder,
                                                 const std::string& Path,
                                                 const TScanRequest& Request, TFolderWalk& Walk) {
-  const TSearchResult listing = ListFolder(Folder.Folder, Path, Walk.CancelFlag());
+  const TSearchResult listing = ListFolder(Folder.Folder, Path, Walk.CancelFlag(), FHost.RecordsRockRidge());
   if (listing.Cut) return TScanEnd::Cancelled;
   // What could not be read is reported and left out; the rest goes on.
   if (!listing.Ok)
@@ -175,7 +188,7 @@ TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& F
       if (end != TScanEnd::Done) return end;
     }
   }
-  return AddFolderFiles(Dest, Path, listing, Request, Walk);
+  return AddFolderFiles(Dest, Path, listing, Request, Walk, Folder.Folder.Descriptor());
 }
 
 TCompilation::TScanEnd TCompilation::ScanSubfolder(TDEntry* Dest, TEnteredFolder& Parent,
@@ -205,15 +218,41 @@ TCompilation::TScanEnd TCompilation::ScanSubfolder(TDEntry* Dest, TEnteredFolder
 TCompilation::TScanEnd TCompilation::AddFolderFiles(TDEntry* Dest, const std::string& Path,
                                                     const TSearchResult& Listing,
                                                     const TScanRequest& Request,
-                                                    const TFolderWalk& Walk) {
+                                                    const TFolderWalk& Walk, int FolderDescriptor) {
+  const bool links = FHost.RecordsRockRidge();
   for (const TSearchRec& item : Listing.Items) {
     if (item.Attr & faDirectory) continue;
     if (!MatchesSearch(item.Name, item.LongName, item.Attr, Request.Mask, Request.AttrMask)) continue;
     if (Request.ArchiveOnly && !(item.Attr & faArchive)) continue;
     if (Walk.Cancelled()) return TScanEnd::Cancelled;
-    AddEntry(Dest, item, JoinPath(Path, item.Name), 0, Request.ArchiveOnly);
+    if (links && item.Link)
+      AddLinkEntry(Dest, FolderDescriptor, Path, item.Name, item.ShortName);
+    else
+      AddEntry(Dest, item, JoinPath(Path, item.Name), 0, Request.ArchiveOnly);
+  }
+  // Links to folders and links leading nowhere are links like any other; an
+  // archive-only backup has no archive state for them and leaves them out.
+  if (!links || Request.ArchiveOnly) return TScanEnd::Done;
+  for (const TPassedOver& entry : Listing.PassedOver) {
+    if (entry.Kind != TEntryKind::LinkToFolder && entry.Kind != TEntryKind::DanglingLink) continue;
+    if (!MatchesSearch(entry.Name, MakeLongName(entry.Name), entry.Attr, Request.Mask, Request.AttrMask)) continue;
+    if (Walk.Cancelled()) return TScanEnd::Cancelled;
+    AddLinkEntry(Dest, FolderDescriptor, Path, entry.Name, "");
   }
   return TScanEnd::Done;
+}
+
+void TCompilation::AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::string& Path,
+                                const std::string& Name, const std::string& ShortName) {
+  const std::string path = JoinPath(Path, Name);
+  TSearchRec link;
+  if (!ReadLinkItem(FolderDescriptor, Name, link)) {
+    FHost.Report(LeftOutLine(kMsgCantReadLink, path), ltImageError);
+    return;
+  }
+  // The listing's alias is unique among the folder's items.
+  if (!ShortName.empty()) link.ShortName = ShortName;
+  AddEntry(Dest, link, path, 0, false);
 }
 
 // Links to folders are left out with the folders (a recursive scan); special
@@ -222,8 +261,10 @@ void TCompilation::ReportPassedOver(const std::string& Path, const TSearchResult
                                     const TScanRequest& Request) {
   for (const TPassedOver& entry : Listing.PassedOver) {
     const std::string path = JoinPath(Path, entry.Name);
+    if (entry.Kind == TEntryKind::DanglingLink) continue;
     if (entry.Kind == TEntryKind::LinkToFolder) {
-      if (Request.Recursive) FHost.Report(LeftOutLine(kMsgLinkToFolder, path), ltImageError);
+      // Recorded as a link with Rock Ridge, which is no leaving out.
+      if (Request.Recursive && !FHost.RecordsRockRidge()) FHost.Report(LeftOutLine(kMsgLinkToFolder, path), ltImageError);
     } else if (MatchesSearch(entry.Name, MakeLongName(entry.Name), entry.Attr, Request.Mask,
                              Request.AttrMask)) {
       FHost.Report(">>> " + fmt::format(kMsgSpecialFile, SpecialKindText(entry.Kind), PrintableText(path)),

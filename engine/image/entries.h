@@ -4,6 +4,7 @@
 // entry of its parent's list, besides its TDEntry).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -12,6 +13,16 @@
 namespace fornax {
 
 struct TFEntry;
+
+// What a Rock Ridge tree tells of an entry besides its data: taken from the
+// source's lstat, or from the Rock Ridge records of an imported session.
+struct TPosixAttributes {
+  uint32_t Mode = 0;  // st_mode: file type and permission bits
+  uint32_t Uid = 0, Gid = 0;
+  int64_t Modified = 0, Accessed = 0, Changed = 0;  // seconds since the Unix epoch
+  std::string Name;        // the name as the file system has it, whatever the Joliet tree can hold
+  std::string LinkTarget;  // a symbolic link's target
+};
 
 struct TDEntry {
   std::string ShortName;   // ISO 9660 identifier (upper case)
@@ -49,6 +60,8 @@ struct TFEntry {
   bool ArchiveMode = false;    // added by a folder scan in archive-only mode
   TDEntry* Directory = nullptr;  // the directory this entry stands for, if any
   TFEntry* Next = nullptr;
+  // Set only while Rock Ridge is asked for; shared by the extents of one file.
+  std::shared_ptr<const TPosixAttributes> Posix;
 
   // Bookkeeping of the compilation; not part of what is written.
   TFEntry* Prev = nullptr;
@@ -56,6 +69,8 @@ struct TFEntry {
   size_t TableSlot = 0;
 
   bool IsDirectory() const { return Directory != nullptr; }
+  // A symbolic link recorded as one: no data, only its target.
+  bool IsSymbolicLink() const { return Posix && !Posix->LinkTarget.empty(); }
 };
 
 }  // namespace fornax

@@ -11,6 +11,7 @@
 #include "engine/image/el_torito.h"
 #include "engine/image/iso_names.h"
 #include "engine/image/layout.h"
+#include "engine/image/rock_ridge_tree.h"
 
 namespace fornax {
 namespace {
@@ -19,6 +20,11 @@ struct TTreeWriter {
   const TImageLayout& Plan;
   TTree Tree;
   TDateTime Now;
+  // With Rock Ridge (ISO 9660 tree): what the records tell, and where their
+  // continuation areas go.
+  const TRockRidgeTree* RockRidge = nullptr;
+  TContinuationPlacer* Continuations = nullptr;
+  std::vector<uint8_t>* ContinuationBytes = nullptr;
   // The offset of each local hour met so far: files share few dates, and
   // asking the system's time zone rules for every record is slow.
   mutable std::unordered_map<int64_t, int> Offsets;
@@ -63,14 +69,15 @@ void AppendPathTable(std::vector<uint8_t>& out, const std::vector<TDEntry*>& ord
 // Appends one record and moves it to the next sector first when it would
 // cross a sector boundary.
 void AppendPacked(std::vector<uint8_t>& out, size_t extentStart, const TDirectoryRecord& record) {
-  const size_t length = DirectoryRecordLength(record.Identifier.size());
+  const size_t length = DirectoryRecordLength(record.Identifier.size()) + record.SystemUse.size();
   const size_t used = (out.size() - extentStart) % kSectorSize;
   if (used + length > static_cast<size_t>(kSectorSize)) out.resize(out.size() + (kSectorSize - used), 0);
   AppendDirectoryRecord(out, record);
 }
 
 void AppendFileRecords(std::vector<uint8_t>& out, size_t start, const TFEntry& entry,
-                       const TTreeWriter& w, TDirectoryRecord record) {
+                       const TTreeWriter& w, TDirectoryRecord record,
+                       std::vector<TSystemUse>& uses, size_t& use) {
   const int64_t size = w.Iso() ? entry.ISOSize : entry.JolietSize;
   const int32_t location = w.Iso() ? entry.ISOLocation : entry.JolietLocation;
   int64_t extent = 0;
@@ -84,6 +91,7 @@ void AppendFileRecords(std::vector<uint8_t>& out, size_t start, const TFEntry& e
     record.DataLength = static_cast<uint32_t>(part);
     remaining -= part;
     record.Flags = static_cast<uint8_t>((record.Flags & ~kFlagMultiExtent) | (remaining > 0 ? kFlagMultiExtent : 0));
+    if (use < uses.size()) record.SystemUse = uses[use++].InRecord;
     AppendPacked(out, start, record);
     extent += part / kSectorSize;
   } while (remaining > 0);
@@ -91,6 +99,13 @@ void AppendFileRecords(std::vector<uint8_t>& out, size_t start, const TFEntry& e
 
 void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const TTreeWriter& w) {
   const size_t start = out.size();
+  std::vector<TSystemUse> uses;
+  if (w.RockRidge) {
+    uses = w.RockRidge->DirectorySystemUse(dir);
+    w.Continuations->Place(uses, static_cast<uint32_t>(w.Plan.ContinuationArea), w.ContinuationBytes);
+  }
+  size_t use = 0;
+  const auto systemUse = [&]() { return use < uses.size() ? uses[use++].InRecord : std::vector<uint8_t>(); };
   if (HasDotRecords(dir, w.Iso())) {
     TDirectoryRecord dot;
     dot.Date = w.Now;
@@ -99,10 +114,12 @@ void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const 
     dot.Extent = w.ExtentOf(dir);
     dot.DataLength = static_cast<uint32_t>(w.SizeOf(dir));
     dot.Identifier = std::string(1, '\0');
+    dot.SystemUse = systemUse();
     AppendPacked(out, start, dot);
     dot.Extent = w.ExtentOf(*dir.Parent);
     dot.DataLength = static_cast<uint32_t>(w.SizeOf(*dir.Parent));
     dot.Identifier = std::string(1, '\1');
+    dot.SystemUse = systemUse();
     AppendPacked(out, start, dot);
   }
   for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
@@ -117,9 +134,10 @@ void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const 
       record.Flags |= kFlagDirectory;
       record.Extent = w.ExtentOf(*sub);
       record.DataLength = static_cast<uint32_t>(w.SizeOf(*sub));
+      record.SystemUse = systemUse();
       AppendPacked(out, start, record);
     } else {
-      AppendFileRecords(out, start, *entry, w, record);
+      AppendFileRecords(out, start, *entry, w, record, uses, use);
     }
   }
   PadToSector(out);
@@ -173,7 +191,15 @@ void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan
   std::copy(out.begin(), out.end(), copy.Bytes.begin());
   copy.Length = static_cast<int64_t>(out.size());
 
-  const TTreeWriter iso{plan, TTree::Iso, now};
+  const TRockRidgeTree rockRidge(UnixFromLocalDateTime(now));
+  TContinuationPlacer continuations;
+  std::vector<uint8_t> continuationBytes;
+  TTreeWriter iso{plan, TTree::Iso, now};
+  if (plan.RockRidge) {
+    iso.RockRidge = &rockRidge;
+    iso.Continuations = &continuations;
+    iso.ContinuationBytes = &continuationBytes;
+  }
   const TTreeWriter joliet{plan, TTree::Joliet, now};
   ExpectAt(out, plan, plan.IsoPathTableL, "ISO path table L");
   AppendPathTable(out, compilation.IsoOrder(), iso, false, plan.IsoPathTableSize);
@@ -188,6 +214,12 @@ void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan
 
   ExpectAt(out, plan, plan.IsoDirectoryArea, "ISO directories");
   AppendTree(out, compilation, iso);
+  if (plan.RockRidge) {
+    ExpectAt(out, plan, plan.ContinuationArea, "Rock Ridge continuation areas");
+    Expect(continuations.Sectors() == plan.ContinuationSectors, "Rock Ridge continuation sectors");
+    continuationBytes.resize(static_cast<size_t>(plan.ContinuationSectors) * kSectorSize, 0);
+    out.insert(out.end(), continuationBytes.begin(), continuationBytes.end());
+  }
   if (plan.Joliet) {
     ExpectAt(out, plan, plan.JolietDirectoryArea, "Joliet directories");
     AppendTree(out, compilation, joliet);

@@ -75,7 +75,8 @@ namespace {
 void AppendFiles(TImageTarget& image, const TImageSources& sources, TChangedFiles& changed) {
   const TImageLayout& plan = sources.Plan;
   sources.Compilation.Files().ForEach([&](const TFEntry* entry) {
-    if (entry->IsDirectory() || entry->Imported) return;
+    // A symbolic link is recorded by its target alone: nothing to read.
+    if (entry->IsDirectory() || entry->Imported || entry->IsSymbolicLink()) return;
     if (entry->ISOSize > 0) {
       const int64_t expected = static_cast<int64_t>(plan.FirstFileLocation) + entry->ISOLocation;
       const int64_t actual = image.Position / kSectorSize;

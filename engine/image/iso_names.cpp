@@ -49,6 +49,26 @@ bool NamesFitRecord(const std::string& shortName, const std::string& longName, b
          DirectoryRecordLength(jolietLength) <= kMaxRecordLength;
 }
 
+std::string JolietNameWithin(const std::string& name, size_t units) {
+  if (Utf16Length(name) <= units) return name;
+  const size_t dot = name.rfind('.');
+  std::string extension;
+  if (dot != std::string::npos && dot > 0 && Utf16Length(name.substr(dot)) <= 17) extension = name.substr(dot);
+  const std::string stem = name.substr(0, name.size() - extension.size());
+  const size_t room = units - Utf16Length(extension);
+  std::string out;
+  size_t used = 0, pos = 0;
+  while (pos < stem.size()) {
+    const size_t start = pos;
+    const char32_t c = DecodeUtf8(stem, pos);
+    const size_t width = c > 0xFFFF ? 2 : 1;
+    if (used + width > room) break;
+    used += width;
+    out.append(stem, start, pos - start);
+  }
+  return out + extension;
+}
+
 std::string ShortNameFromDirectoryName(const std::string& name) {
   std::string out;
   size_t pos = 0;

@@ -32,6 +32,11 @@ std::string JolietBytes(const std::string& text);
 // True when both identifiers of an entry with these names fit a directory record.
 bool NamesFitRecord(const std::string& shortName, const std::string& longName, bool isDirectory);
 
+// A name cut to at most `units` UTF-16 code units for the Joliet tree, when
+// Rock Ridge holds the whole name: the end of the stem goes, the extension
+// (up to 16 characters after the last dot) stays; never inside a character.
+std::string JolietNameWithin(const std::string& name, size_t units);
+
 // Short name of a directory created by name rather than from a source folder:
 // its first 13 characters, a to z upper-cased, every character below 33 or
 // above 122 replaced by "_".

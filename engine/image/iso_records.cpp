@@ -111,7 +111,7 @@ void PutRecordDate(uint8_t* p, TDateTime date, int timeZone) {
 
 void AppendDirectoryRecord(std::vector<uint8_t>& out, const TDirectoryRecord& record) {
   const size_t n = record.Identifier.size();
-  const size_t length = DirectoryRecordLength(n);
+  const size_t length = DirectoryRecordLength(n) + record.SystemUse.size();
   const size_t at = out.size();
   out.resize(at + length, 0);
   uint8_t* p = out.data() + at;
@@ -123,6 +123,7 @@ void AppendDirectoryRecord(std::vector<uint8_t>& out, const TDirectoryRecord& re
   PutBoth16(p + 28, 1);
   p[32] = static_cast<uint8_t>(n);
   PutText(p + 33, record.Identifier);
+  std::copy(record.SystemUse.begin(), record.SystemUse.end(), p + DirectoryRecordLength(n));
 }
 
 void AppendPathTableRecord(std::vector<uint8_t>& out, const std::string& identifier,

@@ -28,9 +28,11 @@ struct TDirectoryRecord {
   int TimeZone = 0;
   uint8_t Flags = 0;
   std::string Identifier;
+  std::vector<uint8_t> SystemUse;  // Rock Ridge entries; of even length
 };
 
-// Appends one record: 33 bytes, the identifier, a pad byte when its length is even.
+// Appends one record: 33 bytes, the identifier, a pad byte when its length is
+// even, then the system use bytes.
 void AppendDirectoryRecord(std::vector<uint8_t>& out, const TDirectoryRecord& record);
 // The seven date bytes: years since 1900, month, day, hour, minute, second, offset.
 void PutRecordDate(uint8_t* p, TDateTime date, int timeZone);

@@ -7,6 +7,7 @@
 #include "engine/image/compilation.h"
 #include "engine/image/iso_names.h"
 #include "engine/image/path_table_order.h"
+#include "engine/image/rock_ridge_tree.h"
 
 namespace fornax {
 namespace {
@@ -32,11 +33,21 @@ int64_t JolietPathTableBytes(const std::vector<TDEntry*>& order) {
 }
 
 // Places the extents of every directory of one tree one after another, in
-// directory-table order; returns the bytes of the whole area.
-int64_t PlaceDirectories(const std::vector<TDEntry*>& directories, bool isoTree) {
+// directory-table order; returns the bytes of the whole area. With Rock Ridge
+// (ISO 9660 tree only) the continuation areas are counted in `continuations`.
+int64_t PlaceDirectories(const std::vector<TDEntry*>& directories, bool isoTree,
+                         TContinuationPlacer* continuations = nullptr) {
+  const TRockRidgeTree rockRidge(0);
   int64_t sectors = 0;
   for (TDEntry* dir : directories) {
-    const int64_t size = PackedDirectorySize(*dir, isoTree);
+    int64_t size = 0;
+    if (continuations) {
+      std::vector<TSystemUse> uses = rockRidge.DirectorySystemUse(*dir);
+      size = PackedDirectorySize(*dir, uses);
+      continuations->Place(uses, 0, nullptr);
+    } else {
+      size = PackedDirectorySize(*dir, isoTree);
+    }
     if (isoTree) {
       dir->ISOLocation = static_cast<int32_t>(sectors);
       dir->ISOSize = size;
@@ -86,7 +97,11 @@ bool HasDotRecords(const TDEntry& dir, bool isoTree) {
   return id != std::string(1, '\0');
 }
 
-int64_t PackedDirectorySize(const TDEntry& dir, bool isoTree) {
+namespace {
+
+// Record lengths come from `length(identifier, record index)`.
+template <typename TLength>
+int64_t PackedSize(const TDEntry& dir, bool isoTree, const TLength& length) {
   const TTree tree = isoTree ? TTree::Iso : TTree::Joliet;
   int64_t sectors = 1;
   int64_t used = 0;
@@ -97,16 +112,31 @@ int64_t PackedDirectorySize(const TDEntry& dir, bool isoTree) {
     }
     used += length;
   };
+  size_t index = 0;
   if (HasDotRecords(dir, isoTree)) {
-    place(34);
-    place(34);
+    place(length(1, index++));
+    place(length(1, index++));
   }
   for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
-    const int64_t length = static_cast<int64_t>(DirectoryRecordLength(EntryIdentifier(*entry, tree).size()));
+    const size_t identifier = EntryIdentifier(*entry, tree).size();
     const int64_t records = entry->IsDirectory() ? 1 : ExtentCount(entry->ISOSize);
-    for (int64_t i = 0; i < records; ++i) place(length);
+    for (int64_t i = 0; i < records; ++i) place(length(identifier, index++));
   }
   return sectors * kSectorSize;
+}
+
+}  // namespace
+
+int64_t PackedDirectorySize(const TDEntry& dir, bool isoTree) {
+  return PackedSize(dir, isoTree, [](size_t identifier, size_t) {
+    return static_cast<int64_t>(DirectoryRecordLength(identifier));
+  });
+}
+
+int64_t PackedDirectorySize(const TDEntry& dir, const std::vector<TSystemUse>& uses) {
+  return PackedSize(dir, true, [&](size_t identifier, size_t index) {
+    return static_cast<int64_t>(DirectoryRecordLength(identifier) + uses.at(index).InRecord.size());
+  });
 }
 
 TImageLayout PlanLayout(TCompilation& compilation, const TLayoutOptions& options) {
@@ -114,6 +144,7 @@ TImageLayout PlanLayout(TCompilation& compilation, const TLayoutOptions& options
   plan.SessionStart = options.SessionStart;
   plan.Joliet = options.Joliet;
   plan.Bootable = options.Bootable;
+  plan.RockRidge = options.RockRidge;
 
   const std::vector<TDEntry*> directories = compilation.Directories().Snapshot();
   compilation.IsoOrder() = OrderForPathTables(directories);
@@ -139,8 +170,14 @@ TImageLayout PlanLayout(TCompilation& compilation, const TLayoutOptions& options
   }
 
   plan.IsoDirectoryArea = next;
-  plan.IsoDirectoryAreaSize = PlaceDirectories(directories, true);
+  TContinuationPlacer continuations;
+  plan.IsoDirectoryAreaSize = PlaceDirectories(directories, true, plan.RockRidge ? &continuations : nullptr);
   next += Sectors32(plan.IsoDirectoryAreaSize);
+  if (plan.RockRidge) {
+    plan.ContinuationArea = next;
+    plan.ContinuationSectors = static_cast<int32_t>(continuations.Sectors());
+    next += plan.ContinuationSectors;
+  }
   if (plan.Joliet) {
     plan.JolietDirectoryArea = next;
     plan.JolietDirectoryAreaSize = PlaceDirectories(directories, false);

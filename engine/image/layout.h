@@ -21,6 +21,7 @@ struct TLayoutOptions {
   bool Joliet = true;
   bool Bootable = false;
   int64_t BootImageBytes = 0;
+  bool RockRidge = false;
 };
 
 struct TImageLayout {
@@ -40,6 +41,10 @@ struct TImageLayout {
 
   int32_t IsoDirectoryArea = 0;
   int64_t IsoDirectoryAreaSize = 0;  // bytes
+  // With Rock Ridge: the continuation areas of the ISO 9660 tree, right after it.
+  bool RockRidge = false;
+  int32_t ContinuationArea = 0;
+  int32_t ContinuationSectors = 0;
   int32_t JolietDirectoryArea = 0;
   int64_t JolietDirectoryAreaSize = 0;
 
@@ -59,6 +64,10 @@ int64_t ExtentCount(int64_t size);
 // Bytes of a directory's extent in a tree, its records packed so that none
 // crosses a sector boundary; always whole sectors.
 int64_t PackedDirectorySize(const TDEntry& dir, bool isoTree);
+// The same for the ISO 9660 tree whose records carry these system use areas
+// (one per record, "." and ".." first; see TRockRidgeTree).
+struct TSystemUse;
+int64_t PackedDirectorySize(const TDEntry& dir, const std::vector<TSystemUse>& uses);
 // Whether a directory extent starts with its "." and ".." records: not when its
 // first entry is itself named "." in that tree.
 bool HasDotRecords(const TDEntry& dir, bool isoTree);

@@ -296,6 +296,7 @@ bool TQzRecorder::StartWriteThread(bool ToImageFile) {
 // cleared when the burn is asked for, and every wait looks at it.
 bool TQzRecorder::BurnCompilation() {
   FWrite.AbortWriteRequested = false;
+  FBurnRecord.Clear();
   const uint8_t medium = MediumType();
   FChunkSize = (medium == mtCDR || medium == mtCDRW) ? kChunkSizeCd : kChunkSizeDvd;
   SetCurrentMediumCode(medium);
@@ -317,11 +318,15 @@ bool TQzRecorder::BurnCompilation() {
   if (!FStartRefusal.empty()) return GiveUp(FStartRefusal);
   if (const std::string lack = SpaceShortage(ImageSectors(), SessionStart()); !lack.empty()) return GiveUp(lack);
   if (AbortRequested()) return GiveUp(kMsgAbortedByUser);
-  return StartCache(CompilationCacheInput()) && StartWriteThread(false);
+  FBurnRecord.Plan(FCompilation, FLayout.FirstFileLocation);
+  TCacheInput input = CompilationCacheInput();
+  input.Record = &FBurnRecord;
+  return StartCache(input) && StartWriteThread(false);
 }
 
 bool TQzRecorder::BurnISOFile(const std::string& FileName) {
   FWrite.AbortWriteRequested = false;
+  FBurnRecord.Clear();
   const uint8_t medium = MediumType();
   SetCurrentMediumCode(medium);
   FChunkSize = (medium == mtCDR || medium == mtCDRW) ? kChunkSizeCd : kChunkSizeDvd;
@@ -342,6 +347,8 @@ bool TQzRecorder::BurnISOFile(const std::string& FileName) {
   TCacheInput input = CacheInput();
   input.ImageFileName = FileName;
   input.ImageFileBytes = st.st_size;
+  FBurnRecord.PlanImage(FileName, static_cast<uint32_t>(FLayout.SessionStart), FChunkSize);
+  input.Record = &FBurnRecord;
   return StartCache(input) && StartWriteThread(false);
 }
 

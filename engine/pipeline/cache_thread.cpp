@@ -10,10 +10,12 @@
 #include <cstring>
 #include <fmt/format.h>
 
+#include "engine/base/content_hash.h"
 #include "engine/base/messages.h"
 #include "engine/base/sector.h"
 #include "engine/image/compilation.h"
 #include "engine/base/pacing.h"
+#include "engine/pipeline/burn_record.h"
 #include "engine/pipeline/thread_priority.h"
 
 namespace fornax {
@@ -111,6 +113,8 @@ size_t TCacheThread::QueuedCount() {
 
 void TCacheThread::FlushStaging() {
   if (FFill == 0) return;
+  if (FInput.Record && FInput.Record->ForImage())
+    FInput.Record->AddChunk(HashBytes(FStaging.data(), FFill), static_cast<int>(FFill));
   TChunk chunk;
   chunk.Data.assign(FStaging.begin(), FStaging.begin() + static_cast<ptrdiff_t>(FFill));
   {
@@ -181,7 +185,7 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
     FInput.Compilation->Files().ForEach([&](const TFEntry* e) {
       if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath.empty() || e->ISOSize == 0)
         return;
-      entries.push_back({e->SourcePath, e->ISOSize});
+      entries.push_back({e->SourcePath, e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1});
     });
   }
   return entries;
@@ -212,11 +216,15 @@ bool TCacheThread::QueueFile(const TEntry& entry) {
   }
   struct stat st {};
   if (::fstat(fd, &st) == 0 && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  TSentFile* sent = entry.RecordIndex >= 0 ? &FInput.Record->File(entry.RecordIndex) : nullptr;
+  TContentHash hash;
+  if (sent) sent->Opened = StampOfOpen(fd);
   int64_t remaining = entry.Size;
   bool readError = false, ended = false;
   while (remaining > 0 && !ended && !readError) {
     const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(FStaging.size() - FFill)));
     const size_t got = ReadFully(fd, FStaging.data() + FFill, want, readError);
+    if (sent) hash.Update(FStaging.data() + FFill, got);
     if (got < want) ended = true;
     FFill += got;
     remaining -= static_cast<int64_t>(got);
@@ -227,6 +235,13 @@ bool TCacheThread::QueueFile(const TEntry& entry) {
         return false;
       }
     }
+  }
+  if (sent) {
+    // The stream holds zeros where the source fell short: so does the hash.
+    hash.UpdateZeros(static_cast<size_t>(remaining));
+    sent->Hash = hash.Digest();
+    sent->Sent = true;
+    sent->ChangedWhileRead = sent->Opened.Size != entry.Size || StampOfOpen(fd) != sent->Opened;
   }
   ::close(fd);
   if (readError) NoteDeferred(fmt::format(kMsgCantReadFile, entry.Path));

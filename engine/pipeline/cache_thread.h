@@ -16,6 +16,7 @@
 namespace fornax {
 
 class TCompilation;
+class TBurnRecord;
 
 inline constexpr int kChunkSizeCd = 55296;   // 27 sectors
 inline constexpr int kChunkSizeDvd = 65536;  // 32 sectors
@@ -34,6 +35,9 @@ struct TCacheInput {
   std::recursive_mutex* CacheLock = nullptr;
   std::string ImageFileName;  // set: stream this file and nothing else
   int64_t ImageFileBytes = 0;  // its size when the write was started
+  // Set: the hash of what is queued for every planned file (or every chunk
+  // of an image file) goes there, for the verify after the write.
+  TBurnRecord* Record = nullptr;
 };
 
 class TCacheThread {
@@ -73,6 +77,7 @@ class TCacheThread {
   struct TEntry {
     std::string Path;
     int64_t Size;
+    int RecordIndex = -1;  // its place in the burn record, if it has one
   };
 
   void Execute();

@@ -1,6 +1,8 @@
 #include "engine/platform/dir_listing.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <mutex>
@@ -55,6 +57,11 @@ TSearchRec MakeRecord(const std::string& Path, const std::string& Name, const st
   rec.WriteTime = static_cast<int64_t>(Info.st_mtim.tv_sec);
   rec.Device = static_cast<uint64_t>(Info.st_dev);
   rec.Inode = static_cast<uint64_t>(Info.st_ino);
+  rec.Mode = static_cast<uint32_t>(Info.st_mode);
+  rec.Uid = static_cast<uint32_t>(Info.st_uid);
+  rec.Gid = static_cast<uint32_t>(Info.st_gid);
+  rec.AccessTime = static_cast<int64_t>(Info.st_atim.tv_sec);
+  rec.ChangeTime = static_cast<int64_t>(Info.st_ctim.tv_sec);
   return rec;
 }
 
@@ -83,6 +90,7 @@ TListing BuildListing(const TFolderEntries& read, const std::string& Folder, con
     }
     TSearchRec rec = MakeRecord(ChildPath(Folder, entry.Name), entry.Name, entry.Info);
     rec.ShortName = listing.ShortNames[entry.Name];
+    rec.Link = entry.Link;
     listing.Result.Items.push_back(std::move(rec));
   }
   return listing;
@@ -197,20 +205,50 @@ TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int 
   return std::move(listing.Result);
 }
 
-TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std::atomic<bool>* Cancel) {
+TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std::atomic<bool>* Cancel,
+                         bool DanglingLinks) {
   if (!Folder.IsOpen()) {
     TSearchResult result;
     result.Ok = false;
     result.Error = SystemErrorText(Folder.Error());
     return result;
   }
-  return BuildListing(Folder.ReadEntries(Cancel), WithoutTrailingSlashes(Path), "*.*", faAnyFile).Result;
+  return BuildListing(Folder.ReadEntries(Cancel, DanglingLinks), WithoutTrailingSlashes(Path), "*.*", faAnyFile)
+      .Result;
 }
 
 bool MatchesSearch(const std::string& Name, const std::string& LongName, int Attr,
                    const std::string& Mask, int AttrMask) {
   if (Excluded(Attr, AttrMask)) return false;
   return MatchesMask(LongName, Mask) || (LongName != Name && MatchesMask(Name, Mask));
+}
+
+bool ReadLinkItem(int Folder, const std::string& Name, TSearchRec& Item) {
+  struct stat info {};
+  if (fstatat(Folder, Name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(info.st_mode)) return false;
+  std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+  const ssize_t length = readlinkat(Folder, Name.c_str(), target.data(), target.size());
+  // A target longer than the link said has changed since: not the link examined.
+  if (length <= 0 || static_cast<size_t>(length) >= target.size()) return false;
+  target.resize(static_cast<size_t>(length));
+  TSearchRec rec;
+  rec.Name = Name;
+  rec.LongName = MakeLongName(Name);
+  rec.Attr = BasicAttributes(Name, info);
+  rec.WriteTime = static_cast<int64_t>(info.st_mtim.tv_sec);
+  rec.Device = static_cast<uint64_t>(info.st_dev);
+  rec.Inode = static_cast<uint64_t>(info.st_ino);
+  rec.Mode = static_cast<uint32_t>(info.st_mode);
+  rec.Uid = static_cast<uint32_t>(info.st_uid);
+  rec.Gid = static_cast<uint32_t>(info.st_gid);
+  rec.AccessTime = static_cast<int64_t>(info.st_atim.tv_sec);
+  rec.ChangeTime = static_cast<int64_t>(info.st_ctim.tv_sec);
+  rec.Link = true;
+  rec.LinkTarget = std::move(target);
+  if (!IsShortNameValid(rec.LongName, false))
+    rec.ShortName = MakeShortName(rec.LongName, [](const std::string&) { return false; }, false);
+  Item = std::move(rec);
+  return true;
 }
 
 bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item) {

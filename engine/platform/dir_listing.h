@@ -30,10 +30,18 @@ struct TSearchRec {
   int64_t WriteTime = 0;  // last modification, seconds since the Unix epoch
   uint64_t Device = 0;    // identity of the item, to notice folders reached twice
   uint64_t Inode = 0;
+  // What a Rock Ridge tree records; Mode 0 when unknown. A link's own (lstat)
+  // for a link made by ReadLinkItem, the target's otherwise.
+  uint32_t Mode = 0;
+  uint32_t Uid = 0, Gid = 0;
+  int64_t AccessTime = 0, ChangeTime = 0;
+  bool Link = false;       // the entry is a symbolic link
+  std::string LinkTarget;  // set by ReadLinkItem
 };
 
 // An entry a search does not report as an item, for the caller to tell the
-// user: a symbolic link to a folder, or a special file.
+// user: a symbolic link to a folder, or a special file; or, when asked for, a
+// link leading nowhere.
 struct TPassedOver {
   std::string Name;
   TEntryKind Kind = TEntryKind::LinkToFolder;  // never File or Folder
@@ -68,8 +76,10 @@ TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int 
 // is where it is, for the attributes and the caller's messages); it reads
 // Folder's entries, so it is called once per open. Cancel (may be null) is
 // looked at before each entry. Short names are made as FindFiles makes them.
+// With DanglingLinks, links leading nowhere go to PassedOver as
+// TEntryKind::DanglingLink (for a tree that records links as links).
 TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path,
-                         const std::atomic<bool>* Cancel = nullptr);
+                         const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false);
 
 // Whether a listed item passes the Mask and AttrMask of a search, as FindFiles
 // chooses its items (Attr is an item's or a passed-over entry's).
@@ -83,6 +93,11 @@ bool MatchesSearch(const std::string& Name, const std::string& LongName, int Att
 // costs one scan of the folder: the last folder's short names are kept until
 // the folder changes.
 bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item);
+
+// The symbolic link Name of the open folder Folder as itself, not followed:
+// its lstat, its target, and the names a search makes (the 8.3 alias made on
+// its own). False when it is no link (any more) or cannot be read.
+bool ReadLinkItem(int Folder, const std::string& Name, TSearchRec& Item);
 
 // Windows wildcard match, without regard to case: "*" any run, "?" one
 // character, and "*.*" every name (with or without a dot). An empty mask

@@ -35,10 +35,13 @@ TEntryKind KindOf(mode_t mode, bool throughLink) {
   return TEntryKind::Device;
 }
 
+// A link leading nowhere or in a circle, or an entry deleted meanwhile.
+bool IsNoEntry(int error) { return error == ENOENT || error == ELOOP || error == ENOTDIR; }
+
 // Fills Entry for the directory entry; 0, or the errno of the examination.
 // A link costs the one call that follows it; anything else one call that
 // does not follow (the entry type may be unknown, or outdated by a rename).
-int Examine(int descriptor, const dirent& raw, TFolderEntry& entry) {
+int Examine(int descriptor, const dirent& raw, TFolderEntry& entry, bool danglingLinks) {
   entry.Name = raw.d_name;
   if (SpecialFromEntryType(raw.d_type, entry.Kind)) return 0;
   bool link = raw.d_type == DT_LNK;
@@ -47,13 +50,15 @@ int Examine(int descriptor, const dirent& raw, TFolderEntry& entry) {
       return errno;
     link = S_ISLNK(entry.Info.st_mode);
   }
-  if (link && fstatat(descriptor, raw.d_name, &entry.Info, AT_NO_AUTOMOUNT) != 0) return errno;
+  entry.Link = link;
+  if (link && fstatat(descriptor, raw.d_name, &entry.Info, AT_NO_AUTOMOUNT) != 0) {
+    if (!IsNoEntry(errno) || !danglingLinks) return errno;
+    entry.Kind = TEntryKind::DanglingLink;
+    return 0;
+  }
   entry.Kind = KindOf(entry.Info.st_mode, link);
   return 0;
 }
-
-// A link leading nowhere or in a circle, or an entry deleted meanwhile.
-bool IsNoEntry(int error) { return error == ENOENT || error == ELOOP || error == ENOTDIR; }
 
 }  // namespace
 
@@ -95,7 +100,7 @@ TOpenFolder TOpenFolder::OpenChild(const std::string& Name) const {
       openat(Descriptor(), Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel) {
+TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel, bool DanglingLinks) {
   TFolderEntries result;
   if (!FDir) {
     result.Ok = false;
@@ -119,7 +124,7 @@ TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel) {
     const std::string_view name(raw->d_name);
     if (name == "." || name == "..") continue;
     TFolderEntry entry;
-    const int error = Examine(Descriptor(), *raw, entry);
+    const int error = Examine(Descriptor(), *raw, entry, DanglingLinks);
     if (error == 0) {
       result.Entries.push_back(std::move(entry));
     } else if (!IsNoEntry(error)) {

@@ -19,12 +19,14 @@ enum class TEntryKind {
   LinkToFolder,  // a symbolic link whose target is a folder
   Fifo,          // special files, and links to them: never opened, since
   Socket,        // reading a FIFO waits for a writer that may never come and
-  Device         // a device is no file to copy
+  Device,        // a device is no file to copy
+  DanglingLink   // a symbolic link leading nowhere (or in a circle)
 };
 
 struct TFolderEntry {
   std::string Name;
   TEntryKind Kind = TEntryKind::File;
+  bool Link = false;    // the entry is a symbolic link (File, LinkToFolder, DanglingLink)
   struct stat Info {};  // File: the file (a link's target); Folder: the folder; else unset
 };
 
@@ -58,11 +60,13 @@ class TOpenFolder {
   int Descriptor() const { return FDir ? dirfd(FDir) : -1; }
 
   // Every entry but "." and "..", read once from the start of the folder. A
-  // link leading nowhere, or an entry deleted meanwhile, is no entry; any other
+  // link leading nowhere (or in a circle) is no entry, or a DanglingLink when
+  // `DanglingLinks` asks for them; an entry deleted meanwhile is no entry; any
+  // other
   // entry that cannot be examined makes the result not Ok, which the caller
   // must hear about rather than lose the file unnoticed. Cancel (may be null)
   // is looked at before each entry.
-  TFolderEntries ReadEntries(const std::atomic<bool>* Cancel = nullptr);
+  TFolderEntries ReadEntries(const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false);
 
  private:
   explicit TOpenFolder(DIR* dir, int error) : FDir(dir), FError(error) {}

@@ -176,6 +176,7 @@ TEST(StateCodec, RoundTripAndRefusals) {
   s.faults.busy_commands = 3;
   s.faults.busy_as_status = false;
   s.faults.write_errors = {{40, 3, 0x0C, 0}, {99, 4, 0x44, 1}};
+  s.faults.read_errors = {{1200, 3, 0}, {77, 1, 2}};
   s.operation = Operation{OperationKind::kFormat, 1700000000123, 400};
   s.disc = BlankDisc(MediumKind::kDvdPlusRw, false);
   s.disc.formatted = true;

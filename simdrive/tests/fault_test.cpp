@@ -1,5 +1,5 @@
 // Faults set through the control interface: a busy drive, write errors,
-// not ready, a slow drive, the tray, another identity.
+// read errors, not ready, a slow drive, the tray, another identity.
 
 #include <chrono>
 #include <cstring>
@@ -51,6 +51,33 @@ TEST_F(Faults, WriteErrorHitsEveryWriteCoveringItsBlock) {
   ASSERT_EQ(fornax_sim_clear_faults(), 0);
   ASSERT_EQ(fornax_sim_set_durations(0, 0, 0), 0);
   EXPECT_GOOD(Write(40, 8));
+}
+
+TEST_F(Faults, ReadErrorFailsReadsCoveringItsBlocksThenWearsOff) {
+  Insert("dvd+r");
+  ASSERT_GOOD(Write(0, 64));
+  ASSERT_EQ(fornax_sim_fault_read_error(40, 3, 2), 0);
+  EXPECT_GOOD(Send(cdb::Read10(0, 32), 32 * 2048)) << "a read beside the blocks";
+  EXPECT_GOOD(Send(cdb::Read10(43, 21), 21 * 2048));
+  for (const uint32_t lba : {32u, 42u}) {
+    const Outcome failed = Send(cdb::Read10(lba, lba == 32 ? 32 : 1), 32 * 2048);
+    EXPECT_SENSE(failed, 3, 0x11, 0x00);
+    EXPECT_EQ(failed.sense[0], 0xF0);
+    EXPECT_EQ(failed.sense[6], lba == 32 ? 40 : 42) << "the first faulty block it covers";
+  }
+  char text[512];
+  ASSERT_EQ(fornax_sim_describe(text, sizeof text), 0);
+  EXPECT_EQ(std::strstr(text, "fault: read error"), nullptr) << "worn off after two reads: " << text;
+  EXPECT_GOOD(Send(cdb::Read10(32, 32), 32 * 2048));
+
+  ASSERT_EQ(fornax_sim_fault_read_error(10, 1, 0), 0);
+  ASSERT_EQ(fornax_sim_describe(text, sizeof text), 0);
+  EXPECT_NE(std::strstr(text, "fault: read error at 10 (3/11/00, every read)"), nullptr) << text;
+  for (int i = 0; i < 5; ++i) EXPECT_SENSE(Send(cdb::Read10(10, 1), 2048), 3, 0x11, 0x00);
+  EXPECT_NE(fornax_sim_fault_read_error(10, 0, 0), 0) << "no block at all";
+  EXPECT_NE(fornax_sim_fault_read_error(10, 1, -1), 0);
+  ASSERT_EQ(fornax_sim_clear_faults(), 0);
+  EXPECT_GOOD(Send(cdb::Read10(10, 1), 2048));
 }
 
 TEST_F(Faults, NotReadyForAWhile) {

@@ -82,8 +82,9 @@ QStringList AppliedOptions(TfrmMain& window) {
   const auto flag = [](const char* name, bool on) { return QString("%1=%2").arg(name).arg(on ? 1 : 0); };
   return {flag("ArchiveFiles", app.ArchiveFiles), flag("ImportSession", app.ImportSession),
           flag("EjectDisc", app.EjectDisc), flag("ShowFiles", app.ShowFiles), flag("QuickSaveISO", app.QuickSaveISO),
+          flag("VerifyAfterBurn", app.VerifyAfterBurn),
           QString("SessionNo=%1").arg(app.SessionNo), flag("FinalizeDisc", rec.FinalizeDisc),
-          flag("Joliet", rec.JolietFileSystem), flag("TestWrite", rec.TestWrite), flag("OPC", rec.PerformOPC),
+          flag("Joliet", rec.JolietFileSystem), flag("RockRidge", rec.RockRidge), flag("TestWrite", rec.TestWrite), flag("OPC", rec.PerformOPC),
           flag("Bootable", rec.Bootable), "BootImage=" + QString::fromStdString(rec.BootImageFile),
           "IdVolume=" + QString::fromStdString(rec.IdVolume), QString("CacheSize=%1").arg(rec.CacheSize())};
 }
@@ -91,7 +92,7 @@ QStringList AppliedOptions(TfrmMain& window) {
 // Turns every control away from what it showed (the boot box picks an image).
 void ChangeEverything(TMainFixture& f, TfrmSettings& s) {
   for (QCheckBox* box : {s.cJoliet, s.cCloseDisc, s.cImportSession, s.cUnderrunProtection, s.cTestWrite, s.cEject,
-                         s.cOPC, s.cQuickSaveISO, s.cShowFiles, s.cArchiveOnly}) {
+                         s.cOPC, s.cQuickSaveISO, s.cShowFiles, s.cArchiveOnly, s.cVerify, s.cRockRidge}) {
     box->click();
   }
   f.Prompter.FileAnswers = {QString("/srv/boot/changed.img")};
@@ -147,6 +148,7 @@ void SettingsDialogTest::acceptStoresEveryKeyInOrderAndStartUpReadsThemBack() {
     const TShowing showing = ShowSettings(f, [](TfrmSettings& s) {
       s.eVolLabel->setText("COPIA_2024");
       s.cJoliet->setChecked(false);
+      s.cRockRidge->setChecked(true);
       s.cCloseDisc->setChecked(true);
       s.cImportSession->click();
       s.eSession->setText("-1");
@@ -157,6 +159,7 @@ void SettingsDialogTest::acceptStoresEveryKeyInOrderAndStartUpReadsThemBack() {
       s.cBootable->click();
       s.cShowFiles->setChecked(true);
       s.cArchiveOnly->setChecked(true);
+      s.cVerify->setChecked(true);
       s.sCacheSize->setValue(64);
       s.Button1->click();
     });
@@ -166,8 +169,8 @@ void SettingsDialogTest::acceptStoresEveryKeyInOrderAndStartUpReadsThemBack() {
     QVERIFY(!showing.StillOpen);
     QCOMPARE(SettingsLines(),
              QStringList({"[Options]", "ArchiveFiles=1", "ImportSession=1", "SavePath=Checked", "CloseDisc=1",
-                          "EjectDisc=1", "JolietFS=0", "Bootable=1", "TestWrite=1", "QuickSaveISO=1", "ShowFiles=1",
-                          "PerformOPC=0", "SessionNo=-1", "BootImage=/srv/boot/floppy.img",
+                          "EjectDisc=1", "JolietFS=0", "RockRidge=1", "Bootable=1", "TestWrite=1", "QuickSaveISO=1", "ShowFiles=1",
+                          "VerifyAfterBurn=1", "PerformOPC=0", "SessionNo=-1", "BootImage=/srv/boot/floppy.img",
                           "VolumeLable=COPIA_2024", "CacheSize=67108864"}));
     QCOMPARE(f.Window->Settings().SessionNo, uint8_t{255});
     QCOMPARE(f.Window->Recorder().CacheSize(), 67108864);

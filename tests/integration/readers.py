@@ -134,8 +134,8 @@ def _add_parents(listing, path):
 # ---------------------------------------------------------------------------
 
 class Xorriso(Reader):
-    """xorriso: `-read_fs norock` reads Joliet, `-read_fs nojoliet` the ISO
-    9660 tree (these images carry no Rock Ridge). It shows ISO 9660 names without the version and without
+    """xorriso: `-read_fs norock` reads Joliet, `-read_fs ecma119` the ISO
+    9660 tree as a reader without Rock Ridge sees it. It shows ISO 9660 names without the version and without
     the bare '.', and it handles multi-extent files as one file.
 
     Never extract to /dev/stdout: xorriso replaces the target with a regular
@@ -147,7 +147,7 @@ class Xorriso(Reader):
 
     @staticmethod
     def _read_fs(tree):
-        return "norock" if tree == "joliet" else "nojoliet"
+        return "norock" if tree == "joliet" else "ecma119"
 
     def _base(self, image, tree):
         return ["xorriso", "-abort_on", "FAILURE", "-read_fs", self._read_fs(tree),
@@ -310,8 +310,9 @@ class SevenZip(Reader):
 # ---------------------------------------------------------------------------
 
 class BsdTar(Reader):
-    """bsdtar (libarchive): reads Joliet by default; `--options
-    iso9660:!joliet` makes it read the ISO 9660 tree, shown without the
+    """bsdtar (libarchive): reads Joliet by default (`!rockridge`: even when
+    Rock Ridge is there); `--options iso9660:!joliet,!rockridge` makes it read
+    the ISO 9660 tree without Rock Ridge, shown without the
     version and the bare '.'. Multi-extent files come out whole.
 
     Known limit: a Joliet name longer than 103 characters is cut to its first
@@ -323,7 +324,8 @@ class BsdTar(Reader):
     LINE = re.compile(r"^(\S{10})\s+(\d+)\s+(\S+)\s+(\S+)\s+(\d+)\s+\w{3}\s+\d+\s+\S+\s(.*)$")
 
     def _options(self, tree):
-        return [] if tree == "joliet" else ["--options", "iso9660:!joliet"]
+        # Rock Ridge, when an image has it, would come before Joliet.
+        return ["--options", "iso9660:!rockridge"] if tree == "joliet" else ["--options", "iso9660:!joliet,!rockridge"]
 
     def list(self, image, tree):
         out = _run(["bsdtar"] + self._options(tree) + ["-tvf", str(image)]).stdout

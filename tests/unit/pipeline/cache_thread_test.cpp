@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "engine/pipeline/burn_record.h"
 #include "engine/pipeline/cache_thread.h"
 #include "support/recorder_fixture.h"
 #include "support/temp_folder.h"
@@ -103,6 +105,35 @@ TEST_F(CacheThread, ChangedSourcesKeepTheirPlaceAndAreReported) {
       << "zeros, never stale bytes, where the file fell short";
   EXPECT_EQ(d.Bytes.substr(files + 3 * 2048, 4096), std::string(3000, 'G') + std::string(1096, '\0'));
   EXPECT_EQ(d.Bytes.substr(files + 5 * 2048, 1), "z");
+}
+
+TEST_F(CacheThread, TheBurnRecordHashesWhatTheStreamCarriedForEachFile) {
+  Header.assign(150 * 2048, 'H');
+  Add("shrinks.bin", std::string(5000, 's'));
+  Add("grows.bin", std::string(3000, 'g'));
+  Add("same.bin", "z");
+  Tmp.Write("shrinks.bin", std::string(100, 'S'));
+  Tmp.Write("grows.bin", std::string(9000, 'G'));
+  TBurnRecord record;
+  record.Plan(Rec.Compilation(), 0);
+  TCacheInput in = Input((150 + 3 + 2 + 1) * 2048);
+  in.WritePostGap = false;
+  in.Record = &record;
+  TCacheThread cache(in);
+  Drain(cache);
+  const auto hashOf = [](const std::string& bytes) {
+    return HashBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  };
+  ASSERT_EQ(record.Files().size(), 3u);
+  std::map<std::string, const TSentFile*> byPath;
+  for (const TSentFile& f : record.Files()) byPath[f.DiscPath] = &f;
+  EXPECT_EQ(byPath.at("/shrinks.bin")->Hash, hashOf(std::string(100, 'S') + std::string(4900, '\0')));
+  EXPECT_EQ(byPath.at("/grows.bin")->Hash, hashOf(std::string(3000, 'G')));
+  EXPECT_EQ(byPath.at("/same.bin")->Hash, hashOf("z"));
+  EXPECT_TRUE(byPath.at("/shrinks.bin")->ChangedWhileRead);
+  EXPECT_TRUE(byPath.at("/grows.bin")->ChangedWhileRead);
+  EXPECT_FALSE(byPath.at("/same.bin")->ChangedWhileRead);
+  EXPECT_TRUE(record.Chunks().empty()) << "chunks are kept for image files only";
 }
 
 TEST_F(CacheThread, AMissingSourceEndsTheCacheWithItsName) {

@@ -1,0 +1,44 @@
+#pragma once
+// Reading the Rock Ridge entries of a directory record on a disc: what the
+// system use area and its continuation areas tell, through bounds checks.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fornax {
+
+struct TRockRidgeFields {
+  bool HasAttributes = false;  // PX
+  uint32_t Mode = 0, Uid = 0, Gid = 0;
+  bool HasModified = false, HasAccessed = false, HasChanged = false;  // TF
+  int64_t Modified = 0, Accessed = 0, Changed = 0;  // seconds since the Unix epoch
+  bool HasName = false;  // NM (not "." or "..")
+  std::string Name;
+  bool HasLink = false;  // SL
+  std::string LinkTarget;
+  bool LinkComponentOpen = false;  // the last SL component goes on in the next
+  bool Relocated = false;  // RE: a directory moved here that stands elsewhere too
+  bool Any = false;        // any Rock Ridge entry at all
+};
+
+// A CE entry: where the entries of a record go on.
+struct TContinuationRef {
+  bool Present = false;
+  uint32_t Block = 0, Offset = 0, Length = 0;
+};
+
+// Adds what the entries in `length` bytes at `data` tell to `fields`; an entry
+// whose length does not hold it, or runs past the end, ends the area, as does
+// ST. Returns the last CE met.
+TContinuationRef ReadSystemUseEntries(const uint8_t* data, size_t length, TRockRidgeFields& fields);
+
+// Whether a system use area (of a root's "." record) starts with the SP entry
+// of a SUSP disc; `skip` gets the bytes every record's area starts with.
+bool StartsWithSuspIndicator(const uint8_t* data, size_t length, uint8_t& skip);
+
+// A TF time, seven-byte form (or the 17-byte form with `longForm`), as
+// seconds since the Unix epoch; false for a time that is no time.
+bool RockRidgeTime(const uint8_t* p, bool longForm, int64_t& seconds);
+
+}  // namespace fornax

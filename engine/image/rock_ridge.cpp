@@ -1,0 +1,254 @@
+#include "engine/image/rock_ridge.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "engine/base/bytes.h"
+#include "engine/image/iso_names.h"
+
+namespace fornax {
+namespace {
+
+constexpr const char kErIdentifier[] = "RRIP_1991A";
+constexpr const char kErDescriptor[] =
+    "THE ROCK RIDGE INTERCHANGE PROTOCOL PROVIDES SUPPORT FOR POSIX FILE SYSTEM SEMANTICS";
+constexpr const char kErSource[] =
+    "PLEASE CONTACT THE DISC PUBLISHER FOR THE SOURCE OF THIS EXTENSION; THE PUBLISHER IDENTIFIER OF THE "
+    "PRIMARY VOLUME DESCRIPTOR TELLS HOW.";
+
+// The longest entry a one-byte length allows, and what NM and SL carry in one.
+constexpr size_t kMaxEntry = 255;
+constexpr size_t kEntryHeader = 5;  // signature, length, version, flags
+constexpr size_t kNamePiece = kMaxEntry - kEntryHeader;
+// A component record is flags, length and content. An SL entry that is not
+// the last ends inside a component: readers disagree on whether a boundary
+// between whole components is a "/", but agree on a continued one. So every
+// such entry keeps two bytes for an empty continued component.
+constexpr size_t kComponentRoom = kMaxEntry - kEntryHeader;
+constexpr size_t kComponentPiece = kComponentRoom - 2 - 2;
+
+constexpr size_t kSector = 2048;
+
+// SL component flags.
+constexpr uint8_t kComponentContinues = 0x01;
+constexpr uint8_t kComponentCurrent = 0x02;
+constexpr uint8_t kComponentParent = 0x04;
+constexpr uint8_t kComponentRoot = 0x08;
+
+TSystemUseEntry Header(const char* signature, size_t length) {
+  TSystemUseEntry entry(length, 0);
+  entry[0] = static_cast<uint8_t>(signature[0]);
+  entry[1] = static_cast<uint8_t>(signature[1]);
+  entry[2] = static_cast<uint8_t>(length);
+  entry[3] = 1;
+  return entry;
+}
+
+size_t TotalLength(const std::vector<TSystemUseEntry>& entries, size_t from) {
+  size_t total = 0;
+  for (size_t i = from; i < entries.size(); ++i) total += entries[i].size();
+  return total;
+}
+
+void Append(std::vector<uint8_t>& out, const TSystemUseEntry& entry) {
+  out.insert(out.end(), entry.begin(), entry.end());
+}
+
+// Appends entries from `next` while they fit `room`, keeping room for a CE
+// entry unless all that is left fits; returns whether a CE is needed.
+bool Fill(std::vector<uint8_t>& out, const std::vector<TSystemUseEntry>& entries, size_t& next,
+          size_t room) {
+  if (TotalLength(entries, next) <= room) {
+    while (next < entries.size()) Append(out, entries[next++]);
+    return false;
+  }
+  const size_t limit = room - kContinuationEntryLength;
+  while (next < entries.size() && out.size() + entries[next].size() <= limit) Append(out, entries[next++]);
+  return true;
+}
+
+}  // namespace
+
+TSystemUseEntry SpEntry() {
+  TSystemUseEntry entry = Header("SP", 7);
+  entry[4] = 0xBE;
+  entry[5] = 0xEF;
+  entry[6] = 0;  // no bytes to skip before the entries of a record
+  return entry;
+}
+
+TSystemUseEntry ErEntry() {
+  const size_t id = sizeof kErIdentifier - 1, des = sizeof kErDescriptor - 1, src = sizeof kErSource - 1;
+  TSystemUseEntry entry = Header("ER", 8 + id + des + src);
+  entry[4] = static_cast<uint8_t>(id);
+  entry[5] = static_cast<uint8_t>(des);
+  entry[6] = static_cast<uint8_t>(src);
+  entry[7] = 1;
+  PutText(&entry[8], kErIdentifier);
+  PutText(&entry[8 + id], kErDescriptor);
+  PutText(&entry[8 + id + des], kErSource);
+  return entry;
+}
+
+// Older readers look here for which entries the record holds.
+TSystemUseEntry RrEntry(bool name, bool link) {
+  TSystemUseEntry entry = Header("RR", 5);
+  entry[4] = static_cast<uint8_t>(0x01 | 0x80 | (name ? 0x08 : 0) | (link ? 0x04 : 0));
+  return entry;
+}
+
+TSystemUseEntry PxEntry(uint32_t mode, uint32_t links, uint32_t uid, uint32_t gid) {
+  TSystemUseEntry entry = Header("PX", 36);
+  PutBoth32(&entry[4], mode);
+  PutBoth32(&entry[12], links);
+  PutBoth32(&entry[20], uid);
+  PutBoth32(&entry[28], gid);
+  return entry;
+}
+
+void PutRockRidgeTime(uint8_t* p, int64_t unixSeconds) {
+  const time_t seconds = static_cast<time_t>(unixSeconds);
+  struct tm utc {};
+  if (gmtime_r(&seconds, &utc) == nullptr) {
+    std::fill(p, p + 7, 0);
+    return;
+  }
+  p[0] = static_cast<uint8_t>(std::clamp(utc.tm_year, 0, 255));
+  p[1] = static_cast<uint8_t>(utc.tm_mon + 1);
+  p[2] = static_cast<uint8_t>(utc.tm_mday);
+  p[3] = static_cast<uint8_t>(utc.tm_hour);
+  p[4] = static_cast<uint8_t>(utc.tm_min);
+  p[5] = static_cast<uint8_t>(utc.tm_sec);
+  p[6] = 0;
+}
+
+TSystemUseEntry TfEntry(int64_t modified, int64_t accessed, int64_t changed) {
+  TSystemUseEntry entry = Header("TF", kEntryHeader + 3 * 7);
+  entry[4] = 0x02 | 0x04 | 0x08;  // MODIFY, ACCESS, ATTRIBUTES
+  PutRockRidgeTime(&entry[5], modified);
+  PutRockRidgeTime(&entry[12], accessed);
+  PutRockRidgeTime(&entry[19], changed);
+  return entry;
+}
+
+std::vector<TSystemUseEntry> NmEntries(const std::string& name, uint8_t flags) {
+  std::vector<TSystemUseEntry> entries;
+  if (flags & (kNameCurrent | kNameParent)) {
+    TSystemUseEntry entry = Header("NM", kEntryHeader);
+    entry[4] = flags & (kNameCurrent | kNameParent);
+    entries.push_back(std::move(entry));
+    return entries;
+  }
+  for (size_t at = 0; at < name.size(); at += kNamePiece) {
+    const size_t piece = std::min(kNamePiece, name.size() - at);
+    TSystemUseEntry entry = Header("NM", kEntryHeader + piece);
+    entry[4] = at + piece < name.size() ? kNameContinues : 0;
+    std::copy(name.begin() + static_cast<ptrdiff_t>(at), name.begin() + static_cast<ptrdiff_t>(at + piece),
+              entry.begin() + kEntryHeader);
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::vector<TSystemUseEntry> SlEntries(const std::string& target) {
+  // The component records first, then as many of them per SL entry as fit.
+  std::vector<std::vector<uint8_t>> components;
+  if (!target.empty() && target.front() == '/') components.push_back({kComponentRoot, 0});
+  size_t start = 0;
+  while (start <= target.size()) {
+    const size_t end = std::min(target.find('/', start), target.size());
+    const std::string step = target.substr(start, end - start);
+    start = end + 1;
+    if (step.empty()) continue;
+    if (step == ".") {
+      components.push_back({kComponentCurrent, 0});
+    } else if (step == "..") {
+      components.push_back({kComponentParent, 0});
+    } else {
+      for (size_t at = 0; at < step.size(); at += kComponentPiece) {
+        const size_t piece = std::min(kComponentPiece, step.size() - at);
+        std::vector<uint8_t> component{static_cast<uint8_t>(at + piece < step.size() ? kComponentContinues : 0),
+                                       static_cast<uint8_t>(piece)};
+        component.insert(component.end(), step.begin() + static_cast<ptrdiff_t>(at),
+                         step.begin() + static_cast<ptrdiff_t>(at + piece));
+        components.push_back(std::move(component));
+      }
+    }
+  }
+  std::vector<TSystemUseEntry> entries;
+  TSystemUseEntry current;
+  const auto close = [&](bool more) {
+    current[2] = static_cast<uint8_t>(current.size());
+    current[4] = more ? 0x01 : 0;  // CONTINUE: the target goes on in the next SL
+    entries.push_back(std::move(current));
+    current.clear();
+  };
+  size_t lastStart = 0;  // where the entry's last component record starts
+  for (size_t i = 0; i < components.size(); ++i) {
+    const std::vector<uint8_t>& component = components[i];
+    const bool last = i + 1 == components.size();
+    if (!current.empty() && current.size() + component.size() + (last ? 0 : 2) > kMaxEntry) {
+      if (!(current[lastStart] & kComponentContinues)) {
+        current.push_back(kComponentContinues);
+        current.push_back(0);
+      }
+      close(true);
+    }
+    if (current.empty()) current = Header("SL", kEntryHeader);
+    lastStart = current.size();
+    current.insert(current.end(), component.begin(), component.end());
+  }
+  if (!current.empty()) close(false);
+  return entries;
+}
+
+TSystemUseEntry CeEntry(uint32_t block, uint32_t offset, uint32_t length) {
+  TSystemUseEntry entry = Header("CE", kContinuationEntryLength);
+  PutContinuation(entry.data(), block, offset, length);
+  return entry;
+}
+
+void PutContinuation(uint8_t* ce, uint32_t block, uint32_t offset, uint32_t length) {
+  PutBoth32(ce + 4, block);
+  PutBoth32(ce + 12, offset);
+  PutBoth32(ce + 20, length);
+}
+
+std::vector<TSystemUseEntry> RockRidgeEntries(const TRockRidgeRecord& record) {
+  std::vector<TSystemUseEntry> entries;
+  if (record.VolumeRoot) entries.push_back(SpEntry());
+  const bool link = !record.LinkTarget.empty();
+  entries.push_back(RrEntry(!record.Name.empty() || record.NameFlags != 0, link));
+  entries.push_back(PxEntry(record.Mode, record.Links, record.Uid, record.Gid));
+  entries.push_back(TfEntry(record.Modified, record.Accessed, record.Changed));
+  for (TSystemUseEntry& nm : NmEntries(record.Name, record.NameFlags)) entries.push_back(std::move(nm));
+  if (link)
+    for (TSystemUseEntry& sl : SlEntries(record.LinkTarget)) entries.push_back(std::move(sl));
+  if (record.VolumeRoot) entries.push_back(ErEntry());
+  return entries;
+}
+
+TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t room) {
+  TSystemUse use;
+  size_t next = 0;
+  if (Fill(use.InRecord, entries, next, room & ~size_t{1})) {
+    use.CeAt = use.InRecord.size();
+    Append(use.InRecord, CeEntry(0, 0, 0));
+    while (next < entries.size()) {
+      TContinuationArea area;
+      if (Fill(area.Bytes, entries, next, kSector)) {
+        area.CeAt = area.Bytes.size();
+        Append(area.Bytes, CeEntry(0, 0, 0));
+      }
+      use.Areas.push_back(std::move(area));
+    }
+  }
+  if (use.InRecord.size() % 2 != 0) use.InRecord.push_back(0);
+  return use;
+}
+
+size_t SystemUseRoom(size_t identifierLength) {
+  return (kMaxRecordLength - DirectoryRecordLength(identifierLength)) & ~size_t{1};
+}
+
+}  // namespace fornax

@@ -1,0 +1,111 @@
+#include "engine/image/rock_ridge_tree.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "engine/base/date_time.h"
+#include "engine/image/entries.h"
+#include "engine/image/iso_names.h"
+#include "engine/image/layout.h"
+
+namespace fornax {
+namespace {
+
+constexpr uint32_t kPlainDirectoryMode = S_IFDIR | 0555;
+constexpr uint32_t kPlainFileMode = S_IFREG | 0444;
+
+// A folder's link count: its own name, its ".", and each subfolder's "..".
+uint32_t DirectoryLinks(const TDEntry& dir) {
+  uint32_t links = 2;
+  for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next)
+    if (entry->IsDirectory()) ++links;
+  return links;
+}
+
+void PutAttributes(TRockRidgeRecord& record, const TPosixAttributes& posix) {
+  record.Mode = posix.Mode;
+  record.Uid = posix.Uid;
+  record.Gid = posix.Gid;
+  record.Modified = posix.Modified;
+  record.Accessed = posix.Accessed;
+  record.Changed = posix.Changed;
+}
+
+void PutPlainAttributes(TRockRidgeRecord& record, bool directory, int64_t when) {
+  record.Mode = directory ? kPlainDirectoryMode : kPlainFileMode;
+  record.Modified = record.Accessed = record.Changed = when;
+}
+
+}  // namespace
+
+TRockRidgeRecord TRockRidgeTree::EntryRecord(const TFEntry& entry) const {
+  TRockRidgeRecord record;
+  if (entry.Posix) {
+    PutAttributes(record, *entry.Posix);
+    record.LinkTarget = entry.Posix->LinkTarget;
+  } else {
+    PutPlainAttributes(record, entry.IsDirectory(), UnixFromLocalDateTime(entry.DateTime));
+  }
+  record.Links = entry.Directory ? DirectoryLinks(*entry.Directory) : 1;
+  record.Name = entry.Posix && !entry.Posix->Name.empty() ? entry.Posix->Name : entry.LongName;
+  return record;
+}
+
+TRockRidgeRecord TRockRidgeTree::DirectoryRecord(const TDEntry& dir) const {
+  TRockRidgeRecord record;
+  if (dir.Self) {
+    record = EntryRecord(*dir.Self);
+  } else {
+    PutPlainAttributes(record, true, FNow);
+    record.Links = DirectoryLinks(dir);
+  }
+  record.Name.clear();
+  return record;
+}
+
+std::vector<TSystemUse> TRockRidgeTree::DirectorySystemUse(const TDEntry& dir) const {
+  std::vector<TSystemUse> uses;
+  if (HasDotRecords(dir, true)) {
+    TRockRidgeRecord self = DirectoryRecord(dir);
+    self.NameFlags = kNameCurrent;
+    self.VolumeRoot = dir.Parent == &dir;
+    uses.push_back(PackSystemUse(RockRidgeEntries(self), SystemUseRoom(1)));
+    TRockRidgeRecord parent = DirectoryRecord(*dir.Parent);
+    parent.NameFlags = kNameParent;
+    uses.push_back(PackSystemUse(RockRidgeEntries(parent), SystemUseRoom(1)));
+  }
+  for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
+    const TSystemUse use =
+        PackSystemUse(RockRidgeEntries(EntryRecord(*entry)), SystemUseRoom(EntryIdentifier(*entry, TTree::Iso).size()));
+    const int64_t records = entry->IsDirectory() ? 1 : ExtentCount(entry->ISOSize);
+    for (int64_t i = 0; i < records; ++i) uses.push_back(use);
+  }
+  return uses;
+}
+
+void TContinuationPlacer::Place(std::vector<TSystemUse>& uses, uint32_t areaStart, std::vector<uint8_t>* bytes) {
+  for (TSystemUse& use : uses) {
+    // Every CE of the chain is filled in before any area is copied.
+    std::vector<int64_t> offsets;
+    uint8_t* pointer = use.Areas.empty() ? nullptr : use.InRecord.data() + use.CeAt;
+    for (TContinuationArea& area : use.Areas) {
+      const auto length = static_cast<int64_t>(area.Bytes.size());
+      if (FUsed % 2048 + length > 2048) FUsed += 2048 - FUsed % 2048;
+      PutContinuation(pointer, areaStart + static_cast<uint32_t>(FUsed / 2048),
+                      static_cast<uint32_t>(FUsed % 2048), static_cast<uint32_t>(length));
+      offsets.push_back(FUsed);
+      FUsed += length;
+      pointer = area.CeAt == std::string::npos ? nullptr : area.Bytes.data() + area.CeAt;
+    }
+    if (!bytes) continue;
+    for (size_t i = 0; i < use.Areas.size(); ++i) {
+      const std::vector<uint8_t>& area = use.Areas[i].Bytes;
+      const auto end = static_cast<size_t>(offsets[i]) + area.size();
+      if (bytes->size() < end) bytes->resize(end, 0);
+      std::copy(area.begin(), area.end(), bytes->begin() + offsets[i]);
+    }
+  }
+}
+
+}  // namespace fornax
