@@ -22,13 +22,7 @@ JOBS=${BENCH_JOBS:-2}
 RUNS=${BENCH_RUNS:-5}
 MB=${BENCH_MB:-400}
 
-die() { printf 'bench: %s\n' "$*" >&2; exit 1; }
-say() { printf '\n== %s\n' "$*"; }
-[[ "$RUNS" =~ ^[1-9][0-9]*$ ]] || die "BENCH_RUNS must be a positive whole number, not '$RUNS'"
-[[ "$MB" =~ ^[1-9][0-9]*$ ]] || die "BENCH_MB must be a positive whole number, not '$MB'"
-for tool in cmake ninja hyperfine awk df; do
-  command -v "$tool" >/dev/null || die "$tool is not installed (apt-get install $tool)"
-done
+source "$REPO/bench/bench_common.sh"
 
 say "Build in $BUILD"
 [[ -f "$BUILD/CMakeCache.txt" ]] || cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
