@@ -296,9 +296,13 @@ bool TSCSIDevice::NoMedium() const { return IsNoMediumSense(FLastSense); }
 // wait ends as soon as a command's own sense says so, with that command's
 // reason kept as the last error. REQUEST SENSE is no witness for it: some
 // drives have cleared that sense by then, others answer with stale sense.
+// Each stage asks the drive first and pauses only while it answers busy, so
+// a drive that is ready costs a command per stage and no time; the pauses
+// grow to the caller's interval and all of them stay within its bound.
 bool TSCSIDevice::WaitReady(int totalMs, int stepMs) {
   if (NoMedium()) return false;
   if (FQuirks.SlowReady || gSlowReadyAll) {
+    // These drives answer "ready" before they are: they get their time first.
     do {
       Sleep(1500);
       totalMs -= 1500;
@@ -307,36 +311,37 @@ bool TSCSIDevice::WaitReady(int totalMs, int stepMs) {
       if (NoMedium()) return false;
     } while (Busy());
   }
-  bool senseBusy = false;
-  if (CurrentMediumCode() == 6) {
-    senseBusy = true;
-  } else {
-    do {
-      Sleep(stepMs);
+  TPollPause pause(std::max(0, totalMs), stepMs);
+  // DVD-RAM drives report the end of their background work through REQUEST
+  // SENSE only.
+  const bool senseBusy = CurrentMediumCode() == 6;
+  if (!senseBusy) {
+    ReadDiscInformation();
+    while (Busy()) {
+      if (!pause.Sleep()) return false;
       ReadDiscInformation();
-      totalMs -= stepMs;
-      if (totalMs < 0) return false;
+    }
+  }
+  const bool ready = TestUnitReady(5000);
+  if (ready && !senseBusy) return true;
+  if (NoMedium()) return false;
+  if (!ready) {
+    // A refusal that is not "busy" (a unit attention) is asked once more.
+    do {
+      if (!pause.Sleep()) return false;
+      TestUnitReady(5000);
+      if (NoMedium()) return false;
     } while (Busy());
   }
-  if (TestUnitReady(5000) && !senseBusy) return true;
-  if (NoMedium()) return false;
-  do {
-    Sleep(stepMs);
-    totalMs -= stepMs;
-    if (totalMs < 0) return false;
-    TestUnitReady(5000);
-    if (NoMedium()) return false;
-  } while (Busy());
   alignas(16) uint8_t sense[40];
-  do {
+  for (;;) {
     std::memset(sense, 0, sizeof sense);
     RequestSense(sense, sizeof sense);
-    totalMs -= stepMs;
-    if (totalMs < 0) return false;
     if (sense[0] == 0xF0) sense[12] = 0x04;  // a valid information field: still busy
-    if (sense[12] == 0x04) Sleep(stepMs);
-  } while (sense[12] != 0);
-  return true;
+    if (sense[12] == 0) return true;
+    // Other sense is reported once and cleared: asked again at once.
+    if (sense[12] == 0x04 ? !pause.Sleep() : pause.Next() == 0) return false;
+  }
 }
 
 void TSCSIDevice::SetTraceAll(bool on) { gTraceAll = on; }

@@ -97,14 +97,14 @@ void TEraseThread::WaitForDvdRw(int& elapsed) {
 // The format's foreground part; bounded like every other wait of an erase,
 // at twice the time a whole erase is expected to take.
 bool TEraseThread::WaitForDvdPlusRwFormat(int& elapsed) {
-  do {
-    PaceSleep(2000);
+  for (;;) {
     FEngine.ReadDiscInformation();
     Update(elapsed);
+    if (!Busy()) return true;
+    if (elapsed + 2 > 2 * FExpectedSeconds) return false;
+    PaceSleep(2000);
     elapsed += 2;
-    if (elapsed > 2 * FExpectedSeconds) return false;
-  } while (Busy());
-  return true;
+  }
 }
 
 void TEraseThread::OverwriteWithZeros(uint32_t blocks, bool closeAfter) {
@@ -137,7 +137,7 @@ void TEraseThread::WaitForTheEnd(int& elapsed) {
     FEngine.RequestSense(sense, sizeof sense);
     elapsed += 2;
     if (sense[0] == 0xF0) sense[12] = 0x04;
-    PaceSleep(2000);
+    if (sense[12] != 0) PaceSleep(2000);
   } while (sense[12] != 0 && InTime(elapsed));
 }
 

@@ -13,7 +13,7 @@
 namespace fornax {
 namespace {
 
-constexpr int kBusyCloseTries = 1000;
+constexpr int kBusyCloseTries = 1000;  // seconds of "in progress" answers at most
 constexpr int kCloseWaitMs = 240000;
 
 bool SessionCloses(uint8_t function) { return function == 2 || function == 5 || function == 6; }
@@ -40,12 +40,13 @@ std::vector<TCloseStep> SessionCloseSteps(uint8_t medium, uint8_t track, bool fi
 bool TQzRecorder::RunCloseStep(const TCloseStep& step, bool oneMoreTry) {
   bool closed = CloseTrackSessionFunction(step.Immediate, step.Function, 0, 0, step.Track);
   // A drive still writing out answers "in progress"; it is asked again.
-  for (int tries = 1; !closed && tries < kBusyCloseTries; ++tries) {
+  TPollPause pause(kBusyCloseTries * 1000, 1000);
+  while (!closed) {
     if (!(TargetBusy() || LastSense()[12] == 0x04)) {
       if (oneMoreTry) closed = CloseTrackSessionFunction(step.Immediate, step.Function, 0, 0, step.Track);
       break;
     }
-    PaceSleep(1000);
+    if (!pause.Sleep()) break;
     closed = CloseTrackSessionFunction(step.Immediate, step.Function, 0, 0, step.Track);
   }
   // An immediate close goes on after its answer; the next command waits for it.

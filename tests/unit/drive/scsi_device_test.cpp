@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/pacing.h"
 #include "engine/drive/command_names.h"
 #include "engine/recorder.h"
 #include "support/fake_drive.h"
@@ -203,6 +204,42 @@ TEST_F(ScsiDevice, WaitReadyPollsUntilTheDriveIsReady) {
   EXPECT_EQ(notReady, 0);
   notReady = 1000000;
   EXPECT_FALSE(Rec.WaitReady(20, 1)) << "the wait has a bound";
+}
+
+// What a wait costs is counted in the pauses it asks for (shortened by the
+// pace divisor, never timed here).
+TEST_F(ScsiDevice, AReadyDriveCostsNoPauseAndABusyOneShortOnesFirst) {
+  ASSERT_TRUE(Rec.SelectDevice("1:0:0"));
+  int notReady = 0;
+  Respond = [&](SRB_ExecSCSICmd& srb) {
+    if (notReady > 0 && srb.CDBByte[0] == 0x51) {
+      --notReady;
+      return TFakeDrive::CheckCondition(srb, 2, 0x04, 0x08);
+    }
+    TFakeDrive::Good(srb);
+  };
+  SetPaceDivisor(1000);
+  int64_t before = PacedMilliseconds();
+  EXPECT_TRUE(Rec.WaitReady(10000, 1000));
+  EXPECT_EQ(PacedMilliseconds() - before, 0) << "asked first: nothing to wait for";
+
+  // Busy for three answers: 50, 100 and 200 ms, not three whole intervals.
+  notReady = 3;
+  before = PacedMilliseconds();
+  EXPECT_TRUE(Rec.WaitReady(10000, 1000));
+  EXPECT_EQ(PacedMilliseconds() - before, 350);
+
+  // Busy for good: the pauses grow to the interval and stay within the bound.
+  notReady = 1000000;
+  Fake.Sent.clear();
+  before = PacedMilliseconds();
+  EXPECT_FALSE(Rec.WaitReady(10000, 1000));
+  const int64_t paced = PacedMilliseconds() - before;
+  EXPECT_LE(paced, 10000);
+  EXPECT_GE(paced, 9000);
+  const size_t asked = Fake.WithOpcode(0x51).size();
+  EXPECT_LT(asked, 30u) << "no more often than the interval once it is reached";
+  SetPaceDivisor(1);
 }
 
 }  // namespace
