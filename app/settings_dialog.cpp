@@ -198,7 +198,7 @@ void TfrmSettings::FormShow() {
   cArchiveOnly->setChecked(FSettings.ArchiveFiles);
   cUnderrunProtection->setChecked(rec.UnderrunProtection);
   cUnderrunProtection->setEnabled(rec.DriveCapabilities().Has(capUnderrunProtection));
-  sCacheSize->setValue(rec.CacheSize() / kMiB);
+  sCacheSize->setValue(static_cast<int>(rec.CacheSize() / kMiB));
   sCacheSizeChange();  // also when the position did not move
 }
 
@@ -294,7 +294,7 @@ bool TfrmSettings::StoreSettings() {
                       file.WriteString(s, "SessionNo", eSession->text().toStdString()) &&
                       file.WriteString(s, "BootImage", Label2->text().toStdString()) &&
                       file.WriteString(s, "VolumeLable", eVolLabel->text().toStdString()) &&
-                      file.WriteInteger(s, "CacheSize", FRecorder.CacheSize());
+                      file.WriteInteger(s, "CacheSize", static_cast<int>(FRecorder.CacheSize()));
   if (!stored) FPrompter.Inform(this, QString::fromStdString(file.Error()));
   return stored;
 }

@@ -1,6 +1,7 @@
 #include "cli/burn_commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fmt/format.h>
@@ -43,7 +44,7 @@ struct TWriteOptions {
   bool Finalize = false;
   bool Opc = false;
   bool NoUnderrunProtection = false;
-  int CacheMegabytes = 8;
+  int64_t CacheMegabytes = 8;
   bool Eject = false;
   bool Verify = false;
 };
@@ -71,7 +72,9 @@ void AddWriteOptions(CLI::App& command, TWriteOptions& options, bool withVerbose
   command.add_flag("--opc", options.Opc, "Let the drive calibrate its laser power first");
   command.add_flag("--no-underrun-protection", options.NoUnderrunProtection,
                    "Do not ask the drive to protect against buffer underruns");
-  command.add_option("--cache", options.CacheMegabytes, "Read-ahead cache in MB (at least 2)")->capture_default_str();
+  command.add_option("--cache", options.CacheMegabytes, "Read-ahead cache in MB (2 to half of the memory)")
+      ->check(CLI::Range(int64_t{2}, int64_t{1} << 30))
+      ->capture_default_str();
   command.add_flag("--eject", options.Eject, "Open the tray when done");
   command.add_flag("--verify", options.Verify,
                    "Afterwards read what was written back from the disc and compare it with what was sent");
@@ -101,7 +104,14 @@ bool ConfigureWrite(TQzRecorder& rec, const TWriteOptions& options, TConsole& co
   rec.FinalizeDisc = options.Finalize;
   rec.PerformOPC = options.Opc;
   rec.UnderrunProtection = !options.NoUnderrunProtection;
-  rec.SetCacheSize(std::max(2, options.CacheMegabytes) * 1024 * 1024);
+  const int64_t memoryMegabytes =
+      static_cast<int64_t>(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE) / (1024 * 1024);
+  if (memoryMegabytes > 0 && options.CacheMegabytes > memoryMegabytes / 2) {
+    console.Line(fmt::format("fornax-cli: a cache of {} MB is more than half of this machine's memory ({} MB)",
+                             options.CacheMegabytes, memoryMegabytes));
+    return false;
+  }
+  rec.SetCacheSize(options.CacheMegabytes * 1024 * 1024);
   const uint8_t medium = rec.MediumType();
   uint16_t speed = 0;
   if (!ParseSpeed(options.Speed, medium > 3, speed)) {

@@ -12,7 +12,10 @@ namespace fornax::cli {
 void AddCompilationOptions(CLI::App& command, TCompilationOptions& options) {
   options.Command = &command;
   options.PathOption = command.add_option("PATH", options.Paths,
-      "Files and folders to write, in this order (a folder brings its subfolders)");
+      fmt::format("Files and folders to write, in this order (a folder brings its subfolders); one "
+                  "compilation holds at most {} files and folders, {} folders with the root among them: what comes "
+                  "past that is left out and the exit status says so",
+                  GroupedCount(kMaxEntries), GroupedCount(kMaxFolders)));
   options.ShallowOption = command.add_option("-n,--no-recurse", options.ShallowFolders,
       "A folder whose own files go in, without its subfolders (repeat as needed)")
       ->type_name("FOLDER")->allow_extra_args(false);
@@ -60,8 +63,10 @@ std::string CheckSources(const TCompilationOptions& options, const std::vector<T
   return "";
 }
 
-bool TCompilationFeeder::IsExcluded(const std::string& path) const {
-  if (!FExcludeExists) return false;
+// A file of another size is another file: only files of the excluded one's
+// size cost a look-up.
+bool TCompilationFeeder::IsExcluded(const std::string& path, int64_t size) const {
+  if (!FExcludeExists || size != FExcludeSize) return false;
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && st.st_dev == FExcludeDevice && st.st_ino == FExcludeInode;
 }
@@ -77,50 +82,58 @@ void TCompilationFeeder::Configure(TQzRecorder& recorder, const std::string& exc
   FExcludeExists = !exclude.empty() && ::stat(exclude.c_str(), &out) == 0;
   FExcludeDevice = out.st_dev;
   FExcludeInode = out.st_ino;
+  FExcludeSize = static_cast<int64_t>(out.st_size);
 
   recorder.OnDebugMessage = [this](TObject*, const std::string& message, uint8_t type) {
     // A name the disc holds spelled otherwise is told, but nothing is left out.
     const bool renamed = message.find(", TAKEN AS \"") != std::string::npos;
     if ((type == 3 || type == 4) && !renamed) ++FLeftOut;
+    if (type == 3) return ReportCapacity(message);
     if (type == 1 && !FOptions.Verbose) return;
     FConsole.Line(message);
   };
+  // The engine leaves out what it cannot read before it asks; the handlers
+  // touch the file system only for a file that may be the image itself.
   recorder.OnAddFile = [this](TObject*, const std::string& path, std::string& name, std::string&, TDateTime&, int,
-                              int64_t, bool& skip) {
+                              int64_t size, bool& skip) {
+    FLastSubject = path.empty() ? name : path;
     if (skip) {
       FConsole.Line(">>> NAME LONGER THAN 108 CHARACTERS, NOT ADDED: " + (path.empty() ? name : path));
       ++FLeftOut;
       return;
     }
     if (path.empty()) return;
-    // A link leading nowhere is recorded as a link, and nothing is read.
-    struct stat own {}, target {};
-    if (FOptions.RockRidge && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode) &&
-        ::stat(path.c_str(), &target) != 0) {
-      ++FAdded;
-      return;
-    }
-    if (IsExcluded(path)) {
+    if (IsExcluded(path, size)) {
       skip = true;  // an image cannot hold itself
-      return;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-      FConsole.Line(">>> CAN'T READ FILE, NOT ADDED: " + path);
-      ++FLeftOut;
-      skip = true;
       return;
     }
     ++FAdded;
   };
+  recorder.OnAddDir = [this](TObject*, std::string& name, std::string&, bool&) {
+    FLastSubject = "folder \"" + name + "\"";
+  };
+}
+
+// The first capacity line of a kind names where the compilation filled up;
+// the ones after it (one per entry met later) are summed up after the feed.
+void TCompilationFeeder::ReportCapacity(const std::string& message) {
+  FFull = true;
+  if (!FCapacityLines.Note(message, FLastSubject)) return;
+  std::string line = fmt::format(
+      "{} (one compilation holds at most {} files and folders, {} folders with the root among them)", message,
+      GroupedCount(kMaxEntries), GroupedCount(kMaxFolders));
+  if (!FLastSubject.empty()) line += "; first left out: " + FLastSubject;
+  FConsole.Line(line);
 }
 
 bool TCompilationFeeder::Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows, bool keep) {
-  if (!keep) recorder.ClearCompilation(600000, 20000);
+  if (!keep) recorder.ClearCompilation(kMaxEntries, kMaxFolders);
   FConsole.StartProgress([this] { return fmt::format("Adding files ... {}", FAdded.load()); });
   TPathMode mode = TPathMode::Flat;
   ParsePathMode(FOptions.PathMode, mode);
   FeedCompilation(recorder, rows, mode, FOptions.ArchiveOnly);
   FConsole.StopProgress();
+  for (const std::string& line : FCapacityLines.Summary()) FConsole.Line(line);
   if (recorder.FileCount() == 0) {
     FConsole.Line("fornax-cli: nothing to write: no file or folder could be added");
     return false;
@@ -130,6 +143,12 @@ bool TCompilationFeeder::Feed(TQzRecorder& recorder, const std::vector<TSourceRo
 
 std::string TCompilationFeeder::LeftOutMessage() const {
   if (FLeftOut == 0) return "";
+  // The scan stops at the first folder that no longer fits, so what lay
+  // beyond it was never counted.
+  if (FFull)
+    return fmt::format("fornax-cli: the compilation filled up: {} entr{} left out, and so was everything in the "
+                       "folders not yet scanned then; the messages above name the first ones",
+                       GroupedCount(FLeftOut.load()), FLeftOut == 1 ? "y was" : "ies were");
   return fmt::format("fornax-cli: {} entr{} left out; the messages above name them", FLeftOut.load(),
                      FLeftOut == 1 ? "y was" : "ies were");
 }

@@ -13,12 +13,18 @@
 
 #include "cli/compilation_feed.h"
 #include "cli/console.h"
+#include "cli/repeated_lines.h"
 
 namespace fornax {
 class TQzRecorder;
 }
 
 namespace fornax::cli {
+
+// What one compilation holds at most: entries (files and folders together),
+// and folders among them.
+inline constexpr int kMaxEntries = 600000;
+inline constexpr int kMaxFolders = 20000;
 
 struct TCompilationOptions {
   std::vector<std::string> Paths;
@@ -54,11 +60,13 @@ class TCompilationFeeder {
   // message) when the compilation ends up empty.
   bool Feed(TQzRecorder& recorder, const std::vector<TSourceRow>& rows, bool keep = false);
   int LeftOut() const { return FLeftOut; }
-  // "N entries were left out" when some were; empty otherwise.
+  // "N entries were left out" when some were (and that the compilation filled
+  // up, when it did); empty otherwise.
   std::string LeftOutMessage() const;
 
  private:
-  bool IsExcluded(const std::string& path) const;
+  bool IsExcluded(const std::string& path, int64_t size) const;
+  void ReportCapacity(const std::string& message);
 
   const TCompilationOptions& FOptions;
   TConsole& FConsole;
@@ -66,6 +74,11 @@ class TCompilationFeeder {
   std::atomic<int> FLeftOut{0};
   bool FExcludeExists = false;
   uint64_t FExcludeDevice = 0, FExcludeInode = 0;
+  int64_t FExcludeSize = 0;
+  // The entry the engine was adding last: a capacity line names none.
+  std::string FLastSubject;
+  TRepeatedLines FCapacityLines;
+  std::atomic<bool> FFull{false};
 };
 
 }  // namespace fornax::cli

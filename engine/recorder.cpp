@@ -71,7 +71,7 @@ bool TQzRecorder::SetWriteParameters(bool TestWriteOn, bool Underrun, uint8_t Me
   return ModeSelect10(list, static_cast<uint32_t>(page[1]) + 10);
 }
 
-void TQzRecorder::SetCacheSize(int value) {
+void TQzRecorder::SetCacheSize(int64_t value) {
   FCacheSize = value < 2097152 ? 2097152 : value / 2048 * 2048;
 }
 

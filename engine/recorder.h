@@ -73,9 +73,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
   std::string FileCopyright, FileAbstract, FileBibliographic;
   TDateTime DateCreation = 0, DateModification = 0, DateEffective = 0, DateExpiration = 0;
-  int CacheSize() const { return FCacheSize; }
+  int64_t CacheSize() const { return FCacheSize; }
   // Below 2 MiB the cache gets 2 MiB; otherwise whole sectors.
-  void SetCacheSize(int value);
+  void SetCacheSize(int64_t value);
   std::string ISOFileName;
   bool JolietFileSystem = true;
   // Rock Ridge in the ISO 9660 tree: modes, owners, times, whole names and
@@ -147,7 +147,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // in the drive and tells whether it fits; the burn checks the same again.
   TDiscSpace PlanBurn();
   bool BurnISOFile(const std::string& FileName);
-  bool StartWriteThread(bool ToImageFile);
+  bool StartWriteThread(bool ToImageFile, int ImageFile = -1);
   void AbortWrite() { FWrite.AbortWriteRequested = true; }
   bool QueryNextWritableAddress();
   // Set by the burn driver around its layout, so that the layout asks the
@@ -289,7 +289,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   int64_t FBootImageBytes = 0;
   bool FHeaderForImageFile = true;
   TDEntry* FHeaderImportTarget = nullptr;
-  int FCacheSize = 0;
+  int64_t FCacheSize = 0;
   uint16_t FWriteSpeed = 0;
   std::string FVersion;
   uint32_t FNextSessionStart = 0;

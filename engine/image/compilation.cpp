@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
+#include <string_view>
 #include <fmt/format.h>
 
 #include "engine/base/device_base.h"
@@ -30,6 +32,24 @@ std::string NameKey(const std::string& name) {
   return key;
 }
 
+uint64_t KeyHash(const std::string& key) { return std::hash<std::string>{}(key); }
+
+// The entry of Index whose key (KeyOf) is Key.
+template <typename TKeyOf>
+TFEntry* FindByKey(const TNameIndex& Index, const std::string& Key, TKeyOf KeyOf) {
+  return Index.Find(KeyHash(Key), [&](const TFEntry* entry) { return KeyOf(*entry) == Key; });
+}
+
+std::string LongNameKey(const TFEntry& entry) { return NameKey(entry.LongName); }
+std::string IsoKey(const TFEntry& entry) { return IsoNameKey(entry.ShortName); }
+
+// A key stays with the entry it was given to first, as a map's emplace has it.
+template <typename TKeyOf>
+void IndexUnder(TNameIndex& Index, TFEntry* Entry, TKeyOf KeyOf) {
+  const std::string key = KeyOf(*Entry);
+  if (!FindByKey(Index, key, KeyOf)) Index.Insert(Entry, KeyHash(key));
+}
+
 std::string StripOneTrailingBackslash(std::string path) {
   if (!path.empty() && path.back() == '\\') path.pop_back();
   return path;
@@ -46,6 +66,7 @@ void TCompilation::ClearCompilation(int MaxFiles, int MaxDirs) {
   FIsoOrder.clear();
   FJolietOrder.clear();
   FByPath.clear();
+  FSourceFolders.clear();
   FMaxFiles = MaxFiles;
   // Path tables number parents with 16 bits.
   FMaxDirs = std::min(MaxDirs, 65535);
@@ -100,24 +121,44 @@ void TCompilation::Unlink(TDEntry* Dir, TFEntry* Entry) {
 }
 
 void TCompilation::IndexName(TDEntry* Dir, TFEntry* Entry) {
-  Dir->ByName.emplace(NameKey(Entry->LongName), Entry);
-  Dir->ByIsoName.emplace(IsoNameKey(Entry->ShortName), Entry);
+  IndexUnder(Dir->ByName, Entry, LongNameKey);
+  IndexUnder(Dir->ByIsoName, Entry, IsoKey);
 }
 
 void TCompilation::UnindexName(TDEntry* Dir, TFEntry* Entry) {
-  const auto byName = Dir->ByName.find(NameKey(Entry->LongName));
-  if (byName != Dir->ByName.end() && byName->second == Entry) Dir->ByName.erase(byName);
-  const auto byIso = Dir->ByIsoName.find(IsoNameKey(Entry->ShortName));
-  if (byIso != Dir->ByIsoName.end() && byIso->second == Entry) Dir->ByIsoName.erase(byIso);
+  Dir->ByName.Erase(Entry, KeyHash(LongNameKey(*Entry)));
+  Dir->ByIsoName.Erase(Entry, KeyHash(IsoKey(*Entry)));
   Dir->TailHints.clear();  // a tail may be free again
+}
+
+// The files of one folder come one after another, so the folder added last
+// is the one to share.
+const std::string* TCompilation::SourceFolderOf(std::string_view Folder) {
+  if (FSourceFolders.empty() || FSourceFolders.back() != Folder) FSourceFolders.emplace_back(Folder);
+  return &FSourceFolders.back();
+}
+
+void TCompilation::SetSource(TFEntry* Entry, const std::string& SourcePath) {
+  const size_t slash = SourcePath.rfind('/');
+  if (slash == std::string::npos) {
+    Entry->SourceFolder = nullptr;
+    Entry->SourceName = SourcePath;
+    return;
+  }
+  Entry->SourceFolder = SourceFolderOf(std::string_view(SourcePath).substr(0, slash));
+  const std::string_view name = std::string_view(SourcePath).substr(slash + 1);
+  if (name == Entry->LongName)
+    Entry->SourceName.clear();
+  else
+    Entry->SourceName = name;
 }
 
 // Folders merged into one destination can bring two equal short names; readers
 // would show only one of the two, so the later entry gets a numeric tail.
 void TCompilation::AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::string shortName) {
   const auto taken = [&](const std::string& candidate) {
-    const auto it = Dir->ByIsoName.find(IsoNameKey(candidate));
-    return it != Dir->ByIsoName.end() && it->second != Entry;
+    const TFEntry* holder = FindByKey(Dir->ByIsoName, IsoNameKey(candidate), IsoKey);
+    return holder != nullptr && holder != Entry;
   };
   if (taken(shortName)) shortName = MakeUniqueShortName(shortName, Entry->IsDirectory(), taken, Dir->TailHints);
   Entry->ShortName = shortName;
@@ -150,8 +191,7 @@ TDEntry* TCompilation::FindDirectory(const std::string& Path) const {
 
 TFEntry* TCompilation::FindEntry(const TDEntry* Dir, const std::string& Name) const {
   if (!Dir) return nullptr;
-  const auto it = Dir->ByName.find(NameKey(Name));
-  return it == Dir->ByName.end() ? nullptr : it->second;
+  return FindByKey(Dir->ByName, NameKey(Name), LongNameKey);
 }
 
 TDEntry* TCompilation::ForceDirectoryPath(const std::string& Path) {
@@ -280,7 +320,7 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   if (skip) return false;
   // Before the clash checks, so that a clash the renaming caused has its reason
   // beside it; the same source added again is no news.
-  if (!existing || existing->SourcePath != SourcePath)
+  if (!existing || existing->SourcePath() != SourcePath)
     ReportReplacedCharacters(SourcePath, Listing.Name, longFileName);
   if (existing && (existing->IsDirectory() || isDirectory)) {
     // A file never takes the place of a folder of the same name (its contents
@@ -292,7 +332,7 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   if (existing && !replace) {
     // The same source twice is simply not added again; another file that
     // would take the name is left out, and said so.
-    if (!SourcePath.empty() && existing->SourcePath != SourcePath)
+    if (!SourcePath.empty() && existing->SourcePath() != SourcePath)
       FHost.Report(">>> " + fmt::format(kMsgNameInUse, SourcePath), ltImageError);
     return false;
   }
@@ -314,7 +354,7 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   entry->ISOSize = entry->JolietSize = Listing.Size;
   entry->Attributes = Listing.Attr;
   entry->DateTime = dateTime;
-  entry->SourcePath = SourcePath;
+  SetSource(entry, SourcePath);
   entry->ArchiveMode = ArchiveMode;
   // A name the handler changed is the name the user wants, in both trees.
   entry->Posix = PosixOf(Listing, longFileName != longName || Listing.Name.empty() ? longFileName : Listing.Name);

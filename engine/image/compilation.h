@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "engine/image/record_table.h"
 #include "engine/platform/dir_listing.h"
 #include "engine/platform/folder_walk.h"
+#include "engine/platform/read_access.h"
 
 namespace fornax {
 
@@ -114,6 +117,8 @@ class TCompilation {
   void Append(TDEntry* Dir, TFEntry* Entry);
   void Unlink(TDEntry* Dir, TFEntry* Entry);
   void IndexName(TDEntry* Dir, TFEntry* Entry);
+  const std::string* SourceFolderOf(std::string_view Folder);
+  void SetSource(TFEntry* Entry, const std::string& SourcePath);
   void UnindexName(TDEntry* Dir, TFEntry* Entry);
   void AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::string shortName);
   void RemoveDirectoryRecord(TDEntry* Dir);
@@ -127,6 +132,7 @@ class TCompilation {
     int AttrMask = 0;
     bool Recursive = false;
     bool ArchiveOnly = false;
+    TCredentials Reader;  // who reads the files, asked once per scan
   };
   enum class TScanEnd { Done, Full, Cancelled };
   TScanEnd ScanFolder(TDEntry* Dest, TEnteredFolder& Folder, const std::string& Path,
@@ -135,6 +141,8 @@ class TCompilation {
                          const TSearchRec& Item, const TScanRequest& Request, TFolderWalk& Walk);
   TScanEnd AddFolderFiles(TDEntry* Dest, const std::string& Path, const TSearchResult& Listing,
                           const TScanRequest& Request, const TFolderWalk& Walk, int FolderDescriptor);
+  bool RefuseUnreadable(int Folder, const std::string& Name, const TSearchRec& Item,
+                        const std::string& Path, const TCredentials& Reader);
   void AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::string& Path, const std::string& Name,
                     const std::string& ShortName);
   std::shared_ptr<const TPosixAttributes> PosixOf(const TSearchRec& Listing, const std::string& Name) const;
@@ -148,6 +156,7 @@ class TCompilation {
   TRecordTable<TFEntry> FFiles;
   std::vector<TDEntry*> FIsoOrder, FJolietOrder;
   std::unordered_map<std::string, TDEntry*> FByPath;
+  std::deque<std::string> FSourceFolders;  // the entries' SourceFolder strings
   TDEntry* FRoot = nullptr;
   int FMaxFiles = 0, FMaxDirs = 0;
   int64_t FCompilationBytes = 0;

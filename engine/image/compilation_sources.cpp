@@ -1,6 +1,7 @@
 // The parts of the compilation that read the local file system: single files,
 // folder scans, folder sizes and the archive state of source files.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "engine/base/text.h"
 #include "engine/image/compilation.h"
 #include "engine/image/iso_names.h"
+#include "engine/platform/read_access.h"
 
 namespace fornax {
 namespace {
@@ -138,6 +140,7 @@ bool TCompilation::AddFileEntry(const std::string& DestPath, const std::string& 
     return false;
   }
   if (item.Attr & faDirectory) return false;
+  if (RefuseUnreadable(AT_FDCWD, SourceFile, item, SourceFile, ProcessCredentials())) return false;
   return AddEntry(dest, item, SourceFile, 0, false);
 }
 
@@ -161,7 +164,7 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
       return false;
     }
   }
-  const TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly};
+  const TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly, ProcessCredentials()};
   switch (ScanFolder(destination, root, path, request, walk)) {
     case TScanEnd::Done: return true;
     case TScanEnd::Full: return false;
@@ -174,7 +177,8 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
 TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& Folder,
                                                 const std::string& Path,
                                                 const TScanRequest& Request, TFolderWalk& Walk) {
-  const TSearchResult listing = ListFolder(Folder.Folder, Path, Walk.CancelFlag(), FHost.RecordsRockRidge());
+  const TSearchResult listing =
+      ListFolder(Folder.Folder, Path, Walk.CancelFlag(), {FHost.RecordsRockRidge(), Request.ArchiveOnly});
   if (listing.Cut) return TScanEnd::Cancelled;
   // What could not be read is reported and left out; the rest goes on.
   if (!listing.Ok)
@@ -225,10 +229,13 @@ TCompilation::TScanEnd TCompilation::AddFolderFiles(TDEntry* Dest, const std::st
     if (!MatchesSearch(item.Name, item.LongName, item.Attr, Request.Mask, Request.AttrMask)) continue;
     if (Request.ArchiveOnly && !(item.Attr & faArchive)) continue;
     if (Walk.Cancelled()) return TScanEnd::Cancelled;
-    if (links && item.Link)
+    if (links && item.Link) {
       AddLinkEntry(Dest, FolderDescriptor, Path, item.Name, item.ShortName);
-    else
-      AddEntry(Dest, item, JoinPath(Path, item.Name), 0, Request.ArchiveOnly);
+      continue;
+    }
+    const std::string path = JoinPath(Path, item.Name);
+    if (RefuseUnreadable(FolderDescriptor, item.Name, item, path, Request.Reader)) continue;
+    AddEntry(Dest, item, path, 0, Request.ArchiveOnly);
   }
   // Links to folders and links leading nowhere are links like any other; an
   // archive-only backup has no archive state for them and leaves them out.
@@ -240,6 +247,17 @@ TCompilation::TScanEnd TCompilation::AddFolderFiles(TDEntry* Dest, const std::st
     AddLinkEntry(Dest, FolderDescriptor, Path, entry.Name, "");
   }
   return TScanEnd::Done;
+}
+
+// A file that cannot be read would fail the write long after the scan; an
+// empty one has nothing to read, and is taken without being opened. The
+// permission bits from the listing answer for nearly every file, so the
+// system is asked only when they say no.
+bool TCompilation::RefuseUnreadable(int Folder, const std::string& Name, const TSearchRec& Item,
+                                    const std::string& Path, const TCredentials& Reader) {
+  if (Item.Size == 0 || MayRead(Folder, Name, Item.Mode, Item.Uid, Item.Gid, Reader)) return false;
+  FHost.Report(LeftOutLine(kMsgCantReadSource, Path), ltImageError);
+  return true;
 }
 
 void TCompilation::AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::string& Path,
@@ -292,8 +310,8 @@ void TCompilation::ReportRefusal(const std::string& Path, const TEnteredFolder& 
 void TCompilation::ClearArchiveBits() {
   FFiles.ForEach([](TFEntry* entry) {
     if (entry->IsDirectory() || (entry->Attributes & faDirectory)) return;
-    if (!(entry->Attributes & faArchive) || !entry->ArchiveMode || entry->SourcePath.empty()) return;
-    SetArchiveAttribute(entry->SourcePath, false);
+    if (!(entry->Attributes & faArchive) || !entry->ArchiveMode || !entry->HasSource()) return;
+    SetArchiveAttribute(entry->SourcePath(), false);
   });
 }
 

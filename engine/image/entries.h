@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "engine/base/date_time.h"
+#include "engine/image/compilation_index.h"
 
 namespace fornax {
 
@@ -40,8 +41,8 @@ struct TDEntry {
   TFEntry* LastEntry = nullptr;  // appends without walking the list
   TFEntry* Self = nullptr;       // the entry that stands for this directory in its parent
   size_t TableSlot = 0;
-  std::unordered_map<std::string, TFEntry*> ByName;     // upper-case long name -> entry
-  std::unordered_map<std::string, TFEntry*> ByIsoName;  // ISO identifier key -> entry
+  TNameIndex ByName;     // by upper-case long name
+  TNameIndex ByIsoName;  // by ISO identifier key
   std::unordered_map<std::string, uint64_t> TailHints;  // see MakeUniqueShortName
   std::string SourceFolder;  // the local folder it was made from; empty for the others
 };
@@ -49,15 +50,22 @@ struct TDEntry {
 struct TFEntry {
   std::string ShortName;  // ISO 9660 identifier without version suffix, upper case
   std::string LongName;   // Joliet name
-  std::string SourcePath; // local source file; empty for directories and imported entries
-  bool Imported = false;  // lies on the disc already, at the absolute ISOLocation
+  // The local source file is SourceName in the folder *SourceFolder (shared
+  // by the files of one folder: a scan of many files keeps each folder's path
+  // once); both empty for directories and imported entries. SourceName is
+  // empty too when it is LongName, as it is for most files: whatever renames
+  // an entry with a source must spell its SourceName out first.
+  const std::string* SourceFolder = nullptr;
+  std::string SourceName;  // a whole path when it names no folder
   TDateTime DateTime = 0;
   int64_t ISOSize = 0;         // file size, or the subdirectory's ISO extent size
   int64_t JolietSize = 0;      // file size, or the subdirectory's Joliet extent size
   int32_t ISOLocation = 0;     // relative to the first file location (new files), to the
   int32_t JolietLocation = 0;  // directory area (subdirectories), absolute when Imported
-  int32_t Attributes = 0;      // directory 0x10, hidden 0x02, archive 0x20
+  uint8_t Attributes = 0;      // directory 0x10, hidden 0x02, archive 0x20
+  bool Imported = false;       // lies on the disc already, at the absolute ISOLocation
   bool ArchiveMode = false;    // added by a folder scan in archive-only mode
+  uint32_t TableSlot = 0;      // bookkeeping of the compilation, as below
   TDEntry* Directory = nullptr;  // the directory this entry stands for, if any
   TFEntry* Next = nullptr;
   // Set only while Rock Ridge is asked for; shared by the extents of one file.
@@ -66,9 +74,14 @@ struct TFEntry {
   // Bookkeeping of the compilation; not part of what is written.
   TFEntry* Prev = nullptr;
   TDEntry* Owner = nullptr;  // the directory whose list holds this entry
-  size_t TableSlot = 0;
 
   bool IsDirectory() const { return Directory != nullptr; }
+  bool HasSource() const { return SourceFolder != nullptr || !SourceName.empty(); }
+  // The local source file's path; empty for directories and imported entries.
+  std::string SourcePath() const {
+    if (!SourceFolder) return SourceName;
+    return *SourceFolder + '/' + (SourceName.empty() ? LongName : SourceName);
+  }
   // A symbolic link recorded as one: no data, only its target.
   bool IsSymbolicLink() const { return Posix && !Posix->LinkTarget.empty(); }
 };

@@ -22,6 +22,10 @@ constexpr int64_t kPageRun = 65536;
   throw EStreamError(std::string(what) + ": " + std::strerror(errno));
 }
 
+[[noreturn]] void FailRead() {
+  throw ESourceReadError(std::string("Read error on a source file: ") + std::strerror(errno));
+}
+
 void WriteAll(int image, const uint8_t* data, size_t length, int64_t at) {
   while (length > 0) {
     const ssize_t n = ::pwrite(image, data, length, static_cast<off_t>(at));
@@ -39,10 +43,11 @@ void WriteAll(int image, const uint8_t* data, size_t length, int64_t at) {
 // Copies [from, to) of the source to the same offsets shifted by `shift`;
 // returns the bytes copied, fewer when the source ends early.
 int64_t CopyRange(int source, int image, int64_t from, int64_t to, int64_t shift,
-                  std::atomic<int64_t>* progress) {
+                  std::atomic<int64_t>* progress, const std::atomic<bool>* cancel) {
   static thread_local bool kernelCopy = true;
   int64_t done = from;
   while (done < to) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) break;
     // The kernel moves data through 64 KiB pipe buffers; writes that start on
     // a 64 KiB boundary of the image fill whole large pages of the page
     // cache, so the first piece only reaches the next such boundary.
@@ -60,12 +65,12 @@ int64_t CopyRange(int source, int image, int64_t from, int64_t to, int64_t shift
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == ENOSPC) Fail("Write error on the image file");
-      if (n < 0) Fail("Read error on a source file");
+      if (n < 0) FailRead();
     } else {
       static thread_local std::vector<uint8_t> buffer(kCopyBuffer);
       n = ::pread(source, buffer.data(), std::min(want, kCopyBuffer), static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail("Read error on a source file");
+      if (n < 0) FailRead();
       WriteAll(image, buffer.data(), static_cast<size_t>(n), done + shift);
     }
     if (n == 0) break;
@@ -81,7 +86,8 @@ int64_t CopyRange(int source, int image, int64_t from, int64_t to, int64_t shift
 constexpr int64_t kSparseWorthLooking = 1 << 20;
 
 TExtentCopy CopyExtent(int source, int64_t sourceSize, int image, int64_t at, int64_t plannedBytes,
-                       bool holesReadAsZero, std::atomic<int64_t>* progress) {
+                       bool holesReadAsZero, std::atomic<int64_t>* progress,
+                       const std::atomic<bool>* cancel) {
   TExtentCopy outcome;
   int64_t offset = 0;
   const bool skipHoles = holesReadAsZero && sourceSize >= kSparseWorthLooking;
@@ -97,8 +103,12 @@ TExtentCopy CopyExtent(int source, int64_t sourceSize, int image, int64_t at, in
     if (progress) progress->fetch_add(data - offset, std::memory_order_relaxed);
     off_t hole = skipHoles ? ::lseek(source, data, SEEK_HOLE) : -1;
     if (hole < 0 || hole > plannedBytes) hole = static_cast<off_t>(plannedBytes);
-    const int64_t copied = CopyRange(source, image, data, hole, at, progress);
+    const int64_t copied = CopyRange(source, image, data, hole, at, progress, cancel);
     offset = data + copied;
+    if (cancel && cancel->load(std::memory_order_relaxed)) {
+      outcome.Cancelled = true;
+      return outcome;
+    }
     if (copied < hole - data) break;  // the file ended early
   }
   // A read that ends early means the file shrank while it was copied.
@@ -107,11 +117,12 @@ TExtentCopy CopyExtent(int source, int64_t sourceSize, int image, int64_t at, in
   outcome.Grown = sourceSize > plannedBytes;
   if (progress) progress->fetch_add(RoundUpToSector(plannedBytes) - std::min(offset, plannedBytes), std::memory_order_relaxed);
 
-  // Zeros from the source's end to the end of its last sector. In a new
-  // image only the last sector needs writing; elsewhere every byte does.
+  // Zeros from the source's end to the end of its last sector. A new image
+  // reads zeros wherever nothing was written (its length is set at the end);
+  // elsewhere every byte is written.
+  if (holesReadAsZero) return outcome;
   const int64_t end = RoundUpToSector(plannedBytes);
   int64_t from = std::min(offset, plannedBytes);
-  if (holesReadAsZero) from = std::max(from, end - kSectorSize);
   static const std::vector<uint8_t> zeros(kCopyBuffer, 0);
   while (from < end) {
     const int64_t piece = std::min<int64_t>(end - from, static_cast<int64_t>(kCopyBuffer));

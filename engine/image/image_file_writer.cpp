@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 #include <fmt/format.h>
 
 #include "engine/base/messages.h"
@@ -28,17 +29,19 @@ struct TImageTarget {
   TFileStreamEx& Stream;
   dev_t Device = 0;
   ino_t Inode = 0;
-  bool Regular = false;
+  // A regular file written from its end on: what is not written reads as
+  // zeros, so zeros need not be written.
+  bool HolesReadAsZero = false;
   int64_t Position = 0;
 
   explicit TImageTarget(TFileStreamEx& stream) : Stream(stream) {
+    Position = stream.Seek(0, soFromCurrent);
     struct stat st {};
     if (::fstat(stream.Handle(), &st) == 0) {
       Device = st.st_dev;
       Inode = st.st_ino;
-      Regular = S_ISREG(st.st_mode);
+      HolesReadAsZero = S_ISREG(st.st_mode) && Position >= st.st_size;
     }
-    Position = stream.Seek(0, soFromCurrent);
   }
 };
 
@@ -50,9 +53,9 @@ void AppendSource(TImageTarget& image, const std::string& path, int64_t plannedB
   struct stat st {};
   if (::fstat(source.Handle(), &st) != 0) throw EStreamError("Cannot read \"" + path + "\"");
   if (st.st_dev == image.Device && st.st_ino == image.Inode)
-    throw EStreamError("The image file \"" + image.Stream.FileName() + "\" is among its own sources");
+    throw EStreamError(fmt::format(kMsgImageAmongSources, image.Stream.FileName()));
   const TExtentCopy copy = CopyExtent(source.Handle(), st.st_size, image.Stream.Handle(), image.Position,
-                                      plannedBytes, image.Regular, sources.Progress);
+                                      plannedBytes, image.HolesReadAsZero, sources.Progress);
   if (copy.Shrunk || copy.Grown) changed.push_back(path);
   image.Position += RoundUpToSector(plannedBytes);
 }
@@ -68,9 +71,15 @@ void WriteBytes(TFileStreamEx& image, const uint8_t* data, size_t length) {
   }
 }
 
-}  // namespace
-
-namespace {
+void WriteZeros(TImageTarget& image, int64_t length) {
+  static const std::vector<uint8_t> zeros(65536, 0);
+  for (int64_t done = 0; done < length;) {
+    const size_t piece = static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(zeros.size())));
+    image.Stream.Seek(image.Position + done, soFromBeginning);
+    WriteBytes(image.Stream, zeros.data(), piece);
+    done += static_cast<int64_t>(piece);
+  }
+}
 
 void AppendFiles(TImageTarget& image, const TImageSources& sources, TChangedFiles& changed) {
   const TImageLayout& plan = sources.Plan;
@@ -81,17 +90,19 @@ void AppendFiles(TImageTarget& image, const TImageSources& sources, TChangedFile
       const int64_t expected = static_cast<int64_t>(plan.FirstFileLocation) + entry->ISOLocation;
       const int64_t actual = image.Position / kSectorSize;
       if (expected != actual && sources.Log)
-        sources.Log(fmt::format(">>> {} {} {}<>{}", kMsgInternalError0004, entry->SourcePath,
+        sources.Log(fmt::format(">>> {} {} {}<>{}", kMsgInternalError0004, entry->SourcePath(),
                                 expected, actual),
                     ltImageError);
     }
-    if (entry->SourcePath.empty()) {
-      // No source to read (never expected of a new file): its planned sectors
-      // stay zeros so that every later file keeps its place.
+    if (entry->SourcePath().empty() || entry->ISOSize == 0) {
+      // Nothing to read: an empty file has no extent, and a new file without
+      // a source (never expected) keeps its planned sectors as zeros so that
+      // every later file keeps its place.
+      if (!image.HolesReadAsZero) WriteZeros(image, RoundUpToSector(entry->ISOSize));
       image.Position += RoundUpToSector(entry->ISOSize);
       return;
     }
-    AppendSource(image, entry->SourcePath, entry->ISOSize, sources, changed);
+    AppendSource(image, entry->SourcePath(), entry->ISOSize, sources, changed);
   });
 }
 

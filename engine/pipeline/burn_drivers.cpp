@@ -39,8 +39,8 @@ void TQzRecorder::Dispatch(std::function<void()> event) {
 int TQzRecorder::CacheFillPercent() const {
   std::lock_guard<std::mutex> lock(FCacheGuard);
   if (!FWrite.WriteInProgress || !FCache) return 0;
-  const uint32_t cached = static_cast<uint32_t>(FCache->CachedBytes());
-  return static_cast<int>(std::lround(static_cast<double>(cached) * 100.0 / FCacheSize));
+  const int64_t cached = FCache->CachedBytes();
+  return static_cast<int>(std::lround(static_cast<double>(cached) * 100.0 / static_cast<double>(FCacheSize)));
 }
 
 void TQzRecorder::ReleaseCache() {
@@ -146,10 +146,13 @@ void TQzRecorder::PrepareRewritableDvd() {
     FormatUnit(0x11, kFallback, 12);
   }
   // A format once started runs to its end whatever is asked meanwhile.
-  for (int waited = 0; waited < kFormatWaitSeconds; waited += 5) {
-    WaitResponsive(5000);
+  TPollPause pause(kFormatWaitSeconds * 1000, 5000);
+  for (;;) {
     ReadDiscInformation();
     if (LastSense()[12] != 0x04) break;
+    const int ms = pause.Next();
+    if (ms == 0) break;
+    WaitResponsive(ms);
   }
 }
 
@@ -207,8 +210,6 @@ TDiscSpace TQzRecorder::PlanBurn() {
   return SpaceFor(ImageSectors(), SessionStart());
 }
 
-// Waits in 100 ms steps until the cache is primed. A cache that fails first
-// ends the write here: OnWriteDone with its text, and no write thread.
 TCacheInput TQzRecorder::CacheInput() {
   TCacheInput input;
   input.CacheBytes = FCacheSize;
@@ -248,6 +249,8 @@ void TQzRecorder::ReturnDriveToIdle() {
   TestUnitReady(5000);
 }
 
+// Waits until the cache is primed. A cache that fails first ends the write
+// here: OnWriteDone with its text, and no write thread.
 bool TQzRecorder::WaitForCache() {
   for (;;) {
     TCacheThread* cache = nullptr;
@@ -267,7 +270,9 @@ bool TQzRecorder::WaitForCache() {
       ReleaseCache();
       return false;
     }
-    WaitResponsive(100, false);
+    // Wakes as soon as the cache is primed; the window keeps answering.
+    if (OnWaiting) OnWaiting();
+    cache->WaitPrimed(50);
   }
 }
 
@@ -280,14 +285,14 @@ void TQzRecorder::WaitResponsive(int milliseconds, bool paced) {
   }
 }
 
-bool TQzRecorder::StartWriteThread(bool ToImageFile) {
+bool TQzRecorder::StartWriteThread(bool ToImageFile, int ImageFile) {
   FWriter.reset();  // the last write ended; its thread is joined here
   TCacheThread* cache = nullptr;
   {
     std::lock_guard<std::mutex> lock(FCacheGuard);
     cache = FCache.get();
   }
-  FWriter = std::make_unique<TThWrite>(*this, *cache, ToImageFile);
+  FWriter = std::make_unique<TThWrite>(*this, *cache, ToImageFile, ImageFile);
   FWriter->Start();
   return true;
 }
@@ -358,7 +363,26 @@ void TQzRecorder::BuildISOFileThreaded(const std::string& FileName) {
   PrepareImage(true, FHeaderImportTarget);
   BuildHeader(true, FHeaderImportTarget);
   FChunkSize = kChunkSizeDvd;
-  if (StartCache(CompilationCacheInput())) StartWriteThread(true);
+  const int image = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (image < 0) {
+    GiveUp(fmt::format(kMsgCantCreateFile, FileName));
+    return;
+  }
+  struct stat st {};
+  const bool regular = ::fstat(image, &st) == 0 && S_ISREG(st.st_mode);
+  TCacheInput input = CompilationCacheInput();
+  // A regular file takes every source straight from the kernel at its
+  // planned offset; anything else (a device, a pipe) is written in order.
+  if (regular) {
+    input.DirectTarget = image;
+    input.DirectTargetName = FileName;
+  }
+  if (StartCache(input)) {
+    StartWriteThread(true, image);
+    return;
+  }
+  ::close(image);
+  if (regular) ::unlink(FileName.c_str());
 }
 
 }  // namespace fornax

@@ -52,17 +52,17 @@ void TBurnRecord::Clear() {
 void TBurnRecord::Plan(const TCompilation& compilation, int32_t firstFileLocation) {
   Clear();
   compilation.Files().ForEach([&](const TFEntry* e) {
-    if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath.empty()) return;
+    if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath().empty()) return;
     TSentFile file;
     file.DiscPath = CompilationPath(*e);
     file.IsoPath = CompilationPath(*e, true);
-    file.SourcePath = e->SourcePath;
+    file.SourcePath = e->SourcePath();
     file.Size = e->ISOSize;
     file.Extent = e->ISOSize > 0 ? static_cast<uint32_t>(firstFileLocation + e->ISOLocation) : 0;
     if (e->ISOSize == 0) {
       file.Hash = HashBytes(nullptr, 0);
       file.Sent = true;
-      file.Opened = StampOf(e->SourcePath);
+      file.Opened = StampOf(e->SourcePath());
     }
     FByEntry[e] = static_cast<int>(FFiles.size());
     FFiles.push_back(std::move(file));

@@ -14,14 +14,13 @@
 #include "engine/base/messages.h"
 #include "engine/base/sector.h"
 #include "engine/image/compilation.h"
+#include "engine/image/extent_copy.h"
 #include "engine/base/pacing.h"
 #include "engine/pipeline/burn_record.h"
 #include "engine/pipeline/thread_priority.h"
 
 namespace fornax {
 namespace {
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Reads up to count bytes, through interrupted and short reads; fewer only at
 // the end of the file or on an error (error set then).
@@ -46,20 +45,41 @@ TCacheThread::TCacheThread(const TCacheInput& input)
     : FInput(input),
       FLock(*input.CacheLock),
       FChunkSize(input.ChunkSize),
-      FCapacityChunks(static_cast<size_t>(input.CacheBytes / input.ChunkSize)),
+      // A DVD writer pads the last chunk to a whole 32-sector unit in place.
+      FBufferBytes(static_cast<size_t>(std::max(input.ChunkSize, kChunkSizeDvd))),
+      // Room for two chunks at least: the producer waits while one more
+      // would fill the queue.
+      FCapacityChunks(static_cast<size_t>(std::max<int64_t>(2, input.CacheBytes / input.ChunkSize))),
       FPadToMinimum(input.WritePostGap && input.ImageFileName.empty() && input.TotalBytes < kMinimumTrackBytes) {
-  FStaging.assign(static_cast<size_t>(FChunkSize), 0);
-  FBytesToDeliver = input.TotalBytes;
   FThread = std::thread([this] { Execute(); });
 }
 
 TCacheThread::~TCacheThread() {
-  FAbortRequested = true;
+  RequestAbort();
   WaitForEnd();
 }
 
 void TCacheThread::WaitForEnd() {
   if (FThread.joinable()) FThread.join();
+}
+
+void TCacheThread::RequestAbort() {
+  {
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    FAbortRequested = true;
+  }
+  FRoomMade.notify_all();
+  FChunkReady.notify_all();
+}
+
+bool TCacheThread::WaitPrimed(int waitMs) {
+  std::unique_lock<std::mutex> queue(FQueueLock);
+  return FStateChanged.wait_for(queue, std::chrono::milliseconds(waitMs), [this] { return FPrimed || FFinished; });
+}
+
+bool TCacheThread::WaitFinished(int waitMs) {
+  std::unique_lock<std::mutex> queue(FQueueLock);
+  return FStateChanged.wait_for(queue, std::chrono::milliseconds(waitMs), [this] { return FFinished.load(); });
 }
 
 std::string TCacheThread::CurrentFile() const {
@@ -87,42 +107,35 @@ void TCacheThread::NoteDeferred(const std::string& text) {
   if (FDeferredError.empty()) FDeferredError = text;
 }
 
-int TCacheThread::TakeChunk(uint8_t* destination) {
-  if (FFinished && (FBytesToDeliver <= 0 || QueuedCount() == 0)) return 0;
-  while (FDraining) {
-    if (FAbortRequested) return 0;
-    SleepMs(1);
-  }
+// An error that ends the stream; an earlier text (the writer's) is kept.
+void TCacheThread::Failed(const std::string& text) {
   std::lock_guard<std::recursive_mutex> lock(FLock);
+  if (FErrorText.empty()) FErrorText = text;
+}
+
+int TCacheThread::TakeChunk(std::vector<uint8_t>& buffer, int waitMs) {
+  std::unique_lock<std::mutex> queue(FQueueLock);
+  if (buffer.size() == FBufferBytes) FSpare.push_back(std::move(buffer));
+  buffer.clear();
+  if (waitMs > 0)
+    FChunkReady.wait_for(queue, std::chrono::milliseconds(waitMs),
+                         [this] { return !FChunks.empty() || FFinished || FAbortRequested; });
+  if (FAbortRequested) {
+    // What is queued is let go; the end of an aborted stream is never
+    // mistaken for the end of the data.
+    queue.unlock();
+    Failed(kMsgAbortedByUser);
+    return 0;
+  }
   if (FChunks.empty()) return FFinished ? 0 : -1;
-  FTakeInProgress = true;
   TChunk chunk = std::move(FChunks.front());
   FChunks.pop_front();
-  const int length = static_cast<int>(chunk.Data.size());
-  std::memcpy(destination, chunk.Data.data(), chunk.Data.size());
+  buffer = std::move(chunk.Data);
+  const int length = static_cast<int>(chunk.Length);
   FCachedBytes -= length;
-  FBytesToDeliver -= length;
-  FTakeInProgress = false;
+  queue.unlock();
+  FRoomMade.notify_one();
   return length;
-}
-
-size_t TCacheThread::QueuedCount() {
-  std::lock_guard<std::recursive_mutex> lock(FLock);
-  return FChunks.size();
-}
-
-void TCacheThread::FlushStaging() {
-  if (FFill == 0) return;
-  if (FInput.Record && FInput.Record->ForImage())
-    FInput.Record->AddChunk(HashBytes(FStaging.data(), FFill), static_cast<int>(FFill));
-  TChunk chunk;
-  chunk.Data.assign(FStaging.begin(), FStaging.begin() + static_cast<ptrdiff_t>(FFill));
-  {
-    std::lock_guard<std::recursive_mutex> lock(FLock);
-    FChunks.push_back(std::move(chunk));
-    FCachedBytes += static_cast<int64_t>(FFill);
-  }
-  FFill = 0;
 }
 
 void TCacheThread::AdjustPriority(size_t queued) {
@@ -137,38 +150,67 @@ void TCacheThread::AdjustPriority(size_t queued) {
 
 // Holds the producer while the queue is full; false when an abort came.
 bool TCacheThread::WaitForRoom() {
-  size_t queued = QueuedCount();
-  AdjustPriority(queued);
-  while (queued + 1 >= FCapacityChunks) {
+  std::unique_lock<std::mutex> queue(FQueueLock);
+  AdjustPriority(FChunks.size());
+  if (FChunks.size() + 1 >= FCapacityChunks && !FAbortRequested) {
     if (FPriorityBand != 0) {
       FPriorityBand = 0;
       SetCurrentThreadPriority(TThreadPriority::Idle);
     }
-    if (FAbortRequested) return false;
-    FPrimed = true;
-    SleepMs(1);
-    queued = QueuedCount();
+    if (!FPrimed) {
+      FPrimed = true;
+      FStateChanged.notify_all();
+    }
+    FRoomMade.wait(queue, [this] { return FChunks.size() + 1 < FCapacityChunks || FAbortRequested; });
   }
   return !FAbortRequested;
 }
 
+// The chunk being filled: a buffer the writer gave back, or a new one.
+bool TCacheThread::HaveBuffer() {
+  if (!FFilling.empty()) return true;
+  if (!WaitForRoom()) return false;
+  std::lock_guard<std::mutex> queue(FQueueLock);
+  if (!FSpare.empty()) {
+    FFilling = std::move(FSpare.back());
+    FSpare.pop_back();
+  } else {
+    FFilling.assign(FBufferBytes, 0);
+  }
+  FFill = 0;
+  return true;
+}
+
+void TCacheThread::PushChunk() {
+  if (FFill == 0) return;
+  if (FInput.Record && FInput.Record->ForImage())
+    FInput.Record->AddChunk(HashBytes(FFilling.data(), FFill), static_cast<int>(FFill));
+  {
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    FChunks.push_back({std::move(FFilling), FFill});
+    FCachedBytes += static_cast<int64_t>(FFill);
+  }
+  FChunkReady.notify_one();
+  FFilling.clear();
+  FFill = 0;
+}
+
 // Every chunk but the stream's last is full, so a writer that always sends
-// whole chunks keeps every later sector in its place.
-bool TCacheThread::AddToStaging(const uint8_t* bytes, size_t count) {
+// whole chunks keeps every later sector in its place. Null bytes: zeros.
+bool TCacheThread::AddBytes(const uint8_t* bytes, size_t count) {
+  const size_t chunk = static_cast<size_t>(FChunkSize);
   while (count > 0) {
-    const size_t piece = std::min(count, FStaging.size() - FFill);
+    if (!HaveBuffer()) return false;
+    const size_t piece = std::min(count, chunk - FFill);
     if (bytes) {
-      std::memcpy(FStaging.data() + FFill, bytes, piece);
+      std::memcpy(FFilling.data() + FFill, bytes, piece);
       bytes += piece;
     } else {
-      std::memset(FStaging.data() + FFill, 0, piece);
+      std::memset(FFilling.data() + FFill, 0, piece);
     }
     FFill += piece;
     count -= piece;
-    if (FFill == FStaging.size()) {
-      FlushStaging();
-      if (!WaitForRoom()) return false;
-    }
+    if (FFill == chunk) PushChunk();
   }
   return true;
 }
@@ -183,9 +225,9 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
     entries.push_back({FInput.BootImageFile, FInput.BootImageBytes});
   if (FInput.Compilation) {
     FInput.Compilation->Files().ForEach([&](const TFEntry* e) {
-      if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath.empty() || e->ISOSize == 0)
+      if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath().empty() || e->ISOSize == 0)
         return;
-      entries.push_back({e->SourcePath, e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1});
+      entries.push_back({e->SourcePath(), e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1});
     });
   }
   return entries;
@@ -193,9 +235,45 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
 
 bool TCacheThread::QueueHeader() {
   std::vector<uint8_t>& header = *FInput.HeaderStream;
-  if (!AddToStaging(header.data(), header.size())) return false;
+  if (Direct()) {
+    size_t done = 0;
+    while (done < header.size()) {
+      const ssize_t n = ::pwrite(FInput.DirectTarget, header.data() + done, header.size() - done,
+                                 static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        Failed(fmt::format(kMsgCantWriteFile, FInput.DirectTargetName, std::strerror(n == 0 ? ENOSPC : errno)));
+        return false;
+      }
+      done += static_cast<size_t>(n);
+    }
+    FDirectPosition = static_cast<int64_t>(header.size());
+    FDirectProgress = FDirectPosition.load();
+  } else if (!AddBytes(header.data(), header.size())) {
+    return false;
+  }
   header.clear();
   header.shrink_to_fit();
+  return true;
+}
+
+// Straight from the source into the image at the file's planned offset; the
+// rest of its extent stays a hole of the new file, which reads as zeros.
+bool TCacheThread::WriteFileDirect(const TEntry& entry, int source, int64_t sourceSize) {
+  const int64_t at = FDirectPosition;
+  try {
+    const TExtentCopy copy = CopyExtent(source, sourceSize, FInput.DirectTarget, at, entry.Size, true,
+                                        &FDirectProgress, &FAbortRequested);
+    if (copy.Cancelled) return false;
+    if (copy.Shrunk || copy.Grown) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  } catch (const ESourceReadError&) {
+    NoteDeferred(fmt::format(kMsgCantReadFile, entry.Path));
+  } catch (const EStreamError& e) {
+    Failed(fmt::format(kMsgCantWriteFile, FInput.DirectTargetName, e.what()));
+    return false;
+  }
+  FDirectPosition = at + RoundUpToSector(entry.Size);
+  FDirectProgress = FDirectPosition.load();
   return true;
 }
 
@@ -209,32 +287,43 @@ bool TCacheThread::QueueFile(const TEntry& entry) {
   }
   const int fd = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    std::lock_guard<std::recursive_mutex> lock(FLock);
-    FErrorText = fmt::format(kMsgCantOpenFile, entry.Path);
-    FFinished = true;
+    Failed(fmt::format(kMsgCantOpenFile, entry.Path));
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  const bool known = ::fstat(fd, &st) == 0;
+  if (known && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  if (Direct()) {
+    if (known && FTargetInode != 0 && st.st_dev == FTargetDevice && st.st_ino == FTargetInode) {
+      ::close(fd);
+      Failed(fmt::format(kMsgImageAmongSources, FInput.DirectTargetName));
+      return false;
+    }
+    const bool ok = WriteFileDirect(entry, fd, known ? st.st_size : entry.Size);
+    ::close(fd);
+    return ok;
+  }
+  // Read ahead of the copy: the kernel fetches the next pieces of the file
+  // while the last one is handed over.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   TSentFile* sent = entry.RecordIndex >= 0 ? &FInput.Record->File(entry.RecordIndex) : nullptr;
   TContentHash hash;
   if (sent) sent->Opened = StampOfOpen(fd);
   int64_t remaining = entry.Size;
   bool readError = false, ended = false;
+  const size_t chunk = static_cast<size_t>(FChunkSize);
   while (remaining > 0 && !ended && !readError) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(FStaging.size() - FFill)));
-    const size_t got = ReadFully(fd, FStaging.data() + FFill, want, readError);
-    if (sent) hash.Update(FStaging.data() + FFill, got);
+    if (!HaveBuffer()) {
+      ::close(fd);
+      return false;
+    }
+    const size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(chunk - FFill)));
+    const size_t got = ReadFully(fd, FFilling.data() + FFill, want, readError);
+    if (sent) hash.Update(FFilling.data() + FFill, got);
     if (got < want) ended = true;
     FFill += got;
     remaining -= static_cast<int64_t>(got);
-    if (FFill == FStaging.size()) {
-      FlushStaging();
-      if (!WaitForRoom()) {
-        ::close(fd);
-        return false;
-      }
-    }
+    if (FFill == chunk) PushChunk();
   }
   if (sent) {
     // The stream holds zeros where the source fell short: so does the hash.
@@ -247,7 +336,7 @@ bool TCacheThread::QueueFile(const TEntry& entry) {
   if (readError) NoteDeferred(fmt::format(kMsgCantReadFile, entry.Path));
   else if (remaining > 0) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
   const int64_t tail = remaining + (RoundUpToSector(entry.Size) - entry.Size);
-  return AddToStaging(nullptr, static_cast<size_t>(tail));
+  return AddBytes(nullptr, static_cast<size_t>(tail));
 }
 
 bool TCacheThread::QueueEntries(const std::vector<TEntry>& entries) {
@@ -261,51 +350,64 @@ bool TCacheThread::QueueEntries(const std::vector<TEntry>& entries) {
 bool TCacheThread::QueuePadding() {
   if (!FPadToMinimum) return true;
   const int64_t pad = kMinimumTrackBytes - FInput.TotalBytes;
-  FBytesToDeliver += pad;
-  return AddToStaging(nullptr, static_cast<size_t>(pad));
+  if (Direct()) {
+    FDirectPosition += pad;
+    FDirectProgress = FDirectPosition.load();
+    return true;
+  }
+  return AddBytes(nullptr, static_cast<size_t>(pad));
+}
+
+// Marks the end of the thread's work and wakes whoever waits for it.
+void TCacheThread::EndWith(bool primed) {
+  {
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    if (primed) FPrimed = true;
+    FFinished = true;
+  }
+  FStateChanged.notify_all();
+  FChunkReady.notify_all();
 }
 
 void TCacheThread::Abort() {
-  while (FTakeInProgress) SleepMs(10);
-  FDraining = true;
-  std::lock_guard<std::recursive_mutex> lock(FLock);
-  FChunks.clear();
-  FCachedBytes = 0;
-  if (FErrorText.empty()) FErrorText = kMsgAbortedByUser;
-  FFinished = true;
-}
-
-void TCacheThread::Tail() {
-  FPrimed = true;
-  for (;;) {
-    if (FBytesToDeliver <= 0) {
-      // Everything was taken; the writer joins this thread, so it can end now.
-      FFinished = true;
-      return;
-    }
-    if (FAbortRequested) {
-      while (FTakeInProgress) SleepMs(10);
-      FDraining = true;
-      FFinished = true;
-      return;
-    }
-    SleepMs(10);
+  {
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    FChunks.clear();
+    FSpare.clear();
+    FCachedBytes = 0;
   }
+  Failed(kMsgAbortedByUser);
+  EndWith(false);
 }
 
 void TCacheThread::Execute() {
-  SetCurrentThreadPriority(TThreadPriority::Lower);
+  // A cache that feeds a drive yields to the writer while it is ahead; one
+  // that writes the image itself is the only worker and keeps its priority.
+  if (!Direct()) SetCurrentThreadPriority(TThreadPriority::Lower);
   FCachedBytes = 0;
+  if (Direct()) {
+    struct stat target {};
+    if (::fstat(FInput.DirectTarget, &target) == 0) {
+      FTargetDevice = target.st_dev;
+      FTargetInode = target.st_ino;
+    }
+    // Nothing to prime: the writer follows the progress from the start.
+    std::lock_guard<std::mutex> queue(FQueueLock);
+    FPrimed = true;
+  }
+  FStateChanged.notify_all();
   const bool imageMode = !FInput.ImageFileName.empty();
   bool ok = imageMode || QueueHeader();
   ok = ok && QueueEntries(Entries());
   ok = ok && (imageMode || QueuePadding());
-  if (ok) FlushStaging();  // the stream's last chunk, the only one not full
+  if (ok) PushChunk();  // the stream's last chunk, the only one not full
   if (!ok) {
-    if (!FFinished) Abort();  // a source that could not be opened finished already
+    // A source that could not be opened, or a failed write, set its text.
+    if (ErrorText().empty() || FAbortRequested) Abort();
+    else EndWith(false);
     return;
   }
-  Tail();
+  EndWith(true);
 }
 
 }  // namespace fornax

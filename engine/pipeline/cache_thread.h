@@ -2,9 +2,13 @@
 // TCacheThread: the read-ahead cache. A worker thread assembles the byte
 // stream of one image in image order (header, boot image, every source file
 // padded to whole sectors, zeros up to the minimum track) and queues it as
-// chunks for the writer; or it streams one existing image file.
+// chunks for the writer; or it streams one existing image file; or, for a
+// new regular image file, writes the compilation into it itself.
+
+#include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -23,7 +27,7 @@ inline constexpr int kChunkSizeDvd = 65536;  // 32 sectors
 inline constexpr int64_t kMinimumTrackBytes = 614400;  // 300 sectors
 
 struct TCacheInput {
-  int CacheBytes = 4194304;
+  int64_t CacheBytes = 4194304;
   std::vector<uint8_t>* HeaderStream = nullptr;  // emptied once queued
   const TCompilation* Compilation = nullptr;     // its file table, in table order
   int64_t TotalBytes = 0;
@@ -38,6 +42,11 @@ struct TCacheInput {
   // Set: the hash of what is queued for every planned file (or every chunk
   // of an image file) goes there, for the verify after the write.
   TBurnRecord* Record = nullptr;
+  // A new, empty regular image file: the compilation is written straight
+  // into it at its planned offsets (the kernel copies file data from file to
+  // file) instead of being queued as chunks. Left open for the caller.
+  int DirectTarget = -1;
+  std::string DirectTargetName;  // its name, for messages
 };
 
 class TCacheThread {
@@ -48,18 +57,31 @@ class TCacheThread {
   TCacheThread(const TCacheThread&) = delete;
   TCacheThread& operator=(const TCacheThread&) = delete;
 
-  // Copies the next chunk into destination: its length, 0 at the end of the
-  // data, -1 when nothing is ready yet.
-  int TakeChunk(uint8_t* destination);
-  void RequestAbort() { FAbortRequested = true; }
+  // Hands over the next chunk by exchanging buffers: `buffer` (the one the
+  // caller got last time, or an empty one) goes back to the cache and comes
+  // back holding the chunk, at least ChunkBufferBytes() long. Returns the
+  // chunk's length, 0 at the end of the data (or after an abort, with the
+  // error text set), -1 when nothing came within waitMs.
+  int TakeChunk(std::vector<uint8_t>& buffer, int waitMs = 0);
+  void RequestAbort();
   void Lock() { FLock.lock(); }
   void Unlock() { FLock.unlock(); }
   void WaitForEnd();
+  // Waits up to waitMs for the queue to be primed (or the thread to end).
+  bool WaitPrimed(int waitMs);
+  // Waits up to waitMs for the thread to have queued (or written) everything.
+  bool WaitFinished(int waitMs);
 
   bool Primed() const { return FPrimed; }
   bool Finished() const { return FFinished; }
   int64_t CachedBytes() const { return FCachedBytes; }
   int ChunkSize() const { return FChunkSize; }
+  size_t ChunkBufferBytes() const { return FBufferBytes; }
+  bool Direct() const { return FInput.DirectTarget >= 0; }
+  // Direct writes: bytes of the image accounted for so far, and its length
+  // once everything is written.
+  int64_t DirectProgress() const { return FDirectProgress; }
+  int64_t DirectLength() const { return FDirectPosition; }
   const std::string& ImageFileName() const { return FInput.ImageFileName; }
   // Read and written under the cache lock.
   std::string CurrentFile() const;
@@ -73,6 +95,7 @@ class TCacheThread {
  private:
   struct TChunk {
     std::vector<uint8_t> Data;
+    size_t Length = 0;
   };
   struct TEntry {
     std::string Path;
@@ -84,33 +107,44 @@ class TCacheThread {
   bool QueueHeader();
   bool QueueEntries(const std::vector<TEntry>& entries);
   bool QueueFile(const TEntry& entry);
+  bool WriteFileDirect(const TEntry& entry, int source, int64_t sourceSize);
   bool QueuePadding();
-  void Tail();
   void Abort();
-  bool AddToStaging(const uint8_t* bytes, size_t count);
-  void FlushStaging();
-  size_t QueuedCount();
+  void EndWith(bool primed);
+  bool AddBytes(const uint8_t* bytes, size_t count);
+  bool HaveBuffer();
+  void PushChunk();
   bool WaitForRoom();
   void AdjustPriority(size_t queued);
   std::vector<TEntry> Entries() const;
   void NoteDeferred(const std::string& text);
+  void Failed(const std::string& text);
 
   TCacheInput FInput;
   std::recursive_mutex& FLock;
+  // The queue: chunks ready for the writer and buffers it gave back. The
+  // producer reads source files straight into the chunk it fills.
+  mutable std::mutex FQueueLock;
+  std::condition_variable FChunkReady;  // a chunk queued, or the end
+  std::condition_variable FRoomMade;    // a chunk taken, or an abort
+  std::condition_variable FStateChanged;  // primed or finished
   std::deque<TChunk> FChunks;
-  std::vector<uint8_t> FStaging;
+  std::vector<std::vector<uint8_t>> FSpare;
+  std::vector<uint8_t> FFilling;
   size_t FFill = 0;
   const int FChunkSize;
+  const size_t FBufferBytes;
   const size_t FCapacityChunks;
   const bool FPadToMinimum;
   int FPriorityBand = 2;
-  std::atomic<bool> FDraining{false};
-  std::atomic<bool> FTakeInProgress{false};
   std::atomic<bool> FAbortRequested{false};
   std::atomic<bool> FFinished{false};
   std::atomic<bool> FPrimed{false};
   std::atomic<int64_t> FCachedBytes{0};
-  std::atomic<int64_t> FBytesToDeliver{0};
+  std::atomic<int64_t> FDirectProgress{0};
+  std::atomic<int64_t> FDirectPosition{0};
+  dev_t FTargetDevice = 0;  // the direct target, never read as a source
+  ino_t FTargetInode = 0;
   std::string FCurrentFile;
   std::string FErrorText;
   std::string FDeferredError;

@@ -43,10 +43,13 @@ std::string Grouped(uint32_t value) {
 
 }  // namespace
 
-TThWrite::TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile)
-    : FEngine(engine), FCache(cache), FToImageFile(toImageFile), FTransfer(65536, 0) {}
+TThWrite::TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile, int imageFile)
+    : FEngine(engine), FCache(cache), FToImageFile(toImageFile), FImageFile(imageFile) {}
 
-TThWrite::~TThWrite() { Join(); }
+TThWrite::~TThWrite() {
+  Join();
+  if (FImageFile >= 0) ::close(FImageFile);  // never started
+}
 
 void TThWrite::Start() {
   FThread = std::thread([this] { Execute(); });
@@ -85,12 +88,10 @@ int TThWrite::NextChunk() {
       Fail(kMsgAbortedByUser);
       return 0;
     }
-    FCache.Lock();
-    const int bytes = FCache.TakeChunk(FTransfer.data());
-    FCache.Unlock();
+    // The wait is bounded so that an abort is seen while the cache is slow.
+    const int bytes = FCache.TakeChunk(FTransfer, 50);
     if (!FCache.ErrorText().empty()) return 0;
     if (bytes >= 0) return bytes;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
@@ -115,16 +116,52 @@ void TThWrite::Execute() {
 
 bool TThWrite::WriteToImageFile() {
   const std::string& name = FEngine.ISOFileName;
-  FImageFile = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (FImageFile < 0) {
     Fail(fmt::format(kMsgCantCreateFile, name));
     return false;
   }
   struct stat st {};
   const bool regular = ::fstat(FImageFile, &st) == 0 && S_ISREG(st.st_mode);
+  int64_t position = 0;
+  if (FCache.Direct()) {
+    if (FollowDirectWrite()) position = FCache.DirectLength();
+  } else {
+    WriteChunksToFile(regular, position);
+  }
+  if (regular && !Failed() && ::ftruncate(FImageFile, position) != 0)
+    Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
+  const bool closed = ::close(FImageFile) == 0;
+  FImageFile = -1;
+  if (!closed && !Failed()) Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
+  // An image cut short must not be left looking like a finished one (a
+  // device written to is left alone).
+  if (Failed() && regular) ::unlink(name.c_str());
+  return !Failed();
+}
+
+// The cache writes a regular image file itself; the writer reports its
+// progress and passes an abort on.
+bool TThWrite::FollowDirectWrite() {
   TWriteState& state = FEngine.WriteState();
   const int64_t limit = FEngine.ImageSectors() * kSectorSize;
-  int64_t position = 0;
+  bool aborted = false;
+  for (;;) {
+    const bool finished = FCache.WaitFinished(50);
+    state.SetCurrentWriteFile(FCache.CurrentFile());
+    state.BytesWritten = std::min<int64_t>(FCache.DirectProgress(), limit);
+    if (finished) break;
+    if (!aborted && Aborted()) {
+      aborted = true;
+      Fail(kMsgAbortedByUser);
+    }
+  }
+  return !Failed();
+}
+
+bool TThWrite::WriteChunksToFile(bool regular, int64_t& position) {
+  const std::string& name = FEngine.ISOFileName;
+  TWriteState& state = FEngine.WriteState();
+  const int64_t limit = FEngine.ImageSectors() * kSectorSize;
   for (int bytes = NextChunk(); bytes > 0 && !Failed(); bytes = NextChunk()) {
     state.SetCurrentWriteFile(FCache.CurrentFile());
     state.BytesWritten = std::min<int64_t>(state.BytesWritten + bytes, limit);
@@ -147,14 +184,6 @@ bool TThWrite::WriteToImageFile() {
     }
     position += bytes;
   }
-  if (regular && !Failed() && ::ftruncate(FImageFile, position) != 0)
-    Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
-  const bool closed = ::close(FImageFile) == 0;
-  FImageFile = -1;
-  if (!closed && !Failed()) Fail(fmt::format(kMsgCantWriteFile, name, std::strerror(errno)));
-  // An image cut short must not be left looking like a finished one (a
-  // device written to is left alone).
-  if (Failed() && regular) ::unlink(name.c_str());
   return !Failed();
 }
 
@@ -211,11 +240,10 @@ void TThWrite::FormatDvdPlusRw() {
   static const uint8_t kFormat[12] = {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40, 0x98, 0x00, 0x00, 0x00};
   FFormatted = true;
   if (!FEngine.FormatUnit(0x11, kFormat, sizeof kFormat)) return;
-  for (int waited = 0; waited < kFlushWaitSeconds; waited += 2) {
-    PaceSleep(2000);
+  TPollPause pause(kFlushWaitSeconds * 1000, 2000);
+  do {
     FEngine.ReadDiscInformation();
-    if (FEngine.LastSense()[12] != 0x04) break;
-  }
+  } while (FEngine.LastSense()[12] == 0x04 && pause.Sleep());
 }
 
 // One WRITE (10), asked again while the drive is busy.
@@ -316,15 +344,17 @@ void TThWrite::FinishDrive() {
     e.DeviceFreeBufferSize = e.DeviceBufferSize.load();
     // The drive writes out its buffer now; disc information answers again
     // once it is done. The wait is bounded as the flush command is.
-    int waited = 0;
+    TPollPause pause(kFlushWaitSeconds * 1000, 1000);
     while (!e.ReadDiscInformation()) {
-      if (++waited > kFlushWaitSeconds) {
+      const int ms = pause.Next();
+      if (ms == 0) {
         if (!Failed()) Fail(fmt::format(kMsgDriveNeverFinished, kFlushWaitSeconds));
         break;
       }
-      const uint32_t step = e.DeviceBufferSize / 960;
+      // The buffer shown drains by a 960th of its size a second meanwhile.
+      const uint32_t step = static_cast<uint32_t>(static_cast<uint64_t>(e.DeviceBufferSize) * ms / 960000);
       e.DeviceFreeBufferSize = e.DeviceFreeBufferSize > step ? e.DeviceFreeBufferSize - step : 0;
-      PaceSleep(1000);
+      PaceSleep(ms);
     }
   } else {
     if (e.OnFinalizingTrack) e.OnFinalizingTrack(&e);

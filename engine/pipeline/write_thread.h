@@ -16,7 +16,9 @@ class TQzRecorder;
 
 class TThWrite {
  public:
-  TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile);
+  // imageFile: the open image file written to (the writer closes it), or -1
+  // for a write to the drive.
+  TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile, int imageFile = -1);
   ~TThWrite();
   TThWrite(const TThWrite&) = delete;
   TThWrite& operator=(const TThWrite&) = delete;
@@ -28,6 +30,8 @@ class TThWrite {
  private:
   void Execute();
   bool WriteToImageFile();
+  bool FollowDirectWrite();
+  bool WriteChunksToFile(bool regular, int64_t& position);
   void PrepareDrive();
   void WriteToDrive();
   void FinishDrive();

@@ -48,11 +48,14 @@ TFolderShortNames ShortNamesOf(const TFolderEntries& read) {
   return AssignShortNames(items);
 }
 
-TSearchRec MakeRecord(const std::string& Path, const std::string& Name, const struct stat& Info) {
+// Folder is where the item lies; its path is only built to read the archive
+// state, when ArchiveState asks for it.
+TSearchRec MakeRecord(const std::string& Folder, const std::string& Name, const struct stat& Info,
+                      bool ArchiveState) {
   TSearchRec rec;
   rec.Name = Name;
   rec.LongName = MakeLongName(Name);
-  rec.Attr = ItemAttributes(Path, Name, Info);
+  rec.Attr = ArchiveState ? ItemAttributes(ChildPath(Folder, Name), Name, Info) : BasicAttributes(Name, Info);
   rec.Size = S_ISDIR(Info.st_mode) ? 0 : static_cast<int64_t>(Info.st_size);
   rec.WriteTime = static_cast<int64_t>(Info.st_mtim.tv_sec);
   rec.Device = static_cast<uint64_t>(Info.st_dev);
@@ -75,7 +78,7 @@ struct TListing {
 // folder, not only what the mask lets through, so that two searches with
 // different masks never hand out the same alias twice.
 TListing BuildListing(const TFolderEntries& read, const std::string& Folder, const std::string& Mask,
-                      int AttrMask) {
+                      int AttrMask, bool ArchiveState) {
   TListing listing;
   listing.Result.Ok = read.Ok;
   listing.Result.Error = read.Error;
@@ -88,7 +91,7 @@ TListing BuildListing(const TFolderEntries& read, const std::string& Folder, con
       listing.Result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr});
       continue;
     }
-    TSearchRec rec = MakeRecord(ChildPath(Folder, entry.Name), entry.Name, entry.Info);
+    TSearchRec rec = MakeRecord(Folder, entry.Name, entry.Info, ArchiveState);
     rec.ShortName = listing.ShortNames[entry.Name];
     rec.Link = entry.Link;
     listing.Result.Items.push_back(std::move(rec));
@@ -200,20 +203,21 @@ TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int 
     result.Error = SystemErrorText(open.Error());
     return result;
   }
-  TListing listing = BuildListing(open.ReadEntries(), folder, Mask, AttrMask);
+  TListing listing = BuildListing(open.ReadEntries(), folder, Mask, AttrMask, true);
   Remember(stamp, started, std::move(listing.ShortNames));
   return std::move(listing.Result);
 }
 
 TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std::atomic<bool>* Cancel,
-                         bool DanglingLinks) {
+                         TListOptions Options) {
   if (!Folder.IsOpen()) {
     TSearchResult result;
     result.Ok = false;
     result.Error = SystemErrorText(Folder.Error());
     return result;
   }
-  return BuildListing(Folder.ReadEntries(Cancel, DanglingLinks), WithoutTrailingSlashes(Path), "*.*", faAnyFile)
+  return BuildListing(Folder.ReadEntries(Cancel, Options.DanglingLinks), WithoutTrailingSlashes(Path), "*.*",
+                      faAnyFile, Options.ArchiveState)
       .Result;
 }
 
@@ -263,7 +267,7 @@ bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item) {
   struct stat info;
   if (stat(Path.c_str(), &info) != 0 || !IsListable(info)) return false;
   if (Excluded(BasicAttributes(name, info), AttrMask)) return false;
-  TSearchRec rec = MakeRecord(path, name, info);
+  TSearchRec rec = MakeRecord(folder, name, info, true);
   const bool isDirectory = S_ISDIR(info.st_mode);
   if (!IsShortNameValid(rec.LongName, isDirectory))
     rec.ShortName = FolderShortName(folder, name, rec.LongName, isDirectory);

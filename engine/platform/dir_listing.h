@@ -72,14 +72,22 @@ struct TSearchResult {
 // it); Items holds what could be read.
 TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int AttrMask);
 
+// What a ListFolder reports besides the items. With DanglingLinks, links
+// leading nowhere go to PassedOver as TEntryKind::DanglingLink (for a tree that
+// records links as links). Without ArchiveState no item has faArchive: the
+// state is one more look-up per file, by path, that only an archive-only scan
+// needs.
+struct TListOptions {
+  bool DanglingLinks = false;
+  bool ArchiveState = true;
+};
+
 // FindFiles(Path, "*.*", faAnyFile) for a folder already open as Folder (Path
 // is where it is, for the attributes and the caller's messages); it reads
 // Folder's entries, so it is called once per open. Cancel (may be null) is
 // looked at before each entry. Short names are made as FindFiles makes them.
-// With DanglingLinks, links leading nowhere go to PassedOver as
-// TEntryKind::DanglingLink (for a tree that records links as links).
 TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path,
-                         const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false);
+                         const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {});
 
 // Whether a listed item passes the Mask and AttrMask of a search, as FindFiles
 // chooses its items (Attr is an item's or a passed-over entry's).

@@ -57,6 +57,18 @@ class LeftOut(unittest.TestCase):
         os.chmod(secret, 0)
         self.build_left_out(self.expected_base(), "secret.txt", as_nobody=as_nobody)
 
+    def test_unreadable_empty_file_goes_in_unread(self):
+        """An empty file has nothing to read, so its mode keeps it out of nothing."""
+        secret = write_file(os.path.join(self.src, "keep", "secret.txt"), b"no peeking\n")
+        empty = write_file(os.path.join(self.src, "keep", "empty.txt"))
+        as_nobody = self.as_nobody_or_skip()
+        os.chmod(secret, 0)
+        os.chmod(empty, 0)
+        expected = self.expected_base()
+        expected.add_file("keep/empty.txt", empty)
+        result = self.build_left_out(expected, "secret.txt", as_nobody=as_nobody)
+        self.assertNotIn("empty.txt", result.output)
+
     def test_unreadable_folder(self):
         locked = os.path.join(self.src, "locked")
         write_file(os.path.join(locked, "inside.txt"), b"inside\n")

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <set>
 #include <string>
+#include <utility>
 
 #include "engine/base/text.h"
 
@@ -84,7 +88,7 @@ TEST_F(Compilation, AddsANameOnceUnlessReplacing) {
   EXPECT_EQ(Rec.FileCount(), 1);
   EXPECT_EQ(Rec.CompilationBytes(), 10240);
   const TFEntry* entry = Rec.FindEntry(root, "same.txt");
-  EXPECT_EQ(entry->SourcePath, "/new/Same.txt");
+  EXPECT_EQ(entry->SourcePath(), "/new/Same.txt");
   EXPECT_EQ(entry->ISOSize, 9000);
 
   // Replacing an entry that came from the disc takes nothing off the total.
@@ -272,7 +276,52 @@ TEST_F(CompilationSources, FlatModePutsAFoldersContentsInTheRoot) {
   ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
   EXPECT_EQ(Tree(), "\\a.txt \\SUB\\b.txt \\SUB\\c.bin ");
   EXPECT_EQ(Rec.FindDirectory("\\nothing"), nullptr) << "folders without files are dropped";
-  EXPECT_EQ(Rec.FindEntry(Rec.RootDirectory(), "a.txt")->SourcePath, Tmp.Path("src/data/a.txt"));
+  EXPECT_EQ(Rec.FindEntry(Rec.RootDirectory(), "a.txt")->SourcePath(), Tmp.Path("src/data/a.txt"));
+}
+
+// Entries keep their folder's path once per folder: files of folders merged
+// into one destination, and single files added between scans, must still
+// lead to their own source.
+TEST_F(CompilationSources, MergedFoldersKeepEachFilesOwnSource) {
+  Tmp.Write("src/more/m.txt", "m");
+  Tmp.Write("src/more/sub/n.txt", "n");
+  Tmp.Write("lone.txt", "l");
+  Tmp.Write("src/more/noext", "x");  // named "noext." on the disc
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
+  ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("lone.txt"), false));
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/more/"), "*.*", 63, true, false, false));
+  const TDEntry* root = Rec.RootDirectory();
+  const TDEntry* sub = Rec.FindDirectory("\\SUB");
+  ASSERT_NE(sub, nullptr);
+  const std::pair<const TDEntry*, const char*> expected[] = {
+      {root, "src/data/a.txt"}, {sub, "src/data/sub/b.txt"}, {sub, "src/data/sub/c.bin"},
+      {root, "lone.txt"},       {root, "src/more/m.txt"},    {sub, "src/more/sub/n.txt"},
+      {root, "src/more/noext"}};
+  for (const auto& [dir, relative] : expected) {
+    const std::string name = std::string(relative).substr(std::string(relative).rfind('/') + 1);
+    const TFEntry* entry = Rec.FindEntry(dir, name);
+    ASSERT_NE(entry, nullptr) << relative;
+    EXPECT_EQ(entry->SourcePath(), Tmp.Path(relative));
+    EXPECT_TRUE(entry->HasSource());
+  }
+  EXPECT_FALSE(Rec.FindDirectory("\\SUB")->Self->HasSource()) << "a folder has no source file";
+}
+
+// A file is read only when it has bytes: an empty one that nobody may read
+// goes in as it is; one with bytes is left out and named, not failed later.
+TEST_F(CompilationSources, OnlyFilesWithBytesMustBeReadable) {
+  const std::string empty = Tmp.Write("src/data/sub/empty.txt", "");
+  ASSERT_EQ(chmod(empty.c_str(), 0), 0);
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
+  EXPECT_NE(Rec.FindEntry(Rec.FindDirectory("\\SUB"), "empty.txt"), nullptr);
+  EXPECT_FALSE(LoggedContaining("CAN'T READ", 4));
+  if (geteuid() == 0) GTEST_SKIP() << "root reads any file: the refusal of one with bytes needs another user";
+  const std::string secret = Tmp.Write("src/data/secret.txt", "s");
+  ASSERT_EQ(chmod(secret.c_str(), 0), 0);
+  ASSERT_TRUE(Rec.AddDirectoryTree(Rec.RootDirectory(), Tmp.Path("src/data/"), "*.*", 63, true, false, false));
+  EXPECT_EQ(Rec.FindEntry(Rec.RootDirectory(), "secret.txt"), nullptr);
+  EXPECT_TRUE(Logged(">>> CAN'T READ FILE, NOT ADDED: " + secret, 4));
+  EXPECT_FALSE(Rec.AddFileEntry("\\", secret, false));
 }
 
 TEST_F(CompilationSources, WithoutRecursionOnlyTheFoldersOwnFilesGoIn) {
@@ -295,7 +344,7 @@ TEST_F(CompilationSources, FullPathModeRecreatesTheSourcePath) {
 
   Tmp.Write("src/other/d.txt", "d");
   ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Path("src/other/d.txt"), true));
-  EXPECT_EQ(Rec.FindEntry(Rec.FindDirectory(PathPrefix() + "\\SRC\\OTHER"), "d.txt")->SourcePath,
+  EXPECT_EQ(Rec.FindEntry(Rec.FindDirectory(PathPrefix() + "\\SRC\\OTHER"), "d.txt")->SourcePath(),
             Tmp.Path("src/other/d.txt"));
 }
 

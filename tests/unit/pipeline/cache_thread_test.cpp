@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <map>
+#include <set>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,14 +26,12 @@ struct TDrained {
 
 TDrained Drain(TCacheThread& cache) {
   TDrained out;
-  std::vector<uint8_t> buffer(65540);
+  std::vector<uint8_t> buffer;
   for (int guard = 0; guard < 1000000; ++guard) {
-    const int n = cache.TakeChunk(buffer.data());
+    const int n = cache.TakeChunk(buffer, 1000);
     if (n == 0) break;
-    if (n < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
-    }
+    if (n < 0) continue;
+    EXPECT_GE(buffer.size(), 65536u) << "room to pad a whole DVD unit";
     out.Lengths.push_back(n);
     out.Bytes.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
   }
@@ -149,21 +151,110 @@ TEST_F(CacheThread, AMissingSourceEndsTheCacheWithItsName) {
 TEST_F(CacheThread, AnAbortDrainsTheQueueAndKeepsAnEarlierText) {
   Header.assign(4 * 1024 * 1024, 'H');  // more than the cache holds: it fills and waits
   TCacheThread first(Input(static_cast<int64_t>(Header.size())));
-  while (!first.Primed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!first.WaitPrimed(1000)) {
+  }
   EXPECT_GT(first.CachedBytes(), 1000000);
   first.RequestAbort();
   first.WaitForEnd();
   EXPECT_EQ(first.ErrorText(), "OPERATION ABORTED BY USER");
-  std::vector<uint8_t> buffer(65540);
-  EXPECT_EQ(first.TakeChunk(buffer.data()), 0);
+  std::vector<uint8_t> buffer;
+  EXPECT_EQ(first.TakeChunk(buffer), 0);
 
   Header.assign(4 * 1024 * 1024, 'H');
   TCacheThread second(Input(static_cast<int64_t>(Header.size())));
-  while (!second.Primed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!second.WaitPrimed(1000)) {
+  }
   second.SetErrorText("WRITER ERROR [X]");
   second.RequestAbort();
   second.WaitForEnd();
   EXPECT_EQ(second.ErrorText(), "WRITER ERROR [X]");
+}
+
+// The writer and the cache trade buffers: however long the stream, no more
+// buffers exist than the cache holds, and no chunk is copied on the way.
+TEST_F(CacheThread, ChunksChangeHandsWithoutNewBuffers) {
+  Header.assign(16 * 2048, 'H');
+  Add("big.bin", std::string(3 * 1024 * 1024, 'b'));
+  TCacheInput in = Input(16 * 2048 + 3 * 1024 * 1024, kChunkSizeDvd);
+  in.CacheBytes = 4 * kChunkSizeDvd;
+  TCacheThread cache(in);
+  std::vector<uint8_t> buffer;
+  std::set<const uint8_t*> seen;
+  std::string bytes;
+  for (int n; (n = cache.TakeChunk(buffer, 1000)) != 0;) {
+    if (n < 0) continue;
+    seen.insert(buffer.data());
+    bytes.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
+  }
+  EXPECT_EQ(cache.ErrorText(), "");
+  EXPECT_EQ(bytes, std::string(16 * 2048, 'H') + std::string(3 * 1024 * 1024, 'b'));
+  EXPECT_LE(seen.size(), 6u) << "four queued, one being filled, one with the writer";
+}
+
+// A regular image file is written by the cache itself: the same bytes as the
+// stream, sources that changed named, and an abort that stops it.
+TEST_F(CacheThread, ARegularImageFileIsWrittenInPlaceWithTheStreamsBytes) {
+  Header.assign(150 * 2048, 'H');
+  Add("a.bin", std::string(30000, 'a'));
+  Add("empty.bin", "");
+  Add("shrinks.bin", std::string(5000, 's'));
+  Add("b.bin", std::string(1, 'b'));
+  Tmp.Write("shrinks.bin", std::string(100, 'S'));
+  const int64_t total = (150 + 15 + 3 + 1) * 2048;
+  const std::vector<uint8_t> header = Header;
+  TCacheInput streamed = Input(total);
+  streamed.WritePostGap = false;
+  TCacheThread first(streamed);
+  const TDrained d = Drain(first);
+
+  Header = header;
+  const std::string target = Tmp.Path("out.iso");
+  const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  TCacheInput direct = Input(total);
+  direct.WritePostGap = false;
+  direct.DirectTarget = fd;
+  direct.DirectTargetName = target;
+  TCacheThread second(direct);
+  EXPECT_TRUE(second.WaitPrimed(1000)) << "nothing to prime";
+  while (!second.WaitFinished(1000)) {
+  }
+  second.WaitForEnd();
+  ASSERT_EQ(::ftruncate(fd, second.DirectLength()), 0);
+  ::close(fd);
+  EXPECT_EQ(second.ErrorText(), "");
+  EXPECT_EQ(second.DirectLength(), total);
+  EXPECT_EQ(second.DirectProgress(), total);
+  EXPECT_EQ(test::TTempFolder::Read(target), d.Bytes);
+  EXPECT_NE(second.DeferredError().find("shrinks.bin"), std::string::npos);
+
+  // An abort ends it short of its length, with its own text.
+  Header = header;
+  Add("large.bin", std::string(64 * 1024 * 1024, 'L'));
+  const int again = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  TCacheInput large = Input(total + 64 * 1024 * 1024);
+  large.DirectTarget = again;
+  large.DirectTargetName = target;
+  TCacheThread third(large);
+  third.RequestAbort();
+  third.WaitForEnd();
+  ::close(again);
+  EXPECT_EQ(third.ErrorText(), "OPERATION ABORTED BY USER");
+  EXPECT_LT(third.DirectProgress(), total + 64 * 1024 * 1024);
+}
+
+TEST_F(CacheThread, AnImageFileThatIsAlsoASourceIsRefused) {
+  Header.assign(150 * 2048, 'H');
+  Add("old.iso", std::string(4096, 'o'));
+  const int fd = ::open(Tmp.Path("old.iso").c_str(), O_RDWR | O_TRUNC);
+  ASSERT_GE(fd, 0);
+  TCacheInput in = Input(152 * 2048);
+  in.DirectTarget = fd;
+  in.DirectTargetName = Tmp.Path("old.iso");
+  TCacheThread cache(in);
+  cache.WaitForEnd();
+  ::close(fd);
+  EXPECT_EQ(cache.ErrorText(), "The image file \"" + Tmp.Path("old.iso") + "\" is among its own sources");
 }
 
 TEST_F(CacheThread, AnImageFileIsStreamedAsItIs) {
