@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "engine/base/messages.h"
+#include "engine/base/sector.h"
 #include "engine/drive/write_parameters.h"
 #include "engine/image/image_file_writer.h"
 #include "engine/image/stream_ex.h"
@@ -76,8 +77,6 @@ void TQzRecorder::SetCacheSize(int64_t value) {
 }
 
 void TQzRecorder::ClearCompilation(int MaxFiles, int MaxDirs) {
-  FHeaderStream.clear();
-  FHeaderStream.shrink_to_fit();
   FCompilation.ClearCompilation(MaxFiles, MaxDirs);
 }
 
@@ -159,13 +158,25 @@ TVolumeIdentifiers TQzRecorder::VolumeIdentifiers() const {
 void TQzRecorder::BuildHeader(bool ForImageFile, TDEntry* ImportTarget) {
   FHeaderForImageFile = ForImageFile;
   FHeaderImportTarget = ImportTarget;
-  BuildHeaderStream(FCompilation, FLayout, VolumeIdentifiers(), Now(), FHeaderStream, FDescriptorCopy);
+  FHeaderTime = Now();
+  BuildDescriptorCopy(FCompilation, FLayout, VolumeIdentifiers(), FHeaderTime, FDescriptorCopy);
   FLayout.TrackSectors = FLayout.VolumeSpaceSize - FLayout.SessionStart;
+}
+
+void TQzRecorder::WriteHeader(const THeaderSink& Sink) const {
+  WriteHeaderStream(FCompilation, FLayout, VolumeIdentifiers(), FHeaderTime, Sink);
+}
+
+std::vector<uint8_t> TQzRecorder::HeaderStream() const {
+  std::vector<uint8_t> header;
+  header.reserve(static_cast<size_t>(FLayout.HeaderSectors() * kSectorSize));
+  WriteHeader([&header](const uint8_t* bytes, size_t length) { header.insert(header.end(), bytes, bytes + length); });
+  return header;
 }
 
 void TQzRecorder::AppendFileData(TFileStreamEx& Image) {
   TChangedFiles changed;
-  TImageSources sources{FCompilation, FLayout, FHeaderStream, "", 0,
+  TImageSources sources{FCompilation, FLayout, {}, "", 0,
                         [this](const std::string& m, uint8_t t) { Log(m, t); }, &FWrite.BytesWritten};
   fornax::AppendFileData(Image, sources, changed);
   for (const std::string& path : changed) Log(">>> " + fmt::format(kMsgSourceChanged, path), ltImageError);
@@ -178,7 +189,7 @@ void TQzRecorder::BuildISOFile(const std::string& FileName, bool QuickSave) {
   FWrite.BytesWritten = 0;
   TImageSources sources{FCompilation,
                         FLayout,
-                        FHeaderStream,
+                        [this](const THeaderSink& sink) { WriteHeader(sink); },
                         Bootable ? BootImageFile : std::string(),
                         FBootImageBytes,
                         [this](const std::string& m, uint8_t t) { Log(m, t); },

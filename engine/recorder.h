@@ -131,8 +131,12 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   int64_t ImageSectors() const;
   const TImageLayout& Layout() const { return FLayout; }
   int32_t SessionStart() const { return FLayout.SessionStart; }
+  // Dates the header and keeps its descriptor set; the header itself is made
+  // as it is written (WriteHeader), never held whole.
   void BuildHeader(bool ForImageFile, TDEntry* ImportTarget);
-  const std::vector<uint8_t>& HeaderStream() const { return FHeaderStream; }
+  void WriteHeader(const THeaderSink& Sink) const;
+  // The whole header of the last BuildHeader, made in memory.
+  std::vector<uint8_t> HeaderStream() const;
   const TDescriptorCopy& DescriptorCopy() const { return FDescriptorCopy; }
   // Quick save writes the whole file before it returns and throws EStreamError
   // on a file error (the partial image is removed). A finished image fires
@@ -284,7 +288,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   TMediumQueries FMedium;
   TCompilation FCompilation;
   TImageLayout FLayout;
-  std::vector<uint8_t> FHeaderStream;
+  TDateTime FHeaderTime = 0;  // dates the header of the last BuildHeader
   TDescriptorCopy FDescriptorCopy;
   int64_t FBootImageBytes = 0;
   bool FHeaderForImageFile = true;

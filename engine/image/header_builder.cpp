@@ -144,8 +144,52 @@ void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const 
   Expect(static_cast<int64_t>(out.size() - start) == w.SizeOf(dir), "directory extent of " + dir.Path);
 }
 
-void AppendTree(std::vector<uint8_t>& out, const TCompilation& compilation, const TTreeWriter& w) {
-  compilation.Directories().ForEach([&](const TDEntry* dir) { AppendDirectoryExtent(out, *dir, w); });
+// The header as it is made, handed on in pieces of about a mebibyte, so that
+// no one needs a large compilation's header whole in memory.
+class THeaderOut {
+ public:
+  explicit THeaderOut(const THeaderSink& sink) : FSink(sink) {}
+  int64_t Size() const { return FHanded + static_cast<int64_t>(FBuffer.size()); }
+  void Append(const uint8_t* bytes, size_t length) {
+    if (length >= kPiece) {
+      Flush();
+      Hand(bytes, length);
+      return;
+    }
+    FBuffer.insert(FBuffer.end(), bytes, bytes + length);
+    if (FBuffer.size() >= kPiece) Flush();
+  }
+  void Append(const std::vector<uint8_t>& bytes) { Append(bytes.data(), bytes.size()); }
+  void AppendZeros(size_t length) {
+    FBuffer.resize(FBuffer.size() + length, 0);
+    if (FBuffer.size() >= kPiece) Flush();
+  }
+  void Flush() {
+    if (FBuffer.empty()) return;
+    Hand(FBuffer.data(), FBuffer.size());
+    FBuffer.clear();
+  }
+
+ private:
+  static constexpr size_t kPiece = 1 << 20;
+  void Hand(const uint8_t* bytes, size_t length) {
+    FSink(bytes, length);
+    FHanded += static_cast<int64_t>(length);
+  }
+  const THeaderSink& FSink;
+  std::vector<uint8_t> FBuffer;
+  int64_t FHanded = 0;
+};
+
+// Every directory extent is made on its own (so the records' packing counts
+// from its start) and then handed on.
+void AppendTree(THeaderOut& out, const TCompilation& compilation, const TTreeWriter& w) {
+  std::vector<uint8_t> extent;
+  compilation.Directories().ForEach([&](const TDEntry* dir) {
+    extent.clear();
+    AppendDirectoryExtent(extent, *dir, w);
+    out.Append(extent);
+  });
 }
 
 TDescriptorPlan DescriptorPlanFor(const TImageLayout& plan, const TDEntry& root, bool iso) {
@@ -160,36 +204,52 @@ TDescriptorPlan DescriptorPlanFor(const TImageLayout& plan, const TDEntry& root,
 }
 
 // Checks that the item that starts now lies at its planned sector.
-void ExpectAt(const std::vector<uint8_t>& out, const TImageLayout& plan, int64_t sector, const char* what) {
-  Expect(static_cast<int64_t>(out.size()) == (sector - plan.SessionStart) * kSectorSize, what);
+void ExpectAt(int64_t size, const TImageLayout& plan, int64_t sector, const char* what) {
+  Expect(size == (sector - plan.SessionStart) * kSectorSize, what);
+}
+
+// The system area and the volume descriptors up to the terminator.
+std::vector<uint8_t> DescriptorSet(const TCompilation& compilation, const TImageLayout& plan,
+                                   const TVolumeIdentifiers& ids, TDateTime now) {
+  std::vector<uint8_t> out(16 * kSectorSize, 0);
+  const TDEntry& root = *compilation.RootDirectory();
+  const auto at = [&out] { return static_cast<int64_t>(out.size()); };
+  ExpectAt(at(), plan, plan.PrimaryDescriptor, "primary descriptor");
+  AppendSector(out, PrimaryVolumeDescriptor(ids, DescriptorPlanFor(plan, root, true), now));
+  if (plan.Bootable) {
+    ExpectAt(at(), plan, plan.BootRecord, "boot record");
+    AppendSector(out, BootRecordDescriptor(static_cast<uint32_t>(plan.BootCatalogLocation)));
+  }
+  if (plan.Joliet) {
+    ExpectAt(at(), plan, plan.JolietDescriptor, "Joliet descriptor");
+    AppendSector(out, JolietVolumeDescriptor(ids, DescriptorPlanFor(plan, root, false)));
+  }
+  ExpectAt(at(), plan, plan.Terminator, "terminator");
+  AppendSector(out, TerminatorDescriptor());
+  return out;
+}
+
+std::vector<uint8_t> PathTable(const std::vector<TDEntry*>& order, const TTreeWriter& w, bool bigEndian,
+                               int64_t plannedBytes) {
+  std::vector<uint8_t> table;
+  AppendPathTable(table, order, w, bigEndian, plannedBytes);
+  return table;
 }
 
 }  // namespace
 
-void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan,
-                       const TVolumeIdentifiers& ids, TDateTime now,
-                       std::vector<uint8_t>& out, TDescriptorCopy& copy) {
-  out.clear();
-  out.reserve(static_cast<size_t>(plan.HeaderSectors() * kSectorSize));
-  out.resize(16 * kSectorSize, 0);
-  const TDEntry& root = *compilation.RootDirectory();
-
-  ExpectAt(out, plan, plan.PrimaryDescriptor, "primary descriptor");
-  AppendSector(out, PrimaryVolumeDescriptor(ids, DescriptorPlanFor(plan, root, true), now));
-  if (plan.Bootable) {
-    ExpectAt(out, plan, plan.BootRecord, "boot record");
-    AppendSector(out, BootRecordDescriptor(static_cast<uint32_t>(plan.BootCatalogLocation)));
-  }
-  if (plan.Joliet) {
-    ExpectAt(out, plan, plan.JolietDescriptor, "Joliet descriptor");
-    AppendSector(out, JolietVolumeDescriptor(ids, DescriptorPlanFor(plan, root, false)));
-  }
-  ExpectAt(out, plan, plan.Terminator, "terminator");
-  AppendSector(out, TerminatorDescriptor());
-
+void BuildDescriptorCopy(const TCompilation& compilation, const TImageLayout& plan, const TVolumeIdentifiers& ids,
+                         TDateTime now, TDescriptorCopy& copy) {
+  const std::vector<uint8_t> set = DescriptorSet(compilation, plan, ids, now);
   std::fill(copy.Bytes.begin(), copy.Bytes.end(), 0xFF);
-  std::copy(out.begin(), out.end(), copy.Bytes.begin());
-  copy.Length = static_cast<int64_t>(out.size());
+  std::copy(set.begin(), set.end(), copy.Bytes.begin());
+  copy.Length = static_cast<int64_t>(set.size());
+}
+
+void WriteHeaderStream(const TCompilation& compilation, const TImageLayout& plan, const TVolumeIdentifiers& ids,
+                       TDateTime now, const THeaderSink& sink) {
+  THeaderOut out(sink);
+  out.Append(DescriptorSet(compilation, plan, ids, now));
 
   const TRockRidgeTree rockRidge(UnixFromLocalDateTime(now));
   TContinuationPlacer continuations;
@@ -201,35 +261,47 @@ void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan
     iso.ContinuationBytes = &continuationBytes;
   }
   const TTreeWriter joliet{plan, TTree::Joliet, now};
-  ExpectAt(out, plan, plan.IsoPathTableL, "ISO path table L");
-  AppendPathTable(out, compilation.IsoOrder(), iso, false, plan.IsoPathTableSize);
-  ExpectAt(out, plan, plan.IsoPathTableM, "ISO path table M");
-  AppendPathTable(out, compilation.IsoOrder(), iso, true, plan.IsoPathTableSize);
+  ExpectAt(out.Size(), plan, plan.IsoPathTableL, "ISO path table L");
+  out.Append(PathTable(compilation.IsoOrder(), iso, false, plan.IsoPathTableSize));
+  ExpectAt(out.Size(), plan, plan.IsoPathTableM, "ISO path table M");
+  out.Append(PathTable(compilation.IsoOrder(), iso, true, plan.IsoPathTableSize));
   if (plan.Joliet) {
-    ExpectAt(out, plan, plan.JolietPathTableL, "Joliet path table L");
-    AppendPathTable(out, compilation.JolietOrder(), joliet, false, plan.JolietPathTableSize);
-    ExpectAt(out, plan, plan.JolietPathTableM, "Joliet path table M");
-    AppendPathTable(out, compilation.JolietOrder(), joliet, true, plan.JolietPathTableSize);
+    ExpectAt(out.Size(), plan, plan.JolietPathTableL, "Joliet path table L");
+    out.Append(PathTable(compilation.JolietOrder(), joliet, false, plan.JolietPathTableSize));
+    ExpectAt(out.Size(), plan, plan.JolietPathTableM, "Joliet path table M");
+    out.Append(PathTable(compilation.JolietOrder(), joliet, true, plan.JolietPathTableSize));
   }
 
-  ExpectAt(out, plan, plan.IsoDirectoryArea, "ISO directories");
+  ExpectAt(out.Size(), plan, plan.IsoDirectoryArea, "ISO directories");
   AppendTree(out, compilation, iso);
   if (plan.RockRidge) {
-    ExpectAt(out, plan, plan.ContinuationArea, "Rock Ridge continuation areas");
+    ExpectAt(out.Size(), plan, plan.ContinuationArea, "Rock Ridge continuation areas");
     Expect(continuations.Sectors() == plan.ContinuationSectors, "Rock Ridge continuation sectors");
     continuationBytes.resize(static_cast<size_t>(plan.ContinuationSectors) * kSectorSize, 0);
-    out.insert(out.end(), continuationBytes.begin(), continuationBytes.end());
+    out.Append(continuationBytes);
   }
   if (plan.Joliet) {
-    ExpectAt(out, plan, plan.JolietDirectoryArea, "Joliet directories");
+    ExpectAt(out.Size(), plan, plan.JolietDirectoryArea, "Joliet directories");
     AppendTree(out, compilation, joliet);
   }
   if (plan.Bootable) {
-    ExpectAt(out, plan, plan.BootCatalogLocation, "boot catalog");
-    AppendSector(out, BootCatalog(plan.BootImageSectors, static_cast<uint32_t>(plan.BootImageLocation)));
+    ExpectAt(out.Size(), plan, plan.BootCatalogLocation, "boot catalog");
+    const TSector catalog = BootCatalog(plan.BootImageSectors, static_cast<uint32_t>(plan.BootImageLocation));
+    out.Append(catalog.data(), catalog.size());
   }
-  out.resize(out.size() + static_cast<size_t>(plan.PadSectors) * kSectorSize, 0);
-  Expect(static_cast<int64_t>(out.size()) == plan.HeaderSectors() * kSectorSize, "header length");
+  out.AppendZeros(static_cast<size_t>(plan.PadSectors) * kSectorSize);
+  out.Flush();
+  Expect(out.Size() == plan.HeaderSectors() * kSectorSize, "header length");
+}
+
+void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan,
+                       const TVolumeIdentifiers& ids, TDateTime now,
+                       std::vector<uint8_t>& out, TDescriptorCopy& copy) {
+  out.clear();
+  out.reserve(static_cast<size_t>(plan.HeaderSectors() * kSectorSize));
+  WriteHeaderStream(compilation, plan, ids, now,
+                    [&out](const uint8_t* bytes, size_t length) { out.insert(out.end(), bytes, bytes + length); });
+  BuildDescriptorCopy(compilation, plan, ids, now, copy);
 }
 
 }  // namespace fornax

@@ -2,7 +2,9 @@
 // Renders every sector that precedes the file data of an image: system area,
 // volume descriptors, path tables, directory extents, boot catalog, padding.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/base/date_time.h"
@@ -20,10 +22,24 @@ struct TDescriptorCopy {
   int64_t Length = 0;
 };
 
-// Writes the header of a laid-out compilation into `stream` (emptied first).
-// `now` dates the descriptors and the "." and ".." records. Every item is
-// checked against the sectors the layout gave it; a difference is a fault of
-// the engine and throws std::logic_error.
+// Receives the header in order, a piece at a time.
+using THeaderSink = std::function<void(const uint8_t* bytes, size_t length)>;
+// Hands a header to a sink, in order.
+using THeaderSource = std::function<void(const THeaderSink&)>;
+
+// Hands the header of a laid-out compilation to `sink` in order, in pieces,
+// never holding it whole. `now` dates the descriptors and the "." and ".."
+// records: the same `now` gives the same bytes. Every item is checked
+// against the sectors the layout gave it; a difference is a fault of the
+// engine and throws std::logic_error.
+void WriteHeaderStream(const TCompilation& compilation, const TImageLayout& plan, const TVolumeIdentifiers& ids,
+                       TDateTime now, const THeaderSink& sink);
+
+// The descriptor set of that header alone.
+void BuildDescriptorCopy(const TCompilation& compilation, const TImageLayout& plan, const TVolumeIdentifiers& ids,
+                         TDateTime now, TDescriptorCopy& copy);
+
+// The whole header in memory (`stream` emptied first), and its descriptor set.
 void BuildHeaderStream(const TCompilation& compilation, const TImageLayout& plan,
                        const TVolumeIdentifiers& ids, TDateTime now,
                        std::vector<uint8_t>& stream, TDescriptorCopy& copy);

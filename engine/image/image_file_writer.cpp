@@ -119,8 +119,11 @@ TChangedFiles WriteImageFile(const std::string& FileName, const TImageSources& s
   TFileStreamEx image(FileName, fmCreate);
   const bool regular = IsRegularFile(image.Handle());
   try {
-    WriteBytes(image, sources.Header.data(), sources.Header.size());
-    if (sources.Progress) sources.Progress->fetch_add(static_cast<int64_t>(sources.Header.size()));
+    if (sources.Header)
+      sources.Header([&](const uint8_t* bytes, size_t length) {
+        WriteBytes(image, bytes, length);
+        if (sources.Progress) sources.Progress->fetch_add(static_cast<int64_t>(length));
+      });
     TImageTarget target(image);
     if (!sources.BootImageFile.empty())
       AppendSource(target, sources.BootImageFile, sources.BootImageBytes, sources, changed);

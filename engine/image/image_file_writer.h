@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/image/header_builder.h"
+
 namespace fornax {
 
 class TCompilation;
@@ -19,7 +21,7 @@ using TLogLine = std::function<void(const std::string& Message, uint8_t mType)>;
 struct TImageSources {
   const TCompilation& Compilation;
   const TImageLayout& Plan;
-  const std::vector<uint8_t>& Header;
+  THeaderSource Header;  // empty when the header is not written here
   std::string BootImageFile;  // empty when the image does not boot
   int64_t BootImageBytes = 0;  // the boot file's size when the layout was made
   TLogLine Log;

@@ -223,7 +223,7 @@ TCacheInput TQzRecorder::CacheInput() {
 // The laid-out compilation: header, boot image, files.
 TCacheInput TQzRecorder::CompilationCacheInput() {
   TCacheInput input = CacheInput();
-  input.HeaderStream = &FHeaderStream;
+  input.Header = [this](const THeaderSink& sink) { WriteHeader(sink); };
   input.Compilation = &FCompilation;
   input.BootImageSectors = Bootable ? FLayout.BootImageSectors : 0;
   input.BootImageFile = Bootable ? BootImageFile : "";

@@ -234,27 +234,39 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
 }
 
 bool TCacheThread::QueueHeader() {
-  std::vector<uint8_t>& header = *FInput.HeaderStream;
-  if (Direct()) {
-    size_t done = 0;
-    while (done < header.size()) {
-      const ssize_t n = ::pwrite(FInput.DirectTarget, header.data() + done, header.size() - done,
-                                 static_cast<off_t>(done));
+  if (!FInput.Header) return true;
+  bool ok = true;
+  const auto direct = [this, &ok](const uint8_t* bytes, size_t length) {
+    for (size_t done = 0; ok && done < length;) {
+      const ssize_t n = ::pwrite(FInput.DirectTarget, bytes + done, length - done,
+                                 static_cast<off_t>(FDirectPosition + static_cast<int64_t>(done)));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         Failed(fmt::format(kMsgCantWriteFile, FInput.DirectTargetName, std::strerror(n == 0 ? ENOSPC : errno)));
-        return false;
+        ok = false;
+        return;
       }
       done += static_cast<size_t>(n);
     }
-    FDirectPosition = static_cast<int64_t>(header.size());
+    FDirectPosition += static_cast<int64_t>(length);
     FDirectProgress = FDirectPosition.load();
-  } else if (!AddBytes(header.data(), header.size())) {
+  };
+  // After a failure or an abort the rest of the header is made but dropped.
+  const auto queued = [this, &ok](const uint8_t* bytes, size_t length) {
+    if (ok) ok = AddBytes(bytes, length);
+  };
+  try {
+    if (Direct())
+      FInput.Header(direct);
+    else
+      FInput.Header(queued);
+  } catch (const std::exception& e) {
+    // A header that does not match its layout is a fault of the engine; it
+    // ends this write, not the program.
+    Failed(e.what());
     return false;
   }
-  header.clear();
-  header.shrink_to_fit();
-  return true;
+  return ok;
 }
 
 // Straight from the source into the image at the file's planned offset; the

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/image/header_builder.h"
+
 namespace fornax {
 
 class TCompilation;
@@ -28,7 +30,7 @@ inline constexpr int64_t kMinimumTrackBytes = 614400;  // 300 sectors
 
 struct TCacheInput {
   int64_t CacheBytes = 4194304;
-  std::vector<uint8_t>* HeaderStream = nullptr;  // emptied once queued
+  THeaderSource Header;  // made as it is queued, never held whole
   const TCompilation* Compilation = nullptr;     // its file table, in table order
   int64_t TotalBytes = 0;
   int32_t BootImageSectors = 0;

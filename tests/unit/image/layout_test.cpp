@@ -18,11 +18,13 @@ using test::RecorderTest;
 
 class Layout : public RecorderTest {
  protected:
-  const uint8_t* Sector(int64_t n) const { return Rec.HeaderStream().data() + n * 2048; }
+  const uint8_t* Sector(int64_t n) const { return Header.data() + n * 2048; }
   void LayOut() {
     Rec.PrepareImage(true, nullptr);
     Rec.BuildHeader(true, nullptr);
+    Header = Rec.HeaderStream();
   }
+  std::vector<uint8_t> Header;
 };
 
 TEST_F(Layout, OneSmallFileWithJoliet) {
