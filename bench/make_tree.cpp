@@ -4,7 +4,8 @@
 //
 // With M > 0 the root holds only folders: about sqrt(M) of them at the top and
 // the rest one level below, round-robin; the N files are spread evenly over all
-// M folders. With M = 0 the files go straight into ROOT. Sizes are uniform in
+// M folders, so M = 1 puts every file into one folder. With M = 0 the files go
+// straight into ROOT. Sizes are uniform in
 // [min, max]; contents come from a pseudo-random stream, so no file is sparse
 // and no two files share their bytes. ROOT must not exist yet.
 

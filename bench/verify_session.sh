@@ -22,11 +22,14 @@ JOBS=${BENCH_JOBS:-2}
 RUNS=${BENCH_RUNS:-5}
 MB=${BENCH_MB:-400}
 
+# shellcheck source=bench/bench_common.sh
 source "$REPO/bench/bench_common.sh"
+check_runs
+check_mb
+need_tools cmake ninja hyperfine awk df
 
 say "Build in $BUILD"
-[[ -f "$BUILD/CMakeCache.txt" ]] || cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C "$BUILD" -j "$JOBS" fornax-cli fornax_simdrive | tail -1
+build_targets "$BUILD" "$JOBS" fornax-cli fornax_simdrive
 FORNAX="$BUILD/cli/fornax-cli"
 
 SRC="$BENCH_DIR/src"
