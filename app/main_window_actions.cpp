@@ -123,6 +123,7 @@ void TfrmMain::bBurnClick() {
   FWriteClock.start();
   Timer1->start();
   Log(tr(">>> INICIO DE QUEMADO DE DC/DVD ") + QString::fromStdString(rec.DeviceDescription()));
+  rec.RecordForVerify = FSettings.VerifyAfterBurn;
   rec.BurnCompilation();
 }
 
@@ -143,6 +144,7 @@ void TfrmMain::bBurnISOClick() {
   Log(tr(">>> INICIANDO QUEMADO ISO IMAGE ON ") + QString::fromStdString(rec.DeviceDescription()));
   SetWorking(true);
   ApplySelectedSpeed();
+  rec.RecordForVerify = FSettings.VerifyAfterBurn;
   rec.BurnISOFile(file.toStdString());
   pcd->SetMax(static_cast<int>(rec.ImageSectors()));
 }

@@ -101,6 +101,7 @@ bool ParseSpeed(const std::string& text, bool dvd, uint16_t& kbps) {
 
 bool ConfigureWrite(TQzRecorder& rec, const TWriteOptions& options, TConsole& console) {
   rec.TestWrite = options.TestWrite;
+  rec.RecordForVerify = options.Verify;
   rec.FinalizeDisc = options.Finalize;
   rec.PerformOPC = options.Opc;
   rec.UnderrunProtection = !options.NoUnderrunProtection;

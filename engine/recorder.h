@@ -67,6 +67,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   void SetWriteSpeed(uint16_t value);
   bool FinalizeDisc = false;
   bool TestWrite = false;
+  // Whether a burn keeps what it sends for VerifyLastBurn: a hash of every
+  // byte, worth its cost only when a verify is going to be asked.
+  bool RecordForVerify = true;
   bool ReplaceFile = false;
   bool FinalizeTrack = true;
   bool PerformOPC = false;

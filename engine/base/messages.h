@@ -27,6 +27,8 @@ inline constexpr const char* kMsgAbortedByUser = "OPERATION ABORTED BY USER";
 inline constexpr const char* kMsgWriterBusy = "WRITER BUSY/BUFFER FULL";
 inline constexpr const char* kMsgWriterError = "WRITER ERROR";
 inline constexpr const char* kMsgCantWriteFile = "CAN'T WRITE FILE \"{}\": {}";
+inline constexpr const char* kMsgNothingToVerify =
+    "the last burn kept nothing to compare with: a verify was not asked for before it";
 inline constexpr const char* kMsgCantReadSource = "CAN'T READ FILE, NOT ADDED: {}";
 inline constexpr const char* kMsgImageAmongSources = "The image file \"{}\" is among its own sources";
 inline constexpr const char* kMsgStartingWrite = "STARTING WRITE PROCESS ON {} AT {}";

@@ -220,18 +220,18 @@ TDEntry* TCompilation::AddDirectoryByName(TDEntry* Parent, const std::string& Na
 
 // Nothing for a listing that tells no mode (a folder made by name, an entry
 // of a session without Rock Ridge): the tree then records plain attributes.
-std::shared_ptr<const TPosixAttributes> TCompilation::PosixOf(const TSearchRec& Listing,
-                                                             const std::string& Name) const {
-  if (!FHost.RecordsRockRidge() || Listing.Mode == 0) return nullptr;
-  auto posix = std::make_shared<TPosixAttributes>();
-  posix->Mode = Listing.Mode;
-  posix->Uid = Listing.Uid;
-  posix->Gid = Listing.Gid;
-  posix->Modified = Listing.WriteTime;
-  posix->Accessed = Listing.AccessTime;
-  posix->Changed = Listing.ChangeTime;
-  posix->Name = Name;
-  if (Listing.Link) posix->LinkTarget = Listing.LinkTarget;
+// The name is kept only where it is not the entry's LongName.
+TPosixAttributes TCompilation::PosixOf(const TSearchRec& Listing, const std::string& Name,
+                                       const std::string& LongName) const {
+  TPosixAttributes posix;
+  if (!FHost.RecordsRockRidge() || Listing.Mode == 0) return posix;
+  posix.Mode = Listing.Mode;
+  posix.Uid = Listing.Uid;
+  posix.Gid = Listing.Gid;
+  posix.Modified = Listing.WriteTime;
+  posix.Accessed = Listing.AccessTime;
+  posix.Changed = Listing.ChangeTime;
+  posix.SetNames(Name == LongName ? std::string() : Name, Listing.Link ? Listing.LinkTarget : std::string());
   return posix;
 }
 
@@ -293,7 +293,7 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Source
   entry->Attributes = Listing.Attr;
   entry->Directory = dir;
   entry->DateTime = ListingDate(Listing);
-  entry->Posix = PosixOf(Listing, Listing.Name.empty() ? Source.LongName : Listing.Name);
+  entry->Posix = PosixOf(Listing, Listing.Name.empty() ? Source.LongName : Listing.Name, entry->LongName);
   Append(Parent, entry);
   AssignUniqueShortName(Parent, entry, UpperCase(shortName));
   IndexName(Parent, entry);
@@ -357,7 +357,8 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   SetSource(entry, SourcePath);
   entry->ArchiveMode = ArchiveMode;
   // A name the handler changed is the name the user wants, in both trees.
-  entry->Posix = PosixOf(Listing, longFileName != longName || Listing.Name.empty() ? longFileName : Listing.Name);
+  entry->Posix =
+      PosixOf(Listing, longFileName != longName || Listing.Name.empty() ? longFileName : Listing.Name, longFileName);
   // A file identifier always holds its separator dot, even without extension.
   std::string shortName = UpperCase(shortFileName);
   if (!isDirectory && shortName.find('.') == std::string::npos) shortName += '.';

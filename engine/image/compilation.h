@@ -145,7 +145,7 @@ class TCompilation {
                         const std::string& Path, const TCredentials& Reader);
   void AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::string& Path, const std::string& Name,
                     const std::string& ShortName);
-  std::shared_ptr<const TPosixAttributes> PosixOf(const TSearchRec& Listing, const std::string& Name) const;
+  TPosixAttributes PosixOf(const TSearchRec& Listing, const std::string& Name, const std::string& LongName) const;
   void ReportPassedOver(const std::string& Path, const TSearchResult& Listing,
                         const TScanRequest& Request);
   void ReportRefusal(const std::string& Path, const TEnteredFolder& Folder);

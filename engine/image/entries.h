@@ -16,13 +16,49 @@ namespace fornax {
 struct TFEntry;
 
 // What a Rock Ridge tree tells of an entry besides its data: taken from the
-// source's lstat, or from the Rock Ridge records of an imported session.
+// source's lstat, or from the Rock Ridge records of an imported session. Held
+// in every entry, so the rare parts (a name the Joliet tree cannot hold, a
+// link's target) live apart and cost nothing for the entries without them.
 struct TPosixAttributes {
-  uint32_t Mode = 0;  // st_mode: file type and permission bits
+  uint32_t Mode = 0;  // st_mode: file type and permission bits; 0 when nothing is recorded
   uint32_t Uid = 0, Gid = 0;
   int64_t Modified = 0, Accessed = 0, Changed = 0;  // seconds since the Unix epoch
-  std::string Name;        // the name as the file system has it, whatever the Joliet tree can hold
-  std::string LinkTarget;  // a symbolic link's target
+
+  TPosixAttributes() = default;
+  TPosixAttributes(TPosixAttributes&&) = default;
+  TPosixAttributes& operator=(TPosixAttributes&&) = default;
+  TPosixAttributes(const TPosixAttributes& other) { *this = other; }
+  TPosixAttributes& operator=(const TPosixAttributes& other) {
+    Mode = other.Mode;
+    Uid = other.Uid;
+    Gid = other.Gid;
+    Modified = other.Modified;
+    Accessed = other.Accessed;
+    Changed = other.Changed;
+    SetNames(other.Name(), other.LinkTarget());
+    return *this;
+  }
+
+  explicit operator bool() const { return Mode != 0; }
+  // The name as the file system has it when the entry's LongName differs
+  // from it; empty otherwise.
+  const std::string& Name() const { return Names ? Names->Name : NoName(); }
+  const std::string& LinkTarget() const { return Names ? Names->LinkTarget : NoName(); }
+  void SetNames(std::string name, std::string linkTarget) {
+    if (name.empty() && linkTarget.empty()) Names.reset();
+    else Names = std::make_unique<const TNames>(TNames{std::move(name), std::move(linkTarget)});
+  }
+
+ private:
+  struct TNames {
+    std::string Name;
+    std::string LinkTarget;
+  };
+  static const std::string& NoName() {
+    static const std::string none;
+    return none;
+  }
+  std::unique_ptr<const TNames> Names;
 };
 
 struct TDEntry {
@@ -68,8 +104,8 @@ struct TFEntry {
   uint32_t TableSlot = 0;      // bookkeeping of the compilation, as below
   TDEntry* Directory = nullptr;  // the directory this entry stands for, if any
   TFEntry* Next = nullptr;
-  // Set only while Rock Ridge is asked for; shared by the extents of one file.
-  std::shared_ptr<const TPosixAttributes> Posix;
+  // Recorded only while Rock Ridge is asked for.
+  TPosixAttributes Posix;
 
   // Bookkeeping of the compilation; not part of what is written.
   TFEntry* Prev = nullptr;
@@ -82,8 +118,10 @@ struct TFEntry {
     if (!SourceFolder) return SourceName;
     return *SourceFolder + '/' + (SourceName.empty() ? LongName : SourceName);
   }
+  // The name the Rock Ridge tree gives it.
+  const std::string& PosixName() const { return Posix.Name().empty() ? LongName : Posix.Name(); }
   // A symbolic link recorded as one: no data, only its target.
-  bool IsSymbolicLink() const { return Posix && !Posix->LinkTarget.empty(); }
+  bool IsSymbolicLink() const { return !Posix.LinkTarget().empty(); }
 };
 
 }  // namespace fornax

@@ -33,6 +33,14 @@ std::string EntryIdentifier(const TFEntry& entry, TTree tree) {
   return JolietBytes(name);
 }
 
+size_t EntryIdentifierLength(const TFEntry& entry, TTree tree) {
+  const size_t suffix = entry.IsDirectory() ? 0 : 2;
+  const std::string& name = tree == TTree::Iso ? entry.ShortName : entry.LongName;
+  // "." and ".." (as only a directory can be named) become one byte.
+  if (suffix == 0 && (name == "." || name == "..")) return 1;
+  return tree == TTree::Iso ? name.size() + suffix : 2 * (Utf16Length(name) + suffix);
+}
+
 std::string DirectoryIdentifier(const TDEntry& dir, bool isRoot, TTree tree) {
   if (isRoot) return std::string(1, '\0');
   if (tree == TTree::Iso) return SpecialOr(dir.ShortName);

@@ -23,6 +23,8 @@ inline constexpr size_t kMaxRecordLength = 255;
 // file), Joliet the UTF-16 big-endian long name (";1" for a file). "." and ".."
 // become the single bytes 0x00 and 0x01.
 std::string EntryIdentifier(const TFEntry& entry, TTree tree);
+// EntryIdentifier(entry, tree).size(), without making it.
+size_t EntryIdentifierLength(const TFEntry& entry, TTree tree);
 // Identifier of a directory in the path tables (the root: a single 0x00).
 std::string DirectoryIdentifier(const TDEntry& dir, bool isRoot, TTree tree);
 

@@ -118,7 +118,7 @@ int64_t PackedSize(const TDEntry& dir, bool isoTree, const TLength& length) {
     place(length(1, index++));
   }
   for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
-    const size_t identifier = EntryIdentifier(*entry, tree).size();
+    const size_t identifier = EntryIdentifierLength(*entry, tree);
     const int64_t records = entry->IsDirectory() ? 1 : ExtentCount(entry->ISOSize);
     for (int64_t i = 0; i < records; ++i) place(length(identifier, index++));
   }

@@ -131,13 +131,14 @@ TSystemUseEntry TfEntry(int64_t modified, int64_t accessed, int64_t changed) {
   return entry;
 }
 
-std::vector<TSystemUseEntry> NmEntries(const std::string& name, uint8_t flags) {
-  std::vector<TSystemUseEntry> entries;
+namespace {
+
+void AppendNmEntries(std::vector<TSystemUseEntry>& entries, const std::string& name, uint8_t flags) {
   if (flags & (kNameCurrent | kNameParent)) {
     TSystemUseEntry entry = Header("NM", kEntryHeader);
     entry[4] = flags & (kNameCurrent | kNameParent);
     entries.push_back(std::move(entry));
-    return entries;
+    return;
   }
   for (size_t at = 0; at < name.size(); at += kNamePiece) {
     const size_t piece = std::min(kNamePiece, name.size() - at);
@@ -147,6 +148,13 @@ std::vector<TSystemUseEntry> NmEntries(const std::string& name, uint8_t flags) {
               entry.begin() + kEntryHeader);
     entries.push_back(std::move(entry));
   }
+}
+
+}  // namespace
+
+std::vector<TSystemUseEntry> NmEntries(const std::string& name, uint8_t flags) {
+  std::vector<TSystemUseEntry> entries;
+  AppendNmEntries(entries, name, flags);
   return entries;
 }
 
@@ -215,13 +223,15 @@ void PutContinuation(uint8_t* ce, uint32_t block, uint32_t offset, uint32_t leng
 }
 
 std::vector<TSystemUseEntry> RockRidgeEntries(const TRockRidgeRecord& record) {
+  // A directory tree has an entry list per record: made without regrowing.
   std::vector<TSystemUseEntry> entries;
+  entries.reserve(6);
   if (record.VolumeRoot) entries.push_back(SpEntry());
   const bool link = !record.LinkTarget.empty();
   entries.push_back(RrEntry(!record.Name.empty() || record.NameFlags != 0, link));
   entries.push_back(PxEntry(record.Mode, record.Links, record.Uid, record.Gid));
   entries.push_back(TfEntry(record.Modified, record.Accessed, record.Changed));
-  for (TSystemUseEntry& nm : NmEntries(record.Name, record.NameFlags)) entries.push_back(std::move(nm));
+  AppendNmEntries(entries, record.Name, record.NameFlags);
   if (link)
     for (TSystemUseEntry& sl : SlEntries(record.LinkTarget)) entries.push_back(std::move(sl));
   if (record.VolumeRoot) entries.push_back(ErEntry());
@@ -230,6 +240,7 @@ std::vector<TSystemUseEntry> RockRidgeEntries(const TRockRidgeRecord& record) {
 
 TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t room) {
   TSystemUse use;
+  use.InRecord.reserve(room + 1);
   size_t next = 0;
   if (Fill(use.InRecord, entries, next, room & ~size_t{1})) {
     use.CeAt = use.InRecord.size();

@@ -42,13 +42,13 @@ void PutPlainAttributes(TRockRidgeRecord& record, bool directory, int64_t when) 
 TRockRidgeRecord TRockRidgeTree::EntryRecord(const TFEntry& entry) const {
   TRockRidgeRecord record;
   if (entry.Posix) {
-    PutAttributes(record, *entry.Posix);
-    record.LinkTarget = entry.Posix->LinkTarget;
+    PutAttributes(record, entry.Posix);
+    record.LinkTarget = entry.Posix.LinkTarget();
   } else {
     PutPlainAttributes(record, entry.IsDirectory(), UnixFromLocalDateTime(entry.DateTime));
   }
   record.Links = entry.Directory ? DirectoryLinks(*entry.Directory) : 1;
-  record.Name = entry.Posix && !entry.Posix->Name.empty() ? entry.Posix->Name : entry.LongName;
+  record.Name = entry.PosixName();
   return record;
 }
 
@@ -76,10 +76,11 @@ std::vector<TSystemUse> TRockRidgeTree::DirectorySystemUse(const TDEntry& dir) c
     uses.push_back(PackSystemUse(RockRidgeEntries(parent), SystemUseRoom(1)));
   }
   for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
-    const TSystemUse use =
-        PackSystemUse(RockRidgeEntries(EntryRecord(*entry)), SystemUseRoom(EntryIdentifier(*entry, TTree::Iso).size()));
+    TSystemUse use =
+        PackSystemUse(RockRidgeEntries(EntryRecord(*entry)), SystemUseRoom(EntryIdentifierLength(*entry, TTree::Iso)));
     const int64_t records = entry->IsDirectory() ? 1 : ExtentCount(entry->ISOSize);
-    for (int64_t i = 0; i < records; ++i) uses.push_back(use);
+    for (int64_t i = 1; i < records; ++i) uses.push_back(use);
+    uses.push_back(std::move(use));
   }
   return uses;
 }

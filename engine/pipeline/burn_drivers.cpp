@@ -323,9 +323,11 @@ bool TQzRecorder::BurnCompilation() {
   if (!FStartRefusal.empty()) return GiveUp(FStartRefusal);
   if (const std::string lack = SpaceShortage(ImageSectors(), SessionStart()); !lack.empty()) return GiveUp(lack);
   if (AbortRequested()) return GiveUp(kMsgAbortedByUser);
-  FBurnRecord.Plan(FCompilation, FLayout.FirstFileLocation);
   TCacheInput input = CompilationCacheInput();
-  input.Record = &FBurnRecord;
+  if (RecordForVerify) {
+    FBurnRecord.Plan(FCompilation, FLayout.FirstFileLocation);
+    input.Record = &FBurnRecord;
+  }
   return StartCache(input) && StartWriteThread(false);
 }
 
@@ -352,8 +354,10 @@ bool TQzRecorder::BurnISOFile(const std::string& FileName) {
   TCacheInput input = CacheInput();
   input.ImageFileName = FileName;
   input.ImageFileBytes = st.st_size;
-  FBurnRecord.PlanImage(FileName, static_cast<uint32_t>(FLayout.SessionStart), FChunkSize);
-  input.Record = &FBurnRecord;
+  if (RecordForVerify) {
+    FBurnRecord.PlanImage(FileName, static_cast<uint32_t>(FLayout.SessionStart), FChunkSize);
+    input.Record = &FBurnRecord;
+  }
   return StartCache(input) && StartWriteThread(false);
 }
 

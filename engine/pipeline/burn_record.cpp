@@ -47,10 +47,12 @@ void TBurnRecord::Clear() {
   FImagePath.clear();
   FImageStart = 0;
   FChunkBytes = 0;
+  FKept = false;
 }
 
 void TBurnRecord::Plan(const TCompilation& compilation, int32_t firstFileLocation) {
   Clear();
+  FKept = true;
   compilation.Files().ForEach([&](const TFEntry* e) {
     if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath().empty()) return;
     TSentFile file;
@@ -71,6 +73,7 @@ void TBurnRecord::Plan(const TCompilation& compilation, int32_t firstFileLocatio
 
 void TBurnRecord::PlanImage(const std::string& path, uint32_t start, int chunkBytes) {
   Clear();
+  FKept = true;
   FImagePath = path;
   FImageStart = start;
   FChunkBytes = chunkBytes;

@@ -65,6 +65,8 @@ class TBurnRecord {
   void AddChunk(const THash128& hash, int length) { FChunks.push_back({hash, length}); }
   const std::vector<TSentChunk>& Chunks() const { return FChunks; }
 
+  // Whether Plan or PlanImage was told of the last burn.
+  bool Kept() const { return FKept; }
   bool ForImage() const { return !FImagePath.empty(); }
   const std::string& ImagePath() const { return FImagePath; }
   uint32_t ImageStart() const { return FImageStart; }
@@ -77,6 +79,7 @@ class TBurnRecord {
   std::string FImagePath;
   uint32_t FImageStart = 0;
   int FChunkBytes = 0;
+  bool FKept = false;
 };
 
 // "/docs/a.txt": an entry's path in the compilation, by its long names (or

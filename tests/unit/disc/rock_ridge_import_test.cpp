@@ -60,17 +60,17 @@ TEST_F(RockRidgeImport, KeepsWholeNamesModesTimesAndLinks) {
   const TFEntry* secret = next.FindEntry(next.RootDirectory(), "secret.txt");
   ASSERT_NE(secret, nullptr);
   ASSERT_TRUE(secret->Posix);
-  EXPECT_EQ(secret->Posix->Mode, S_IFREG | 0600u);
-  EXPECT_EQ(secret->Posix->Modified, 981173106);
-  EXPECT_EQ(secret->Posix->Accessed, 1000000000);
-  EXPECT_EQ(secret->Posix->Uid, ::geteuid());
+  EXPECT_EQ(secret->Posix.Mode, S_IFREG | 0600u);
+  EXPECT_EQ(secret->Posix.Modified, 981173106);
+  EXPECT_EQ(secret->Posix.Accessed, 1000000000);
+  EXPECT_EQ(secret->Posix.Uid, ::geteuid());
   EXPECT_TRUE(secret->Imported);
 
   const TFEntry* link = next.FindEntry(next.RootDirectory(), "to-docs.");
   ASSERT_NE(link, nullptr);
   ASSERT_TRUE(link->IsSymbolicLink());
-  EXPECT_EQ(link->Posix->LinkTarget, "docs");
-  EXPECT_EQ(link->Posix->Name, "to-docs");
+  EXPECT_EQ(link->Posix.LinkTarget(), "docs");
+  EXPECT_EQ(link->PosixName(), "to-docs");
   EXPECT_EQ(link->ISOSize, 0);
 
   const TDEntry* docs = next.FindDirectory("\\DOCS");
@@ -78,13 +78,13 @@ TEST_F(RockRidgeImport, KeepsWholeNamesModesTimesAndLinks) {
   bool sawLong = false, sawFar = false;
   for (const TFEntry* e = docs->FirstEntry; e; e = e->Next) {
     ASSERT_TRUE(e->Posix);
-    if (e->Posix->Name == kLongName) {
+    if (e->PosixName() == kLongName) {
       sawLong = true;
       EXPECT_EQ(Utf16Length(e->LongName), 108u) << "cut for the Joliet tree";
     }
-    if (e->Posix->Name == "far") {
+    if (e->PosixName() == "far") {
       sawFar = true;
-      EXPECT_EQ(e->Posix->LinkTarget, LongTarget()) << "a target told across continuation areas";
+      EXPECT_EQ(e->Posix.LinkTarget(), LongTarget()) << "a target told across continuation areas";
     }
   }
   EXPECT_TRUE(sawLong);
@@ -125,13 +125,13 @@ TEST_F(RockRidgeImport, AContinuationBeyondTheDiscIsToldAndItsEntryTakenWithoutR
   const TDEntry* docs = next.FindDirectory("\\DOCS");
   ASSERT_NE(docs, nullptr);
   for (const TFEntry* e = docs->FirstEntry; e; e = e->Next) {
-    EXPECT_FALSE(e->IsSymbolicLink() && e->Posix->LinkTarget != LongTarget()) << "never half a target";
+    EXPECT_FALSE(e->IsSymbolicLink() && e->Posix.LinkTarget() != LongTarget()) << "never half a target";
   }
   // What needs no continuation stays whole.
   const TFEntry* secret = next.FindEntry(next.RootDirectory(), "secret.txt");
   ASSERT_NE(secret, nullptr);
   ASSERT_TRUE(secret->Posix);
-  EXPECT_EQ(secret->Posix->Mode, S_IFREG | 0600u);
+  EXPECT_EQ(secret->Posix.Mode, S_IFREG | 0600u);
 }
 
 }  // namespace

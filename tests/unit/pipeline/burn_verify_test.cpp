@@ -12,8 +12,9 @@ namespace {
 // the written session through the simulated recorder.
 class BurnVerify : public test::PipelineTest {
  protected:
-  void Burn(const char* kind) {
+  void Burn(const char* kind, bool record = true) {
     Open(kind);
+    Rec.RecordForVerify = record;
     Tmp.Write("src/notes.txt", "some notes\n");
     Tmp.Write("src/empty.txt", "");
     Tmp.Write("src/sub/big.bin", std::string(300 * 2048 + 5, 'x'));
@@ -99,6 +100,24 @@ TEST_F(BurnVerify, AnImageBurnKeepsChunkHashesAndNamesCorruptSectors) {
   ASSERT_EQ(Sim.Call("fornax_sim_fault_corrupt", 499u, 1u), 0);
   const TVerifyReport report = Rec.VerifyLastBurn();
   EXPECT_EQ(report.FailedSectors, (std::vector<TSectorRange>{{60, 3}, {499, 1}}));
+}
+
+TEST_F(BurnVerify, ABurnThatKeptNothingNeverPassesAVerify) {
+  // Hashing every byte costs a burn its speed when no verify follows; a
+  // verify asked afterwards must then fail, not pass over an empty record.
+  Burn("dvd+r", false);
+  EXPECT_TRUE(Rec.LastBurn().Files().empty());
+  const TVerifyReport report = Rec.VerifyLastBurn();
+  EXPECT_FALSE(report.Passed());
+  EXPECT_NE(VerifySummary(report).find("a verify was not asked for"), std::string::npos) << VerifySummary(report);
+
+  Open("cd-r");
+  const std::string path = Tmp.Write("in.iso", std::string(100 * 2048, 'z'));
+  ASSERT_TRUE(Rec.BurnISOFile(path));
+  ASSERT_TRUE(WaitForEnd());
+  ASSERT_EQ(Result, "");
+  EXPECT_TRUE(Rec.LastBurn().Chunks().empty());
+  EXPECT_FALSE(Rec.VerifyLastBurn().Passed());
 }
 
 }  // namespace
