@@ -109,7 +109,10 @@ TfrmMain::~TfrmMain() {
   // Counts of folder sizes end (and their threads are joined) first.
   delete FSizer;
   FSizer = nullptr;
-  // A write or erase still running reports to a window that is going.
+  // The window closes only once no write or erase runs (closeEvent), but
+  // their threads may still be handing over their done events: they end
+  // first, and the events they queued go with the window.
+  qzrec->WaitForWorkers();
   qzrec->OnDebugMessage = nullptr;
   qzrec->Dispatcher = nullptr;
   qzrec->OnWaiting = nullptr;

@@ -31,7 +31,14 @@ TWriteRunner::TWriteRunner(TQzRecorder& recorder, TConsole& console, bool toDriv
   ::sigaction(SIGINT, &action, &gPrevious);
 }
 
+// The recorder outlives the runner: its workers are let go first, so that
+// none is still posting to this runner's queue as it goes.
 TWriteRunner::~TWriteRunner() {
+  FRecorder.WaitForWorkers();
+  FRecorder.Dispatcher = nullptr;
+  FRecorder.OnWaiting = nullptr;
+  FRecorder.OnWriteDone = nullptr;
+  FRecorder.OnEraseDone = nullptr;
   ::sigaction(SIGINT, &gPrevious, nullptr);
   gFollowed = nullptr;
 }

@@ -39,8 +39,7 @@ TQzRecorder::TQzRecorder(TComponent* owner)
 TQzRecorder::~TQzRecorder() {
   // A write or erase still running ends before the engine goes away.
   AbortWrite();
-  FWriter.reset();
-  FEraser.reset();
+  WaitForWorkers();
   std::lock_guard<std::mutex> lock(FCacheGuard);
   FCache.reset();
 }

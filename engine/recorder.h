@@ -20,7 +20,9 @@
 #include "engine/image/header_builder.h"
 #include "engine/image/layout.h"
 #include "engine/pipeline/burn_record.h"
+#include "engine/pipeline/event_dispatcher.h"
 #include "engine/pipeline/session_closing.h"
+#include "engine/pipeline/worker_thread.h"
 #include "engine/pipeline/write_state.h"
 
 namespace fornax {
@@ -214,9 +216,15 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   std::function<void()> OnWaiting;
 
   // Runs a completion event on the owner's thread (a GUI's event loop, a
-  // queue the command line drains). Without one, events run where they occur.
-  std::function<void(std::function<void()>)> Dispatcher;
+  // queue the command line drains). Without one, events run where they occur,
+  // and a done handler run on a worker may start the next write or erase.
+  // It may be set or cleared while a worker runs.
+  TEventDispatcher Dispatcher;
   void Dispatch(std::function<void()> event);
+  // Waits until the threads of the writes and erases that were started have
+  // ended, done events handed over included; whatever a done event reaches
+  // can go after it. Not from a done handler (its own thread is skipped).
+  void WaitForWorkers();
 
   // For the worker threads.
   void ReleaseCache();
@@ -307,8 +315,13 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   TBurnRecord FBurnRecord;
   mutable std::mutex FCacheGuard;
   std::unique_ptr<TCacheThread> FCache;
-  std::unique_ptr<TThWrite> FWriter;
-  std::unique_ptr<TEraseThread> FEraser;
+  // The current (or last) write and erase, and those a done handler run on
+  // their own thread replaced; guarded by FWorkerGuard.
+  mutable std::mutex FWorkerGuard;
+  void RetireWorker(bool writer);
+  std::shared_ptr<TThWrite> FWriter;
+  std::shared_ptr<TEraseThread> FEraser;
+  TRetiredWorkers FRetiredWorkers;
 };
 
 }  // namespace fornax

@@ -19,6 +19,7 @@
 #include "engine/disc/volume_descriptors.h"
 #include "engine/drive/medium_queries.h"
 #include "engine/pipeline/cache_thread.h"
+#include "engine/pipeline/erase.h"
 #include "engine/base/pacing.h"
 #include "engine/pipeline/write_thread.h"
 #include "engine/recorder.h"
@@ -32,8 +33,35 @@ constexpr int kFormatWaitSeconds = 1800;
 }  // namespace
 
 void TQzRecorder::Dispatch(std::function<void()> event) {
-  if (Dispatcher) Dispatcher(std::move(event));
-  else event();
+  if (!Dispatcher.Post(event)) event();
+}
+
+// The joins happen outside the guard: a done handler that runs on its
+// worker may ask for the erase progress, or start the next write.
+void TQzRecorder::WaitForWorkers() {
+  std::shared_ptr<TThWrite> writer;
+  std::shared_ptr<TEraseThread> eraser;
+  TRetiredWorkers older;
+  {
+    std::lock_guard<std::mutex> lock(FWorkerGuard);
+    writer = FWriter;
+    eraser = FEraser;
+    older = FRetiredWorkers.TakeOthers();
+  }
+  if (writer) writer->Thread().Join();
+  if (eraser) eraser->Thread().Join();
+}
+
+// The last write (or erase) has ended; when this is its own done handler,
+// its thread is still on its way out and is joined later, by another thread.
+void TQzRecorder::RetireWorker(bool writer) {
+  TRetiredWorkers ended;
+  {
+    std::lock_guard<std::mutex> lock(FWorkerGuard);
+    if (writer) FRetiredWorkers.Retire(std::move(FWriter));
+    else FRetiredWorkers.Retire(std::move(FEraser));
+    ended = FRetiredWorkers.TakeOthers();
+  }
 }
 
 int TQzRecorder::CacheFillPercent() const {
@@ -286,13 +314,14 @@ void TQzRecorder::WaitResponsive(int milliseconds, bool paced) {
 }
 
 bool TQzRecorder::StartWriteThread(bool ToImageFile, int ImageFile) {
-  FWriter.reset();  // the last write ended; its thread is joined here
+  RetireWorker(true);
   TCacheThread* cache = nullptr;
   {
     std::lock_guard<std::mutex> lock(FCacheGuard);
     cache = FCache.get();
   }
-  FWriter = std::make_unique<TThWrite>(*this, *cache, ToImageFile, ImageFile);
+  std::lock_guard<std::mutex> lock(FWorkerGuard);
+  FWriter = std::make_shared<TThWrite>(*this, *cache, ToImageFile, ImageFile);
   FWriter->Start();
   return true;
 }

@@ -53,12 +53,10 @@ uint16_t ExpectedEraseSeconds(uint8_t mediumCode, bool quick) {
 TEraseThread::TEraseThread(TQzRecorder& engine, uint8_t mediumCode, bool quick)
     : FEngine(engine), FMedium(mediumCode), FQuick(quick), FExpectedSeconds(ExpectedEraseSeconds(mediumCode, quick)) {}
 
-TEraseThread::~TEraseThread() {
-  if (FThread.joinable()) FThread.join();
-}
+TEraseThread::~TEraseThread() { FThread.Join(); }
 
 void TEraseThread::Start() {
-  FThread = std::thread([this] { Execute(); });
+  FThread.Start([this] { Execute(); });
 }
 
 bool TEraseThread::Busy() const { return FEngine.LastSense()[12] == 0x04; }
@@ -215,15 +213,19 @@ bool TQzRecorder::EraseDisc(uint8_t Quick) {
     if (OnEraseDone) OnEraseDone(this, true);
     return false;
   }
-  FEraser.reset();  // the last erase ended; its thread is joined here
-  FEraser = std::make_unique<TEraseThread>(*this, code, quick);
+  RetireWorker(false);
+  std::lock_guard<std::mutex> lock(FWorkerGuard);
+  FEraser = std::make_shared<TEraseThread>(*this, code, quick);
   FErasing = true;
   FEraser->Start();
   return true;
 }
 
-int TQzRecorder::EraseProgress() const { return Erasing() && FEraser ? FEraser->Progress() : 0; }
-int TQzRecorder::LastEraseProgress() const { return FEraser ? FEraser->Progress() : 0; }
+int TQzRecorder::EraseProgress() const { return Erasing() ? LastEraseProgress() : 0; }
+int TQzRecorder::LastEraseProgress() const {
+  std::lock_guard<std::mutex> lock(FWorkerGuard);
+  return FEraser ? FEraser->Progress() : 0;
+}
 
 void TQzRecorder::FinishErase(bool withError) {
   FErasing = false;

@@ -5,7 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
+
+#include "engine/pipeline/worker_thread.h"
 
 namespace fornax {
 
@@ -26,6 +27,7 @@ class TEraseThread {
   TEraseThread& operator=(const TEraseThread&) = delete;
 
   void Start();
+  TWorkerThread& Thread() { return FThread; }
   int Progress() const { return FProgress; }
 
  private:
@@ -45,7 +47,7 @@ class TEraseThread {
   const int FExpectedSeconds;
   std::atomic<int> FProgress{0};
   bool FWithError = false;
-  std::thread FThread;
+  TWorkerThread FThread;
 };
 
 }  // namespace fornax

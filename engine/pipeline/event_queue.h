@@ -13,10 +13,10 @@ namespace fornax {
 class TEventQueue {
  public:
   void Post(std::function<void()> event) {
-    {
-      std::lock_guard<std::mutex> lock(FLock);
-      FEvents.push_back(std::move(event));
-    }
+    // Woken under the lock: once the event has been taken, the poster is
+    // done with the queue.
+    std::lock_guard<std::mutex> lock(FLock);
+    FEvents.push_back(std::move(event));
     FWake.notify_all();
   }
 

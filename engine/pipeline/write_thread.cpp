@@ -47,19 +47,13 @@ TThWrite::TThWrite(TQzRecorder& engine, TCacheThread& cache, bool toImageFile, i
     : FEngine(engine), FCache(cache), FToImageFile(toImageFile), FImageFile(imageFile) {}
 
 TThWrite::~TThWrite() {
-  Join();
+  FThread.Join();
   if (FImageFile >= 0) ::close(FImageFile);  // never started
 }
 
 void TThWrite::Start() {
-  FThread = std::thread([this] { Execute(); });
+  FThread.Start([this] { Execute(); });
 }
-
-void TThWrite::Join() {
-  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
-}
-
-bool TThWrite::Running() const { return FThread.joinable(); }
 
 std::string TThWrite::SpeedText(uint16_t speed) const {
   const std::string units = IsDvd() ? fmt::format("{:.1f}", speed / 1385.0) : fmt::format("{:.0f}", speed / 176.4);

@@ -6,8 +6,9 @@
 
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "engine/pipeline/worker_thread.h"
 
 namespace fornax {
 
@@ -24,8 +25,7 @@ class TThWrite {
   TThWrite& operator=(const TThWrite&) = delete;
 
   void Start();
-  void Join();
-  bool Running() const;
+  TWorkerThread& Thread() { return FThread; }
 
  private:
   void Execute();
@@ -70,7 +70,7 @@ class TThWrite {
   bool FCapacityPolling = false;
   int FImageFile = -1;
   bool FFormatted = false;
-  std::thread FThread;
+  TWorkerThread FThread;
 };
 
 }  // namespace fornax

@@ -113,6 +113,8 @@ TEST_F(BurnVerify, ABurnThatKeptNothingNeverPassesAVerify) {
 
   Open("cd-r");
   const std::string path = Tmp.Write("in.iso", std::string(100 * 2048, 'z'));
+  WriteDone = 0;
+  Result = "(none)";
   ASSERT_TRUE(Rec.BurnISOFile(path));
   ASSERT_TRUE(WaitForEnd());
   ASSERT_EQ(Result, "");

@@ -41,7 +41,7 @@ class TFakeDrive {
   std::vector<TSentCommand> Sent;
 
   static void Good(SRB_ExecSCSICmd& srb, const std::vector<uint8_t>& answer = {}) {
-    if (srb.SRB_BufPointer)
+    if (srb.SRB_BufPointer && !answer.empty())
       std::memcpy(srb.SRB_BufPointer, answer.data(), std::min<size_t>(answer.size(), srb.SRB_BufLen));
     srb.SRB_Status = SS_COMP;
   }
