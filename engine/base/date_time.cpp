@@ -4,20 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "engine/base/civil_days.h"
+
 namespace fornax {
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back
-// (Howard Hinnant's civil calendar algorithms).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
+// The date of a count of days since 1970-01-01 (the inverse of DaysFromCivil).
 void CivilFromDays(int64_t z, int& y, int& m, int& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;

@@ -4,21 +4,13 @@
 #include <ctime>
 
 #include "engine/base/bytes.h"
+#include "engine/base/civil_days.h"
 
 namespace fornax {
 namespace {
 
 bool Is(const uint8_t* entry, const char* signature) {
   return entry[0] == static_cast<uint8_t>(signature[0]) && entry[1] == static_cast<uint8_t>(signature[1]);
-}
-
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 int Digits(const uint8_t* p, size_t count) {
