@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <system_error>
 #include <fmt/format.h>
 
 #include "engine/base/content_hash.h"
@@ -38,6 +39,10 @@ size_t ReadFully(int fd, uint8_t* into, size_t count, bool& error) {
   }
   return done;
 }
+
+// A copier's share of the direct write at a time.
+constexpr size_t kDirectRunFiles = 32;
+constexpr int64_t kDirectRunBytes = 4 << 20;
 
 }  // namespace
 
@@ -85,6 +90,11 @@ bool TCacheThread::WaitFinished(int waitMs) {
 std::string TCacheThread::CurrentFile() const {
   std::lock_guard<std::recursive_mutex> lock(FLock);
   return FCurrentFile;
+}
+
+void TCacheThread::NoteCurrentFile(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> lock(FLock);
+  FCurrentFile = path;
 }
 
 std::string TCacheThread::ErrorText() const {
@@ -269,23 +279,84 @@ bool TCacheThread::QueueHeader() {
   return ok;
 }
 
-// Straight from the source into the image at the file's planned offset; the
-// rest of its extent stays a hole of the new file, which reads as zeros.
-bool TCacheThread::WriteFileDirect(const TEntry& entry, int source, int64_t sourceSize) {
-  const int64_t at = FDirectPosition;
+// Straight from the source into the image at the file's planned offset `at`;
+// the rest of its extent stays a hole of the new file, which reads as zeros.
+bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at) {
+  NoteCurrentFile(entry.Path);
+  const int source = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) {
+    Failed(fmt::format(kMsgCantOpenFile, entry.Path));
+    return false;
+  }
+  struct stat st {};
+  const bool known = ::fstat(source, &st) == 0;
+  if (known && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  if (known && FTargetInode != 0 && st.st_dev == FTargetDevice && st.st_ino == FTargetInode) {
+    ::close(source);
+    Failed(fmt::format(kMsgImageAmongSources, FInput.DirectTargetName));
+    return false;
+  }
+  bool ok = true;
   try {
-    const TExtentCopy copy = CopyExtent(source, sourceSize, FInput.DirectTarget, at, entry.Size, true,
-                                        &FDirectProgress, &FAbortRequested);
-    if (copy.Cancelled) return false;
-    if (copy.Shrunk || copy.Grown) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+    const TExtentCopy copy = CopyExtent(source, known ? st.st_size : entry.Size, FInput.DirectTarget, at, entry.Size,
+                                        true, &FDirectProgress, &FAbortRequested);
+    ok = !copy.Cancelled;
+    if (ok && (copy.Shrunk || copy.Grown)) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
   } catch (const ESourceReadError&) {
     NoteDeferred(fmt::format(kMsgCantReadFile, entry.Path));
   } catch (const EStreamError& e) {
     Failed(fmt::format(kMsgCantWriteFile, FInput.DirectTargetName, e.what()));
-    return false;
+    ok = false;
   }
-  FDirectPosition = at + RoundUpToSector(entry.Size);
-  FDirectProgress = FDirectPosition.load();
+  ::close(source);
+  return ok;
+}
+
+// Every file's offset is fixed by the layout, so the files need not be
+// copied in order: two copiers take runs of them in turn, and while one waits
+// in the kernel (a path looked up, a file opened, read or closed) the other
+// copies. The first failure or an abort stops both.
+bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
+  std::vector<int64_t> offsets(entries.size());
+  int64_t position = FDirectPosition;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    offsets[i] = position;
+    position += RoundUpToSector(entries[i].Size);
+  }
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stopped{false};
+  const auto copier = [&] {
+    for (;;) {
+      // A run of small files, or one large file: about the same work each.
+      const size_t first = next.load();
+      size_t end = first;
+      for (int64_t bytes = 0; end < entries.size() && end - first < kDirectRunFiles && bytes < kDirectRunBytes; ++end)
+        bytes += entries[end].Size;
+      if (end == first) return;
+      size_t expected = first;
+      if (!next.compare_exchange_strong(expected, end)) continue;
+      for (size_t i = first; i < end; ++i) {
+        if (stopped || FAbortRequested) return;
+        if (!CopyFileDirect(entries[i], offsets[i])) {
+          stopped = true;
+          return;
+        }
+      }
+    }
+  };
+  std::thread second;
+  if (entries.size() > kDirectRunFiles) {
+    try {
+      second = std::thread(copier);
+    } catch (const std::system_error&) {
+      // No second thread to be had: one copier does it all.
+    }
+  }
+  copier();
+  if (second.joinable()) second.join();
+  if (stopped || FAbortRequested) return false;
+  FDirectPosition = position;
+  FDirectProgress = position;
   return true;
 }
 
@@ -293,10 +364,7 @@ bool TCacheThread::WriteFileDirect(const TEntry& entry, int source, int64_t sour
 // its last sector. A source that is shorter, longer or unreadable part way
 // keeps its planned place: zeros stand in for what is missing.
 bool TCacheThread::QueueFile(const TEntry& entry) {
-  {
-    std::lock_guard<std::recursive_mutex> lock(FLock);
-    FCurrentFile = entry.Path;
-  }
+  NoteCurrentFile(entry.Path);
   const int fd = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     Failed(fmt::format(kMsgCantOpenFile, entry.Path));
@@ -305,16 +373,6 @@ bool TCacheThread::QueueFile(const TEntry& entry) {
   struct stat st {};
   const bool known = ::fstat(fd, &st) == 0;
   if (known && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
-  if (Direct()) {
-    if (known && FTargetInode != 0 && st.st_dev == FTargetDevice && st.st_ino == FTargetInode) {
-      ::close(fd);
-      Failed(fmt::format(kMsgImageAmongSources, FInput.DirectTargetName));
-      return false;
-    }
-    const bool ok = WriteFileDirect(entry, fd, known ? st.st_size : entry.Size);
-    ::close(fd);
-    return ok;
-  }
   // Read ahead of the copy: the kernel fetches the next pieces of the file
   // while the last one is handed over.
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -410,7 +468,7 @@ void TCacheThread::Execute() {
   FStateChanged.notify_all();
   const bool imageMode = !FInput.ImageFileName.empty();
   bool ok = imageMode || QueueHeader();
-  ok = ok && QueueEntries(Entries());
+  ok = ok && (Direct() ? WriteEntriesDirect(Entries()) : QueueEntries(Entries()));
   ok = ok && (imageMode || QueuePadding());
   if (ok) PushChunk();  // the stream's last chunk, the only one not full
   if (!ok) {

@@ -109,7 +109,9 @@ class TCacheThread {
   bool QueueHeader();
   bool QueueEntries(const std::vector<TEntry>& entries);
   bool QueueFile(const TEntry& entry);
-  bool WriteFileDirect(const TEntry& entry, int source, int64_t sourceSize);
+  bool WriteEntriesDirect(const std::vector<TEntry>& entries);
+  bool CopyFileDirect(const TEntry& entry, int64_t at);
+  void NoteCurrentFile(const std::string& path);
   bool QueuePadding();
   void Abort();
   void EndWith(bool primed);

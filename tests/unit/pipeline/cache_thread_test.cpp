@@ -242,6 +242,59 @@ TEST_F(CacheThread, ARegularImageFileIsWrittenInPlaceWithTheStreamsBytes) {
   EXPECT_LT(third.DirectProgress(), total + 64 * 1024 * 1024);
 }
 
+// Many files of mixed sizes, copied by more than one copier out of order,
+// land exactly where the stream puts them; a source that is gone stops the
+// write with its name.
+TEST_F(CacheThread, ADirectWriteOfManyFilesMatchesTheStreamAndStopsAtAMissingSource) {
+  Header.assign(20 * 2048, 'H');
+  int64_t sectors = 20;
+  uint32_t seed = 7;
+  for (int i = 0; i < 400; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t size = i == 123 ? 5 * 1024 * 1024 + 17 : (seed >> 8) % (i % 10 == 0 ? 300000 : 3000);
+    std::string content(size, '\0');
+    for (size_t b = 0; b < size; b += 97) content[b] = static_cast<char>('a' + (i + b) % 26);
+    Add("f" + std::to_string(i) + ".bin", content);
+    sectors += static_cast<int64_t>((size + 2047) / 2048);
+  }
+  const int64_t total = sectors * 2048;
+  const std::vector<uint8_t> header = Header;
+  TCacheInput streamed = Input(total);
+  streamed.WritePostGap = false;
+  TCacheThread first(streamed);
+  const TDrained d = Drain(first);
+  ASSERT_EQ(d.Error, "");
+  ASSERT_EQ(static_cast<int64_t>(d.Bytes.size()), total);
+
+  const auto writeDirect = [&](std::string& error) {
+    Header = header;
+    const std::string target = Tmp.Path("many.iso");
+    const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    EXPECT_GE(fd, 0);
+    TCacheInput direct = Input(total);
+    direct.WritePostGap = false;
+    direct.DirectTarget = fd;
+    direct.DirectTargetName = target;
+    TCacheThread cache(direct);
+    cache.WaitForEnd();
+    EXPECT_EQ(::ftruncate(fd, cache.DirectLength()), 0);
+    ::close(fd);
+    error = cache.ErrorText();
+    EXPECT_EQ(cache.DeferredError(), "");
+    if (error.empty()) {
+      EXPECT_EQ(cache.DirectProgress(), total);
+    }
+    return test::TTempFolder::Read(target);
+  };
+  std::string error;
+  EXPECT_TRUE(writeDirect(error) == d.Bytes) << "the direct image differs from the stream";
+  EXPECT_EQ(error, "");
+
+  ASSERT_EQ(::unlink(Tmp.Path("f300.bin").c_str()), 0);
+  writeDirect(error);
+  EXPECT_NE(error.find("f300.bin"), std::string::npos) << error;
+}
+
 TEST_F(CacheThread, AnImageFileThatIsAlsoASourceIsRefused) {
   Header.assign(150 * 2048, 'H');
   Add("old.iso", std::string(4096, 'o'));
