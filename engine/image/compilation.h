@@ -20,6 +20,8 @@
 
 namespace fornax {
 
+class TListingReadAhead;
+
 // What the compilation needs from the engine that owns it: the log, the two
 // add events and the two switches that change how entries are added.
 class TCompilationHost {
@@ -133,6 +135,7 @@ class TCompilation {
     bool Recursive = false;
     bool ArchiveOnly = false;
     TCredentials Reader;  // who reads the files, asked once per scan
+    TListingReadAhead* ReadAhead = nullptr;  // listings read ahead of the scan, if any
   };
   enum class TScanEnd { Done, Full, Cancelled };
   TScanEnd ScanFolder(TDEntry* Dest, TEnteredFolder& Folder, const std::string& Path,

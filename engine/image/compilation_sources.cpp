@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <fmt/format.h>
 
 #include "engine/base/messages.h"
@@ -14,6 +15,7 @@
 #include "engine/base/text.h"
 #include "engine/image/compilation.h"
 #include "engine/image/iso_names.h"
+#include "engine/platform/listing_read_ahead.h"
 #include "engine/platform/read_access.h"
 
 namespace fornax {
@@ -164,7 +166,15 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
       return false;
     }
   }
-  const TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly, ProcessCredentials()};
+  TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly, ProcessCredentials()};
+  const TListOptions listing{FHost.RecordsRockRidge(), ArchiveOnly};
+  // A whole tree is listed ahead of the scan, while the scan makes the
+  // entries of the folders listed before.
+  std::optional<TListingReadAhead> readAhead;
+  if (Recursive) {
+    readAhead.emplace(path, listing);
+    request.ReadAhead = &*readAhead;
+  }
   switch (ScanFolder(destination, root, path, request, walk)) {
     case TScanEnd::Done: return true;
     case TScanEnd::Full: return false;
@@ -177,8 +187,11 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
 TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& Folder,
                                                 const std::string& Path,
                                                 const TScanRequest& Request, TFolderWalk& Walk) {
+  std::optional<TSearchResult> ready;
+  if (Request.ReadAhead) ready = Request.ReadAhead->Take(Folder.Device, Folder.Inode);
   const TSearchResult listing =
-      ListFolder(Folder.Folder, Path, Walk.CancelFlag(), {FHost.RecordsRockRidge(), Request.ArchiveOnly});
+      ready ? std::move(*ready)
+            : ListFolder(Folder.Folder, Path, Walk.CancelFlag(), {FHost.RecordsRockRidge(), Request.ArchiveOnly});
   if (listing.Cut) return TScanEnd::Cancelled;
   // What could not be read is reported and left out; the rest goes on.
   if (!listing.Ok)
