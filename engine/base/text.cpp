@@ -129,9 +129,16 @@ size_t Utf16Length(std::string_view text) {
 }
 
 std::string UpperCase(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+  // Nearly every name is ASCII: changed in place up to the first other byte.
+  std::string out(text);
   size_t pos = 0;
+  for (; pos < out.size(); ++pos) {
+    const unsigned char b = static_cast<unsigned char>(out[pos]);
+    if (b >= 0x80) break;
+    if (b >= 'a' && b <= 'z') out[pos] = static_cast<char>(b - 32);
+  }
+  if (pos == out.size()) return out;
+  out.resize(pos);
   while (pos < text.size()) {
     const unsigned char b = static_cast<unsigned char>(text[pos]);
     if (b < 0x80) {

@@ -337,9 +337,12 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
     return false;
   }
   // The handler may have renamed the entry onto another one of this directory.
-  if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
+  if (longFileName != longName) {
+    if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
+  }
+  std::string shortName = UpperCase(shortFileName);
   const std::string what = SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath;
-  if (RefuseUnfitName(UpperCase(shortFileName), longFileName, isDirectory, what)) return false;
+  if (RefuseUnfitName(shortName, longFileName, isDirectory, what)) return false;
 
   TFEntry* entry = existing;
   if (!replace) {
@@ -360,7 +363,6 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
   entry->Posix =
       PosixOf(Listing, longFileName != longName || Listing.Name.empty() ? longFileName : Listing.Name, longFileName);
   // A file identifier always holds its separator dot, even without extension.
-  std::string shortName = UpperCase(shortFileName);
   if (!isDirectory && shortName.find('.') == std::string::npos) shortName += '.';
   AssignUniqueShortName(Dir, entry, shortName);
   IndexName(Dir, entry);
