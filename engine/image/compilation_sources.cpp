@@ -187,11 +187,11 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
 TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& Folder,
                                                 const std::string& Path,
                                                 const TScanRequest& Request, TFolderWalk& Walk) {
-  std::optional<TSearchResult> ready;
+  const TListOptions options{FHost.RecordsRockRidge(), Request.ArchiveOnly};
+  std::optional<TReadFolder> ready;
   if (Request.ReadAhead) ready = Request.ReadAhead->Take(Folder.Device, Folder.Inode);
   const TSearchResult listing =
-      ready ? std::move(*ready)
-            : ListFolder(Folder.Folder, Path, Walk.CancelFlag(), {FHost.RecordsRockRidge(), Request.ArchiveOnly});
+      ready ? ListingOf(*ready, Path, options) : ListFolder(Folder.Folder, Path, Walk.CancelFlag(), options);
   if (listing.Cut) return TScanEnd::Cancelled;
   // What could not be read is reported and left out; the rest goes on.
   if (!listing.Ok)

@@ -77,25 +77,33 @@ struct TListing {
 // with their aliases, and what cannot be an item. Aliases cover the whole
 // folder, not only what the mask lets through, so that two searches with
 // different masks never hand out the same alias twice.
-TListing BuildListing(const TFolderEntries& read, const std::string& Folder, const std::string& Mask,
-                      int AttrMask, bool ArchiveState) {
-  TListing listing;
-  listing.Result.Ok = read.Ok;
-  listing.Result.Error = read.Error;
-  listing.Result.Cut = read.Cut;
-  listing.ShortNames = ShortNamesOf(read);
+TSearchResult ListingWithNames(const TFolderEntries& read, const TFolderShortNames& shortNames,
+                               const std::string& Folder, const std::string& Mask, int AttrMask,
+                               bool ArchiveState) {
+  TSearchResult result;
+  result.Ok = read.Ok;
+  result.Error = read.Error;
+  result.Cut = read.Cut;
   for (const TFolderEntry& entry : read.Entries) {
     const int basicAttr = BasicAttributes(entry.Name, entry.Info);
     if (!MatchesSearch(entry.Name, MakeLongName(entry.Name), basicAttr, Mask, AttrMask)) continue;
     if (!IsItem(entry)) {
-      listing.Result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr});
+      result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr});
       continue;
     }
     TSearchRec rec = MakeRecord(Folder, entry.Name, entry.Info, ArchiveState);
-    rec.ShortName = listing.ShortNames[entry.Name];
+    if (const auto alias = shortNames.find(entry.Name); alias != shortNames.end()) rec.ShortName = alias->second;
     rec.Link = entry.Link;
-    listing.Result.Items.push_back(std::move(rec));
+    result.Items.push_back(std::move(rec));
   }
+  return result;
+}
+
+TListing BuildListing(const TFolderEntries& read, const std::string& Folder, const std::string& Mask,
+                      int AttrMask, bool ArchiveState) {
+  TListing listing;
+  listing.ShortNames = ShortNamesOf(read);
+  listing.Result = ListingWithNames(read, listing.ShortNames, Folder, Mask, AttrMask, ArchiveState);
   return listing;
 }
 
@@ -210,15 +218,20 @@ TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int 
 
 TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std::atomic<bool>* Cancel,
                          TListOptions Options) {
-  if (!Folder.IsOpen()) {
-    TSearchResult result;
-    result.Ok = false;
-    result.Error = SystemErrorText(Folder.Error());
-    return result;
-  }
-  return BuildListing(Folder.ReadEntries(Cancel, Options.DanglingLinks), WithoutTrailingSlashes(Path), "*.*",
-                      faAnyFile, Options.ArchiveState)
-      .Result;
+  return ListingOf(ReadFolder(Folder, Cancel, Options), Path, Options);
+}
+
+TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel, TListOptions Options) {
+  // A folder that is not open reads as not Ok, with the reason it was not.
+  TReadFolder folder;
+  folder.Read = Folder.ReadEntries(Cancel, Options.DanglingLinks);
+  folder.ShortNames = ShortNamesOf(folder.Read);
+  return folder;
+}
+
+TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options) {
+  return ListingWithNames(Folder.Read, Folder.ShortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
+                          Options.ArchiveState);
 }
 
 bool MatchesSearch(const std::string& Name, const std::string& LongName, int Attr,

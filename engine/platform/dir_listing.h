@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/platform/open_folder.h"
+#include "engine/platform/short_name_table.h"
 #include "engine/platform/short_names.h"
 
 namespace fornax {
@@ -88,6 +89,16 @@ struct TListOptions {
 // looked at before each entry. Short names are made as FindFiles makes them.
 TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path,
                          const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {});
+
+// ListFolder in two steps, for a folder read on one thread and listed on
+// another: its entries and their short names (the system calls and the
+// aliases), then the listing made from them.
+struct TReadFolder {
+  TFolderEntries Read;
+  TFolderShortNames ShortNames;
+};
+TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {});
+TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options = {});
 
 // Whether a listed item passes the Mask and AttrMask of a search, as FindFiles
 // chooses its items (Attr is an item's or a passed-over entry's).

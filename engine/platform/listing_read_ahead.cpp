@@ -88,25 +88,26 @@ void TListingReadAhead::Walk(TOpenFolder Root, const std::string& Path, TKey Key
       std::unique_lock<std::mutex> lock(FLock);
       if (!WaitForRoom(lock)) return;
     }
-    TSearchResult listing = ListFolder(*folder, path, &FCancel, FOptions);
-    if (listing.Cut) return;
+    TReadFolder read = ReadFolder(*folder, &FCancel, FOptions);
+    if (read.Read.Cut) return;
     const size_t before = pending.size();
     std::vector<TKey> passed;
-    for (const TSearchRec& item : listing.Items) {
-      if (!(item.Attr & faDirectory)) continue;
-      const TKey child{item.Device, item.Inode};
+    // The folders among the entries are the folders among the listing's items.
+    for (const TFolderEntry& entry : read.Read.Entries) {
+      if (entry.Kind != TEntryKind::Folder) continue;
+      const TKey child{static_cast<uint64_t>(entry.Info.st_dev), static_cast<uint64_t>(entry.Info.st_ino)};
       // Another file system is the scan's to look at (it may refuse it, or
       // hang); a folder reached twice is never entered again.
       if (child.first != key.first) passed.push_back(child);
-      else if (FWalked.insert(child).second) pending.push_back({folder, item.Name, JoinPath(path, item.Name), child});
+      else if (FWalked.insert(child).second) pending.push_back({folder, entry.Name, JoinPath(path, entry.Name), child});
     }
     std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(before), pending.end());
     {
       std::lock_guard<std::mutex> lock(FLock);
       if (FStop) return;
       FPassed.insert(passed.begin(), passed.end());
-      FQueuedItems += listing.Items.size();
-      FQueue.push_back({key.first, key.second, std::move(listing)});
+      FQueuedItems += read.Read.Entries.size();
+      FQueue.push_back({key.first, key.second, std::move(read)});
       FReading = pending.empty() ? std::nullopt : std::optional<TKey>(pending.back().Key);
     }
     FChanged.notify_all();
@@ -128,7 +129,7 @@ void TListingReadAhead::Walk(TOpenFolder Root, const std::string& Path, TKey Key
   }
 }
 
-std::optional<TSearchResult> TListingReadAhead::Take(uint64_t Device, uint64_t Inode) {
+std::optional<TReadFolder> TListingReadAhead::Take(uint64_t Device, uint64_t Inode) {
   const TKey key{Device, Inode};
   std::unique_lock<std::mutex> lock(FLock);
   for (;;) {
@@ -137,9 +138,9 @@ std::optional<TSearchResult> TListingReadAhead::Take(uint64_t Device, uint64_t I
     });
     if (found != FQueue.end()) {
       // Whatever was queued before it, the scan has passed (or left out).
-      for (auto passed = FQueue.begin(); passed != found; ++passed) FQueuedItems -= passed->Listing.Items.size();
-      TSearchResult listing = std::move(found->Listing);
-      FQueuedItems -= listing.Items.size();
+      for (auto passed = FQueue.begin(); passed != found; ++passed) FQueuedItems -= passed->Folder.Read.Entries.size();
+      TReadFolder listing = std::move(found->Folder);
+      FQueuedItems -= listing.Read.Entries.size();
       FQueue.erase(FQueue.begin(), found + 1);
       ++FHits;
       lock.unlock();

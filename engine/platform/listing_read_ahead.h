@@ -1,15 +1,16 @@
 #pragma once
-// Listings of a folder tree read ahead of a scan, on a thread of their own.
+// The folders of a tree read ahead of a scan, on a thread of their own.
 //
 // A scan spends about a third of its time in the kernel reading folders and
 // examining their entries, and the rest making the compilation's entries from
-// them. While the scan makes the entries of one folder, the read-ahead lists
-// the folders the scan will enter next: it walks the tree below the root in
-// the scan's own order (a folder's listing, then each of its subfolders in
-// the listing's order, depth first) and keeps a bounded queue of listings.
+// them. While the scan makes the entries of one folder, the read-ahead reads
+// the folders the scan will enter next (their entries and short names, see
+// ReadFolder): it walks the tree below the root in the scan's own order (a
+// folder, then each of its subfolders in the order they were read, depth
+// first) and keeps a bounded queue of folders read.
 //
-// It never decides anything for the scan: a listing the scan asks for that
-// is not ready (another file system, a folder swapped meanwhile, a walk that
+// It never decides anything for the scan: a folder the scan asks for that is
+// not ready (another file system, a folder swapped meanwhile, a walk that
 // fell behind) is simply not there, and the scan reads the folder itself.
 
 #include <sys/types.h>
@@ -33,16 +34,17 @@ namespace fornax {
 class TListingReadAhead {
  public:
   // Starts at once with the folder at Path (with or without a trailing "/"),
-  // listing each folder as ListFolder(folder, path, nullptr, Options) would.
+  // reading each folder as ReadFolder(folder, nullptr, Options) does; the
+  // scan makes the listing (ListingOf), so that the two threads share the work.
   TListingReadAhead(const std::string& Path, TListOptions Options);
   ~TListingReadAhead();
   TListingReadAhead(const TListingReadAhead&) = delete;
   TListingReadAhead& operator=(const TListingReadAhead&) = delete;
 
-  // The listing of the folder (Device, Inode): waits while the read-ahead is
-  // reading that very folder; nothing when it is not queued. Listings queued
+  // The folder (Device, Inode) as read: waits while the read-ahead is
+  // reading that very folder; nothing when it is not queued. Folders queued
   // before it are dropped, as the scan has passed them.
-  std::optional<TSearchResult> Take(uint64_t Device, uint64_t Inode);
+  std::optional<TReadFolder> Take(uint64_t Device, uint64_t Inode);
 
   // How far the walk may run ahead of the scan: enough to cover the time the
   // scan spends on a folder's entries, little next to the compilation itself.
@@ -58,7 +60,7 @@ class TListingReadAhead {
  private:
   struct TReadListing {
     uint64_t Device, Inode;
-    TSearchResult Listing;
+    TReadFolder Folder;
   };
   using TKey = std::pair<uint64_t, uint64_t>;
 

@@ -33,11 +33,11 @@ std::vector<std::string> Described(const TSearchResult& listing) {
 // listing's order; `enter` decides which subfolders the scan goes into.
 void Scan(TListingReadAhead& ahead, TFolderWalk& walk, TEnteredFolder& folder, const std::string& path,
           TListOptions options, const std::function<bool(const std::string&)>& enter, int& folders) {
-  std::optional<TSearchResult> ready = ahead.Take(folder.Device, folder.Inode);
+  const std::optional<TReadFolder> ready = ahead.Take(folder.Device, folder.Inode);
   const TSearchResult own = ListFolder(folder.Folder, path, nullptr, options);
   ++folders;
   if (ready) {
-    EXPECT_EQ(Described(*ready), Described(own)) << path;
+    EXPECT_EQ(Described(ListingOf(*ready, path, options)), Described(own)) << path;
   }
   for (const TSearchRec& item : own.Items) {
     if (!(item.Attr & faDirectory) || !enter(path + "/" + item.Name)) continue;
