@@ -135,6 +135,7 @@ class TCompilation {
     bool Recursive = false;
     bool ArchiveOnly = false;
     TCredentials Reader;  // who reads the files, asked once per scan
+    TListOptions Listing;  // what a listing of each folder holds
     TListingReadAhead* ReadAhead = nullptr;  // listings read ahead of the scan, if any
   };
   enum class TScanEnd { Done, Full, Cancelled };

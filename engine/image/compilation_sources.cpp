@@ -26,11 +26,6 @@ std::string WithoutTrailingSlash(std::string path) {
   return path;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
 // Absolute, without "." and ".." steps, so that no step of it becomes a
 // directory called ".." on the disc.
 std::string NormalPath(const std::string& path) {
@@ -166,13 +161,13 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
       return false;
     }
   }
-  TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly, ProcessCredentials()};
-  const TListOptions listing{FHost.RecordsRockRidge(), ArchiveOnly};
+  TScanRequest request{Mask.empty() ? "*.*" : Mask, AttrMask, Recursive, ArchiveOnly, ProcessCredentials(),
+                       TListOptions{FHost.RecordsRockRidge(), ArchiveOnly}};
   // A whole tree is listed ahead of the scan, while the scan makes the
   // entries of the folders listed before.
   std::optional<TListingReadAhead> readAhead;
   if (Recursive) {
-    readAhead.emplace(path, listing);
+    readAhead.emplace(path, request.Listing);
     request.ReadAhead = &*readAhead;
   }
   switch (ScanFolder(destination, root, path, request, walk)) {
@@ -187,11 +182,11 @@ bool TCompilation::AddDirectoryTree(TDEntry* Dest, const std::string& Folder,
 TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& Folder,
                                                 const std::string& Path,
                                                 const TScanRequest& Request, TFolderWalk& Walk) {
-  const TListOptions options{FHost.RecordsRockRidge(), Request.ArchiveOnly};
   std::optional<TReadFolder> ready;
   if (Request.ReadAhead) ready = Request.ReadAhead->Take(Folder.Device, Folder.Inode);
   const TSearchResult listing =
-      ready ? ListingOf(*ready, Path, options) : ListFolder(Folder.Folder, Path, Walk.CancelFlag(), options);
+      ready ? ListingOf(*ready, Path, Request.Listing)
+            : ListFolder(Folder.Folder, Path, Walk.CancelFlag(), Request.Listing);
   if (listing.Cut) return TScanEnd::Cancelled;
   // What could not be read is reported and left out; the rest goes on.
   if (!listing.Ok)
@@ -201,7 +196,7 @@ TCompilation::TScanEnd TCompilation::ScanFolder(TDEntry* Dest, TEnteredFolder& F
     for (const TSearchRec& item : listing.Items) {
       if (!(item.Attr & faDirectory)) continue;
       if (Walk.Cancelled()) return TScanEnd::Cancelled;
-      const TScanEnd end = ScanSubfolder(Dest, Folder, JoinPath(Path, item.Name), item, Request, Walk);
+      const TScanEnd end = ScanSubfolder(Dest, Folder, ChildPath(Path, item.Name), item, Request, Walk);
       if (end != TScanEnd::Done) return end;
     }
   }
@@ -246,7 +241,7 @@ TCompilation::TScanEnd TCompilation::AddFolderFiles(TDEntry* Dest, const std::st
       AddLinkEntry(Dest, FolderDescriptor, Path, item.Name, item.ShortName);
       continue;
     }
-    const std::string path = JoinPath(Path, item.Name);
+    const std::string path = ChildPath(Path, item.Name);
     if (RefuseUnreadable(FolderDescriptor, item.Name, item, path, Request.Reader)) continue;
     AddEntry(Dest, item, path, 0, Request.ArchiveOnly);
   }
@@ -275,7 +270,7 @@ bool TCompilation::RefuseUnreadable(int Folder, const std::string& Name, const T
 
 void TCompilation::AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::string& Path,
                                 const std::string& Name, const std::string& ShortName) {
-  const std::string path = JoinPath(Path, Name);
+  const std::string path = ChildPath(Path, Name);
   TSearchRec link;
   if (!ReadLinkItem(FolderDescriptor, Name, link)) {
     FHost.Report(LeftOutLine(kMsgCantReadLink, path), ltImageError);
@@ -291,7 +286,7 @@ void TCompilation::AddLinkEntry(TDEntry* Dest, int FolderDescriptor, const std::
 void TCompilation::ReportPassedOver(const std::string& Path, const TSearchResult& Listing,
                                     const TScanRequest& Request) {
   for (const TPassedOver& entry : Listing.PassedOver) {
-    const std::string path = JoinPath(Path, entry.Name);
+    const std::string path = ChildPath(Path, entry.Name);
     if (entry.Kind == TEntryKind::DanglingLink) continue;
     if (entry.Kind == TEntryKind::LinkToFolder) {
       // Recorded as a link with Rock Ridge, which is no leaving out.

@@ -279,18 +279,29 @@ bool TCacheThread::QueueHeader() {
   return ok;
 }
 
+// A source that cannot be opened ends the write; one whose size is not the
+// size it was added with is copied all the same, and the end report says so.
+TCacheThread::TOpenSource TCacheThread::OpenSource(const TEntry& entry) {
+  NoteCurrentFile(entry.Path);
+  TOpenSource opened;
+  opened.Descriptor = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (opened.Descriptor < 0) {
+    Failed(fmt::format(kMsgCantOpenFile, entry.Path));
+    return opened;
+  }
+  opened.Known = ::fstat(opened.Descriptor, &opened.Info) == 0;
+  if (opened.Known && opened.Info.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  return opened;
+}
+
 // Straight from the source into the image at the file's planned offset `at`;
 // the rest of its extent stays a hole of the new file, which reads as zeros.
 bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at) {
-  NoteCurrentFile(entry.Path);
-  const int source = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) {
-    Failed(fmt::format(kMsgCantOpenFile, entry.Path));
-    return false;
-  }
-  struct stat st {};
-  const bool known = ::fstat(source, &st) == 0;
-  if (known && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  const TOpenSource opened = OpenSource(entry);
+  const int source = opened.Descriptor;
+  if (source < 0) return false;
+  const struct stat& st = opened.Info;
+  const bool known = opened.Known;
   if (known && FTargetInode != 0 && st.st_dev == FTargetDevice && st.st_ino == FTargetInode) {
     ::close(source);
     Failed(fmt::format(kMsgImageAmongSources, FInput.DirectTargetName));
@@ -364,15 +375,8 @@ bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
 // its last sector. A source that is shorter, longer or unreadable part way
 // keeps its planned place: zeros stand in for what is missing.
 bool TCacheThread::QueueFile(const TEntry& entry) {
-  NoteCurrentFile(entry.Path);
-  const int fd = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    Failed(fmt::format(kMsgCantOpenFile, entry.Path));
-    return false;
-  }
-  struct stat st {};
-  const bool known = ::fstat(fd, &st) == 0;
-  if (known && st.st_size != entry.Size) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
+  const int fd = OpenSource(entry).Descriptor;
+  if (fd < 0) return false;
   // Read ahead of the copy: the kernel fetches the next pieces of the file
   // while the last one is handed over.
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -5,6 +5,7 @@
 // chunks for the writer; or it streams one existing image file; or, for a
 // new regular image file, writes the compilation into it itself.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -105,6 +106,14 @@ class TCacheThread {
     int RecordIndex = -1;  // its place in the burn record, if it has one
   };
 
+  // A source opened for copying: its descriptor (-1 when it could not be
+  // opened) and what fstat said of it, if it could say.
+  struct TOpenSource {
+    int Descriptor = -1;
+    bool Known = false;
+    struct stat Info {};
+  };
+
   void Execute();
   bool QueueHeader();
   bool QueueEntries(const std::vector<TEntry>& entries);
@@ -112,6 +121,7 @@ class TCacheThread {
   bool WriteEntriesDirect(const std::vector<TEntry>& entries);
   bool CopyFileDirect(const TEntry& entry, int64_t at);
   void NoteCurrentFile(const std::string& path);
+  TOpenSource OpenSource(const TEntry& entry);
   bool QueuePadding();
   void Abort();
   void EndWith(bool primed);

@@ -35,11 +35,6 @@ std::string WithoutTrailingSlashes(const std::string& Path) {
   return Path.substr(0, end + 1);
 }
 
-std::string ChildPath(const std::string& Folder, const std::string& Name) {
-  if (Folder.empty()) return Name;
-  return Folder.back() == '/' ? Folder + Name : Folder + "/" + Name;
-}
-
 TFolderShortNames ShortNamesOf(const TFolderEntries& read) {
   std::vector<TFolderItemName> items;
   items.reserve(read.Entries.size());
@@ -199,6 +194,11 @@ std::string FolderShortName(const std::string& Folder, const std::string& Name,
 }
 
 }  // namespace
+
+std::string ChildPath(const std::string& Folder, const std::string& Name) {
+  if (Folder.empty()) return Name;
+  return Folder.back() == '/' ? Folder + Name : Folder + "/" + Name;
+}
 
 TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int AttrMask) {
   const std::string folder = WithoutTrailingSlashes(Folder);

@@ -100,6 +100,10 @@ struct TReadFolder {
 TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {});
 TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options = {});
 
+// The path of Name inside Folder: "a" + "b" -> "a/b", "a/" + "b" -> "a/b",
+// "" + "b" -> "b".
+std::string ChildPath(const std::string& Folder, const std::string& Name);
+
 // Whether a listed item passes the Mask and AttrMask of a search, as FindFiles
 // chooses its items (Attr is an item's or a passed-over entry's).
 bool MatchesSearch(const std::string& Name, const std::string& LongName, int Attr,

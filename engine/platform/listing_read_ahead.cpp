@@ -9,14 +9,6 @@
 #include <vector>
 
 namespace fornax {
-namespace {
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
-}  // namespace
 
 TListingReadAhead::TListingReadAhead(const std::string& Path, TListOptions Options) : FOptions(Options) {
   TOpenFolder root = TOpenFolder::Open(Path);
@@ -99,7 +91,7 @@ void TListingReadAhead::Walk(TOpenFolder Root, const std::string& Path, TKey Key
       // Another file system is the scan's to look at (it may refuse it, or
       // hang); a folder reached twice is never entered again.
       if (child.first != key.first) passed.push_back(child);
-      else if (FWalked.insert(child).second) pending.push_back({folder, entry.Name, JoinPath(path, entry.Name), child});
+      else if (FWalked.insert(child).second) pending.push_back({folder, entry.Name, ChildPath(path, entry.Name), child});
     }
     std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(before), pending.end());
     {
