@@ -70,6 +70,9 @@ struct TDEntry {
   int32_t ISOLocation = 0;     // sector relative to the ISO directory area (layout)
   int32_t JolietLocation = 0;  // sector relative to the Joliet directory area (layout)
   int32_t Number = 0;          // 1-based position in the path tables
+  // With Rock Ridge: where the continuation areas of its records start, in
+  // bytes from the start of the tree's continuation area (layout).
+  int64_t ContinuationAt = 0;
   TDEntry* Parent = nullptr;   // the root is its own parent
   TFEntry* FirstEntry = nullptr;
 

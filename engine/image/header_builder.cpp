@@ -2,10 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "engine/base/ordered_work.h"
 #include "engine/base/sector.h"
 #include "engine/image/compilation.h"
 #include "engine/image/el_torito.h"
@@ -101,6 +104,7 @@ void AppendDirectoryExtent(std::vector<uint8_t>& out, const TDEntry& dir, const 
   const size_t start = out.size();
   std::vector<TSystemUse> uses;
   if (w.RockRidge) {
+    Expect(w.Continuations->Used() == dir.ContinuationAt, "Rock Ridge continuation areas of " + dir.Path);
     uses = w.RockRidge->DirectorySystemUse(dir);
     w.Continuations->Place(uses, static_cast<uint32_t>(w.Plan.ContinuationArea), w.ContinuationBytes);
   }
@@ -181,15 +185,71 @@ class THeaderOut {
   int64_t FHanded = 0;
 };
 
-// Every directory extent is made on its own (so the records' packing counts
-// from its start) and then handed on.
-void AppendTree(THeaderOut& out, const TCompilation& compilation, const TTreeWriter& w) {
-  std::vector<uint8_t> extent;
-  compilation.Directories().ForEach([&](const TDEntry* dir) {
-    extent.clear();
-    AppendDirectoryExtent(extent, *dir, w);
-    out.Append(extent);
-  });
+// The directory extents of one tree, made a run of directories at a time on
+// two threads and handed on in order. Every extent is made on its own (so the
+// records' packing counts from its start); with Rock Ridge a run's
+// continuation areas start where the layout put its first directory's, and
+// are copied into `continuationBytes` (the tree's whole area) as the run is
+// handed on.
+struct TExtentRun {
+  size_t First = 0, End = 0;  // directories [First, End)
+};
+
+struct TMadeRun {
+  std::vector<uint8_t> Extents;
+  int64_t ContinuationStart = 0, ContinuationEnd = 0;
+  std::vector<uint8_t> Continuations;  // from ContinuationStart
+};
+
+std::vector<TExtentRun> ExtentRuns(const std::vector<const TDEntry*>& dirs, const TTreeWriter& w) {
+  constexpr int64_t kRunBytes = 512 * 1024;
+  std::vector<TExtentRun> runs;
+  int64_t bytes = 0;
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    if (runs.empty() || bytes >= kRunBytes) {
+      runs.push_back({i, i});
+      bytes = 0;
+    }
+    runs.back().End = i + 1;
+    bytes += w.SizeOf(*dirs[i]);
+  }
+  return runs;
+}
+
+void AppendTree(THeaderOut& out, const std::vector<const TDEntry*>& dirs, const TTreeWriter& tree,
+                std::vector<uint8_t>* continuationBytes) {
+  const std::vector<TExtentRun> runs = ExtentRuns(dirs, tree);
+  const auto make = [&](size_t index) {
+    const TExtentRun& run = runs[index];
+    TMadeRun made;
+    TTreeWriter w = tree;  // its own time zone cache
+    std::optional<TContinuationPlacer> placer;
+    if (w.RockRidge) {
+      made.ContinuationStart = dirs[run.First]->ContinuationAt;
+      placer.emplace(made.ContinuationStart);
+      w.Continuations = &*placer;
+      w.ContinuationBytes = &made.Continuations;
+    }
+    for (size_t i = run.First; i < run.End; ++i) AppendDirectoryExtent(made.Extents, *dirs[i], w);
+    if (placer) made.ContinuationEnd = placer->Used();
+    return made;
+  };
+  int64_t continuationsAt = 0;
+  const auto take = [&](size_t, TMadeRun& made) {
+    out.Append(made.Extents);
+    if (!tree.RockRidge) return;
+    Expect(made.ContinuationStart == continuationsAt, "Rock Ridge continuation areas");
+    continuationsAt = made.ContinuationEnd;
+    Expect(made.ContinuationStart + static_cast<int64_t>(made.Continuations.size()) <=
+               static_cast<int64_t>(continuationBytes->size()),
+           "Rock Ridge continuation sectors");
+    std::copy(made.Continuations.begin(), made.Continuations.end(),
+              continuationBytes->begin() + static_cast<ptrdiff_t>(made.ContinuationStart));
+  };
+  MakeInOrder<TMadeRun>(runs.size(), 4, make, take);
+  if (tree.RockRidge)
+    Expect(SectorsFor(continuationsAt) * kSectorSize == static_cast<int64_t>(continuationBytes->size()),
+           "Rock Ridge continuation sectors");
 }
 
 TDescriptorPlan DescriptorPlanFor(const TImageLayout& plan, const TDEntry& root, bool iso) {
@@ -251,14 +311,15 @@ void WriteHeaderStream(const TCompilation& compilation, const TImageLayout& plan
   THeaderOut out(sink);
   out.Append(DescriptorSet(compilation, plan, ids, now));
 
-  const TRockRidgeTree rockRidge(UnixFromLocalDateTime(now));
-  TContinuationPlacer continuations;
+  std::vector<const TDEntry*> directories;
+  compilation.Directories().ForEach([&directories](const TDEntry* dir) { directories.push_back(dir); });
+  const TRockRidgeTree rockRidge =
+      plan.RockRidge ? TRockRidgeTree(UnixFromLocalDateTime(now), directories) : TRockRidgeTree(0);
   std::vector<uint8_t> continuationBytes;
   TTreeWriter iso{plan, TTree::Iso, now};
   if (plan.RockRidge) {
     iso.RockRidge = &rockRidge;
-    iso.Continuations = &continuations;
-    iso.ContinuationBytes = &continuationBytes;
+    continuationBytes.resize(static_cast<size_t>(plan.ContinuationSectors) * kSectorSize, 0);
   }
   const TTreeWriter joliet{plan, TTree::Joliet, now};
   ExpectAt(out.Size(), plan, plan.IsoPathTableL, "ISO path table L");
@@ -273,16 +334,14 @@ void WriteHeaderStream(const TCompilation& compilation, const TImageLayout& plan
   }
 
   ExpectAt(out.Size(), plan, plan.IsoDirectoryArea, "ISO directories");
-  AppendTree(out, compilation, iso);
+  AppendTree(out, directories, iso, &continuationBytes);
   if (plan.RockRidge) {
     ExpectAt(out.Size(), plan, plan.ContinuationArea, "Rock Ridge continuation areas");
-    Expect(continuations.Sectors() == plan.ContinuationSectors, "Rock Ridge continuation sectors");
-    continuationBytes.resize(static_cast<size_t>(plan.ContinuationSectors) * kSectorSize, 0);
     out.Append(continuationBytes);
   }
   if (plan.Joliet) {
     ExpectAt(out.Size(), plan, plan.JolietDirectoryArea, "Joliet directories");
-    AppendTree(out, compilation, joliet);
+    AppendTree(out, directories, joliet, nullptr);
   }
   if (plan.Bootable) {
     ExpectAt(out.Size(), plan, plan.BootCatalogLocation, "boot catalog");

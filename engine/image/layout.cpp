@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "engine/base/ordered_work.h"
 #include "engine/base/sector.h"
 #include "engine/base/text.h"
 #include "engine/image/compilation.h"
@@ -38,13 +39,15 @@ int64_t JolietPathTableBytes(const std::vector<TDEntry*>& order) {
 int64_t PlaceDirectories(const std::vector<TDEntry*>& directories, bool isoTree,
                          TContinuationPlacer* continuations = nullptr) {
   const TRockRidgeTree rockRidge(0);
+  std::vector<TSystemUseSize> uses;
   int64_t sectors = 0;
   for (TDEntry* dir : directories) {
     int64_t size = 0;
     if (continuations) {
-      std::vector<TSystemUse> uses = rockRidge.DirectorySystemUse(*dir);
+      dir->ContinuationAt = continuations->Used();
+      rockRidge.DirectorySystemUseSizes(*dir, uses);
       size = PackedDirectorySize(*dir, uses);
-      continuations->Place(uses, 0, nullptr);
+      continuations->Count(uses);
     } else {
       size = PackedDirectorySize(*dir, isoTree);
     }
@@ -133,9 +136,9 @@ int64_t PackedDirectorySize(const TDEntry& dir, bool isoTree) {
   });
 }
 
-int64_t PackedDirectorySize(const TDEntry& dir, const std::vector<TSystemUse>& uses) {
+int64_t PackedDirectorySize(const TDEntry& dir, const std::vector<TSystemUseSize>& uses) {
   return PackedSize(dir, true, [&](size_t identifier, size_t index) {
-    return static_cast<int64_t>(DirectoryRecordLength(identifier) + uses.at(index).InRecord.size());
+    return static_cast<int64_t>(DirectoryRecordLength(identifier) + uses.at(index).InRecord);
   });
 }
 
@@ -169,9 +172,19 @@ TImageLayout PlanLayout(TCompilation& compilation, const TLayoutOptions& options
     next += Sectors32(plan.JolietPathTableSize);
   }
 
-  plan.IsoDirectoryArea = next;
+  // The two trees are placed at once; each writes only its own fields of the
+  // directories.
   TContinuationPlacer continuations;
-  plan.IsoDirectoryAreaSize = PlaceDirectories(directories, true, plan.RockRidge ? &continuations : nullptr);
+  int64_t treeBytes[2] = {0, 0};
+  MakeInOrder<int64_t>(
+      plan.Joliet ? 2 : 1, 2,
+      [&](size_t tree) {
+        return tree == 0 ? PlaceDirectories(directories, true, plan.RockRidge ? &continuations : nullptr)
+                         : PlaceDirectories(directories, false);
+      },
+      [&](size_t tree, int64_t bytes) { treeBytes[tree] = bytes; });
+  plan.IsoDirectoryArea = next;
+  plan.IsoDirectoryAreaSize = treeBytes[0];
   next += Sectors32(plan.IsoDirectoryAreaSize);
   if (plan.RockRidge) {
     plan.ContinuationArea = next;
@@ -180,7 +193,7 @@ TImageLayout PlanLayout(TCompilation& compilation, const TLayoutOptions& options
   }
   if (plan.Joliet) {
     plan.JolietDirectoryArea = next;
-    plan.JolietDirectoryAreaSize = PlaceDirectories(directories, false);
+    plan.JolietDirectoryAreaSize = treeBytes[1];
     next += Sectors32(plan.JolietDirectoryAreaSize);
   }
 

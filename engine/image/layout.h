@@ -64,10 +64,10 @@ int64_t ExtentCount(int64_t size);
 // Bytes of a directory's extent in a tree, its records packed so that none
 // crosses a sector boundary; always whole sectors.
 int64_t PackedDirectorySize(const TDEntry& dir, bool isoTree);
-// The same for the ISO 9660 tree whose records carry these system use areas
-// (one per record, "." and ".." first; see TRockRidgeTree).
-struct TSystemUse;
-int64_t PackedDirectorySize(const TDEntry& dir, const std::vector<TSystemUse>& uses);
+// The same for the ISO 9660 tree whose records carry system use areas of
+// these sizes (one per record, "." and ".." first; see TRockRidgeTree).
+struct TSystemUseSize;
+int64_t PackedDirectorySize(const TDEntry& dir, const std::vector<TSystemUseSize>& uses);
 // Whether a directory extent starts with its "." and ".." records: not when its
 // first entry is itself named "." in that tree.
 bool HasDotRecords(const TDEntry& dir, bool isoTree);

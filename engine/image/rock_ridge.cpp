@@ -44,27 +44,28 @@ TSystemUseEntry Header(const char* signature, size_t length) {
   return entry;
 }
 
-size_t TotalLength(const std::vector<TSystemUseEntry>& entries, size_t from) {
+// How many entries from `next` go into a piece of `room` bytes (a record's
+// system use or a continuation area): all that is left when it fits, else as
+// many as fit with room kept for a CE entry, which `continues` then asks for.
+size_t EntriesThatFit(const size_t* lengths, size_t count, size_t next, size_t room, bool& continues) {
   size_t total = 0;
-  for (size_t i = from; i < entries.size(); ++i) total += entries[i].size();
+  for (size_t i = next; i < count; ++i) total += lengths[i];
+  continues = total > room;
+  if (!continues) return count - next;
+  const size_t limit = room - kContinuationEntryLength;
+  size_t used = 0, end = next;
+  while (end < count && used + lengths[end] <= limit) used += lengths[end++];
+  return end - next;
+}
+
+size_t Sum(const size_t* lengths, size_t from, size_t to) {
+  size_t total = 0;
+  for (size_t i = from; i < to; ++i) total += lengths[i];
   return total;
 }
 
 void Append(std::vector<uint8_t>& out, const TSystemUseEntry& entry) {
   out.insert(out.end(), entry.begin(), entry.end());
-}
-
-// Appends entries from `next` while they fit `room`, keeping room for a CE
-// entry unless all that is left fits; returns whether a CE is needed.
-bool Fill(std::vector<uint8_t>& out, const std::vector<TSystemUseEntry>& entries, size_t& next,
-          size_t room) {
-  if (TotalLength(entries, next) <= room) {
-    while (next < entries.size()) Append(out, entries[next++]);
-    return false;
-  }
-  const size_t limit = room - kContinuationEntryLength;
-  while (next < entries.size() && out.size() + entries[next].size() <= limit) Append(out, entries[next++]);
-  return true;
 }
 
 }  // namespace
@@ -239,23 +240,62 @@ std::vector<TSystemUseEntry> RockRidgeEntries(const TRockRidgeRecord& record) {
 }
 
 TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t room) {
+  std::vector<size_t> lengths(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) lengths[i] = entries[i].size();
+  const size_t count = lengths.size();
   TSystemUse use;
   use.InRecord.reserve(room + 1);
+  bool continues = false;
   size_t next = 0;
-  if (Fill(use.InRecord, entries, next, room & ~size_t{1})) {
-    use.CeAt = use.InRecord.size();
-    Append(use.InRecord, CeEntry(0, 0, 0));
-    while (next < entries.size()) {
-      TContinuationArea area;
-      if (Fill(area.Bytes, entries, next, kSector)) {
-        area.CeAt = area.Bytes.size();
-        Append(area.Bytes, CeEntry(0, 0, 0));
-      }
-      use.Areas.push_back(std::move(area));
-    }
+  const auto fill = [&](std::vector<uint8_t>& out, size_t pieceRoom) {
+    const size_t end = next + EntriesThatFit(lengths.data(), count, next, pieceRoom, continues);
+    while (next < end) Append(out, entries[next++]);
+    if (!continues) return std::string::npos;
+    const size_t ceAt = out.size();
+    Append(out, CeEntry(0, 0, 0));
+    return ceAt;
+  };
+  use.CeAt = fill(use.InRecord, room & ~size_t{1});
+  while (next < count) {
+    TContinuationArea area;
+    area.CeAt = fill(area.Bytes, kSector);
+    use.Areas.push_back(std::move(area));
   }
   if (use.InRecord.size() % 2 != 0) use.InRecord.push_back(0);
   return use;
+}
+
+TSystemUseSize PackedSystemUseSize(const std::vector<size_t>& lengths, size_t room) {
+  const size_t count = lengths.size();
+  TSystemUseSize size;
+  bool continues = false;
+  size_t next = 0;
+  const auto fill = [&](size_t pieceRoom) {
+    const size_t end = next + EntriesThatFit(lengths.data(), count, next, pieceRoom, continues);
+    const size_t bytes = Sum(lengths.data(), next, end) + (continues ? kContinuationEntryLength : 0);
+    next = end;
+    return bytes;
+  };
+  size.InRecord = fill(room & ~size_t{1});
+  while (next < count) size.Areas.push_back(fill(kSector));
+  size.InRecord += size.InRecord % 2;
+  return size;
+}
+
+void RockRidgeEntryLengths(const TRockRidgeRecord& record, size_t nameLength, std::vector<size_t>& lengths) {
+  lengths.clear();
+  if (record.VolumeRoot) lengths.push_back(7);  // SP
+  lengths.push_back(5);                         // RR
+  lengths.push_back(36);                        // PX
+  lengths.push_back(kEntryHeader + 3 * 7);      // TF
+  if (record.NameFlags & (kNameCurrent | kNameParent))
+    lengths.push_back(kEntryHeader);
+  else
+    for (size_t at = 0; at < nameLength; at += kNamePiece)
+      lengths.push_back(kEntryHeader + std::min(kNamePiece, nameLength - at));
+  if (!record.LinkTarget.empty())
+    for (const TSystemUseEntry& sl : SlEntries(record.LinkTarget)) lengths.push_back(sl.size());
+  if (record.VolumeRoot) lengths.push_back(8 + (sizeof kErIdentifier - 1) + (sizeof kErDescriptor - 1) + (sizeof kErSource - 1));
 }
 
 size_t SystemUseRoom(size_t identifierLength) {

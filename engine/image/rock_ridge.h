@@ -69,6 +69,22 @@ struct TSystemUse {
   std::vector<TContinuationArea> Areas;
 };
 
+// What a record's system use takes, without its bytes: what lies in the
+// record (even) and the length of each continuation area of its chain. The
+// layout counts with these; PackSystemUse of the same entries has the same.
+struct TSystemUseSize {
+  size_t InRecord = 0;
+  std::vector<size_t> Areas;
+};
+
+// The lengths of the entries RockRidgeEntries(record) makes, in their order,
+// into `lengths` (emptied first), for a record whose name is `nameLength`
+// bytes long; the rest of `record` is read as there, its Name not at all.
+void RockRidgeEntryLengths(const TRockRidgeRecord& record, size_t nameLength, std::vector<size_t>& lengths);
+
+// PackSystemUse counted from the entries' lengths alone.
+TSystemUseSize PackedSystemUseSize(const std::vector<size_t>& lengths, size_t room);
+
 // Places entries in the `room` bytes a record leaves (at most 255 minus its
 // other bytes) and, what does not fit, in continuation areas. The CE entries
 // are written with zero locations: PutContinuation fills them in.

@@ -308,6 +308,44 @@ class RockRidge(unittest.TestCase):
         checks.check_structure(self, image, joliet=True, bootable=False, expected=expected)
         checks.check_with_every_reader(self, image, expected, scratch, joliet=True)
 
+    def test_a_tree_whose_records_take_megabytes_reads_back_whole(self):
+        # Directory records and continuation areas of several mebibytes, made
+        # in parts, and a folder with hundreds of subfolders whose link count
+        # every one of their ".." records carries.
+        root = self.work("large")
+        for f in range(160):
+            folder = os.path.join(root, "folder %03d" % f)
+            for n in range(30):
+                write_file(os.path.join(folder, "%02d-" % n + "long name " * 19 + ".txt"), b"x" * (n % 3))
+            os.symlink(LONG_TARGET[: 200 + f * 4].rstrip("/"), os.path.join(folder, "far link"))
+        many = os.path.join(root, "many")
+        for n in range(400):
+            os.makedirs(os.path.join(many, "sub %03d" % n))
+            write_file(os.path.join(many, "sub %03d" % n, "f"), b"f")
+        expected = source_entries(root)
+        image = self.work("large.iso")
+        result = run_iso(image, "--rock-ridge", root)
+        self.assertEqual(result.returncode, 0, result)
+
+        seen = xorriso_entries(image)
+        self.assertEqual(sorted(seen), sorted(expected), "xorriso: the names")
+        for path, st in expected.items():
+            link = os.readlink(os.path.join(root, path)) if stat.S_ISLNK(st.st_mode) else None
+            self.assertEqual(seen[path][3], link, path)
+        seen = isoinfo_entries(image)
+        self.assertEqual(sorted(seen), sorted(expected), "isoinfo: the names")
+        # isoinfo lists "." and ".." first in every folder, with the link
+        # counts their records carry.
+        counts, folder = {}, None
+        for line in run(["isoinfo", "-R", "-l", "-i", image]).splitlines():
+            if line.startswith("Directory listing of "):
+                folder, row = line[len("Directory listing of "):], 0
+            elif line.startswith("d") and folder in ("/many/", "/many/sub 123/") and row < 2:
+                counts[(folder, ".." if row else ".")] = int(line.split()[1])
+                row += 1
+        self.assertEqual(counts, {("/many/", "."): 402, ("/many/", ".."): 163,
+                                  ("/many/sub 123/", "."): 2, ("/many/sub 123/", ".."): 402})
+
     def test_a_session_importing_another_keeps_its_rock_ridge(self):
         disc = SimulatedDisc(self.work, "rr")
         disc.cli("vdrive", "insert", "cd-r")

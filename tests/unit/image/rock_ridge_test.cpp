@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,42 @@ TEST(RockRidgeEntries, AreasOfManyRecordsShareSectorsWithoutCrossingThem) {
   EXPECT_EQ(static_cast<size_t>(placer.Sectors()), (areas.size() + 2047) / 2048);
   for (int i = 0; i < 40; ++i)
     EXPECT_EQ(ReadBack(uses[static_cast<size_t>(i)], areas).Name, std::string(200 + static_cast<size_t>(i) * 7, static_cast<char>('A' + i % 26)));
+}
+
+// The layout counts the system use of every record from lengths alone; the
+// header then makes the bytes. Any difference moves every later record.
+TEST(RockRidgeEntries, SizesCountedFromLengthsAreTheSizesOfThePackedBytes) {
+  std::mt19937 random(20261208);
+  const auto pick = [&random](size_t low, size_t high) {
+    return std::uniform_int_distribution<size_t>(low, high)(random);
+  };
+  std::vector<size_t> lengths;
+  for (int round = 0; round < 3000; ++round) {
+    TRockRidgeRecord record;
+    record.Mode = S_IFREG | 0644;
+    switch (round % 4) {
+      case 0: record.NameFlags = round % 8 == 0 ? kNameCurrent : kNameParent; break;
+      case 1: record.Name = std::string(pick(1, 40), 'n'); break;
+      default: record.Name = std::string(pick(180, 760), 'n'); break;
+    }
+    record.VolumeRoot = round % 16 == 0;
+    if (round % 3 == 0) {
+      for (size_t steps = pick(1, 30); steps > 0; --steps)
+        record.LinkTarget += (pick(0, 4) == 0 ? std::string("..") : std::string(pick(1, 300), 's')) + "/";
+      if (pick(0, 1) == 0) record.LinkTarget = "/" + record.LinkTarget;
+    }
+    const std::vector<TSystemUseEntry> entries = RockRidgeEntries(record);
+    RockRidgeEntryLengths(record, record.Name.size(), lengths);
+    ASSERT_EQ(lengths.size(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) ASSERT_EQ(lengths[i], entries[i].size()) << "entry " << i;
+
+    const size_t identifier = pick(1, 190);
+    const TSystemUse packed = PackSystemUse(entries, SystemUseRoom(identifier));
+    const TSystemUseSize size = PackedSystemUseSize(lengths, SystemUseRoom(identifier));
+    ASSERT_EQ(size.InRecord, packed.InRecord.size()) << "round " << round;
+    ASSERT_EQ(size.Areas.size(), packed.Areas.size()) << "round " << round;
+    for (size_t i = 0; i < packed.Areas.size(); ++i) ASSERT_EQ(size.Areas[i], packed.Areas[i].Bytes.size());
+  }
 }
 
 TEST(RockRidgeReader, HostileAreasEndReadingInsteadOfRunningPast) {
