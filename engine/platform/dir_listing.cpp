@@ -79,6 +79,7 @@ TSearchResult ListingWithNames(const TFolderEntries& read, const TFolderShortNam
   result.Ok = read.Ok;
   result.Error = read.Error;
   result.Cut = read.Cut;
+  result.Items.reserve(read.Entries.size());
   for (const TFolderEntry& entry : read.Entries) {
     const int basicAttr = BasicAttributes(entry.Name, entry.Info);
     if (!MatchesSearch(entry.Name, MakeLongName(entry.Name), basicAttr, Mask, AttrMask)) continue;
@@ -221,16 +222,26 @@ TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std
   return ListingOf(ReadFolder(Folder, Cancel, Options), Path, Options);
 }
 
-TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel, TListOptions Options) {
+TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel, TListOptions Options,
+                       TFolderNaming Naming) {
   // A folder that is not open reads as not Ok, with the reason it was not.
   TReadFolder folder;
   folder.Read = Folder.ReadEntries(Cancel, Options.DanglingLinks);
-  folder.ShortNames = ShortNamesOf(folder.Read);
+  if (Naming == TFolderNaming::NameNow) NameFolder(folder);
   return folder;
 }
 
+void NameFolder(TReadFolder& Folder) {
+  if (!Folder.ShortNames) Folder.ShortNames = ShortNamesOf(Folder.Read);
+}
+
 TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options) {
-  return ListingWithNames(Folder.Read, Folder.ShortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
+  if (!Folder.ShortNames) {
+    const TFolderShortNames shortNames = ShortNamesOf(Folder.Read);
+    return ListingWithNames(Folder.Read, shortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
+                            Options.ArchiveState);
+  }
+  return ListingWithNames(Folder.Read, *Folder.ShortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
                           Options.ArchiveState);
 }
 

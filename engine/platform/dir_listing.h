@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,12 +93,17 @@ TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path,
 
 // ListFolder in two steps, for a folder read on one thread and listed on
 // another: its entries and their short names (the system calls and the
-// aliases), then the listing made from them.
+// aliases), then the listing made from them. The short names may be left to
+// the second step (NameLater): ListingOf makes them when they are not there.
 struct TReadFolder {
   TFolderEntries Read;
-  TFolderShortNames ShortNames;
+  std::optional<TFolderShortNames> ShortNames;
 };
-TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {});
+enum class TFolderNaming { NameNow, NameLater };
+TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {},
+                       TFolderNaming Naming = TFolderNaming::NameNow);
+// The short names of a folder read with NameLater.
+void NameFolder(TReadFolder& Folder);
 TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options = {});
 
 // The path of Name inside Folder: "a" + "b" -> "a/b", "a/" + "b" -> "a/b",

@@ -80,8 +80,16 @@ void TListingReadAhead::Walk(TOpenFolder Root, const std::string& Path, TKey Key
       std::unique_lock<std::mutex> lock(FLock);
       if (!WaitForRoom(lock)) return;
     }
-    TReadFolder read = ReadFolder(*folder, &FCancel, FOptions);
+    TReadFolder read = ReadFolder(*folder, &FCancel, FOptions, TFolderNaming::NameLater);
     if (read.Read.Cut) return;
+    // A scan that waits for this folder has nothing else to do: the names
+    // are its part then, and the walk goes on to the next folder.
+    bool scanWaits = false;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      scanWaits = FScanWaits;
+    }
+    if (!scanWaits) NameFolder(read);
     const size_t before = pending.size();
     std::vector<TKey> passed;
     // The folders among the entries are the folders among the listing's items.
@@ -148,7 +156,9 @@ std::optional<TReadFolder> TListingReadAhead::Take(uint64_t Device, uint64_t Ino
         FQueuedItems = 0;
         FChanged.notify_all();
       }
+      FScanWaits = true;
       FChanged.wait(lock);
+      FScanWaits = false;
       continue;
     }
     break;

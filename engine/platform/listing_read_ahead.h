@@ -43,7 +43,9 @@ class TListingReadAhead {
 
   // The folder (Device, Inode) as read: waits while the read-ahead is
   // reading that very folder; nothing when it is not queued. Folders queued
-  // before it are dropped, as the scan has passed them.
+  // before it are dropped, as the scan has passed them. A folder the scan
+  // had to wait for may come without its short names (ListingOf makes
+  // them): the waiting thread does that part while the walk reads on.
   std::optional<TReadFolder> Take(uint64_t Device, uint64_t Inode);
 
   // How far the walk may run ahead of the scan: enough to cover the time the
@@ -73,6 +75,7 @@ class TListingReadAhead {
   std::deque<TReadListing> FQueue;
   size_t FQueuedItems = 0;
   std::optional<TKey> FReading;  // the folder the walk queues next
+  bool FScanWaits = false;       // the scan waits for FReading
   std::set<TKey> FWalked;        // the walk's own: a folder reached twice is not walked again
   std::set<TKey> FPassed;        // folders on other file systems, left to the scan
   bool FStop = false;

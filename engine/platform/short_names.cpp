@@ -36,13 +36,39 @@ std::u32string Decode(std::string_view text) {
   return out;
 }
 
-std::string ToDChars(std::u32string_view chars, size_t limit) {
+template <typename TChar>
+std::string ToDChars(std::basic_string_view<TChar> chars, size_t limit) {
   std::string out;
-  for (const char32_t c : chars) {
+  out.reserve(std::min(chars.size(), limit));
+  for (const TChar c : chars) {
     if (out.size() == limit) break;
-    if (c != '.') out += ToDChar(c);
+    if (c != '.') out += ToDChar(static_cast<char32_t>(c));
   }
   return out;
+}
+
+// The base of a name spelled in characters of TChar: bytes of a plain ASCII
+// name, or the code points of any other.
+template <typename TChar>
+TShortNameBase BaseOfCharacters(std::basic_string_view<TChar> name, bool isDirectory) {
+  std::basic_string<TChar> chars;
+  chars.reserve(name.size());
+  for (const TChar c : name)
+    if (c != ' ' && !(isDirectory && c == '.')) chars += c;
+  const std::basic_string_view<TChar> kept(chars);
+  const size_t firstKept = kept.find_first_not_of(TChar('.'));
+  const std::basic_string_view<TChar> rest =
+      firstKept == std::basic_string_view<TChar>::npos ? std::basic_string_view<TChar>() : kept.substr(firstKept);
+  const size_t lastDot = rest.rfind(TChar('.'));
+  TShortNameBase base;
+  if (lastDot == std::basic_string_view<TChar>::npos) {
+    base.Stem = ToDChars(rest, std::string::npos);
+  } else {
+    base.Stem = ToDChars(rest.substr(0, lastDot), std::string::npos);
+    base.Extension = ToDChars(rest.substr(lastDot + 1), kExtensionLength);
+  }
+  if (base.Stem.empty()) base.Stem = "_";
+  return base;
 }
 
 // The first `count` characters of text.
@@ -113,23 +139,10 @@ bool IsShortNameValid(const std::string& LongName, bool isDirectory) {
 }
 
 TShortNameBase ShortNameBase(const std::string& LongName, bool isDirectory) {
-  std::u32string chars;
-  for (const char32_t c : Decode(LongName))
-    if (c != ' ' && !(isDirectory && c == '.')) chars += c;
-  const size_t firstKept = chars.find_first_not_of(U'.');
-  const std::u32string_view rest =
-      firstKept == std::u32string::npos ? std::u32string_view()
-                                        : std::u32string_view(chars).substr(firstKept);
-  const size_t lastDot = rest.rfind(U'.');
-  TShortNameBase base;
-  if (lastDot == std::u32string_view::npos) {
-    base.Stem = ToDChars(rest, std::string::npos);
-  } else {
-    base.Stem = ToDChars(rest.substr(0, lastDot), std::string::npos);
-    base.Extension = ToDChars(rest.substr(lastDot + 1), kExtensionLength);
-  }
-  if (base.Stem.empty()) base.Stem = "_";
-  return base;
+  // Most names are plain ASCII: one byte is one character, no decoding.
+  if (std::all_of(LongName.begin(), LongName.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
+    return BaseOfCharacters(std::string_view(LongName), isDirectory);
+  return BaseOfCharacters(std::u32string_view(Decode(LongName)), isDirectory);
 }
 
 std::string ShortNameWithTail(const std::string& Stem, const std::string& Extension,

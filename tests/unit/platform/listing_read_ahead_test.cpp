@@ -73,6 +73,17 @@ TEST(ListingReadAhead, HandsOutEveryFolderOfAScanAsTheScanWouldListIt) {
     EXPECT_EQ(ahead.Hits(), folders) << "every folder came from the read-ahead";
     EXPECT_EQ(ahead.Misses(), 0);
   }
+  // A folder the scan waited for may come without its short names: its
+  // listing makes them, the same as a listing read whole.
+  const std::string path = tmp.Path("tree/d3/Sub Folder 1");
+  TOpenFolder open = TOpenFolder::Open(path);
+  const TReadFolder later = ReadFolder(open, nullptr, {}, TFolderNaming::NameLater);
+  EXPECT_FALSE(later.ShortNames.has_value());
+  const TSearchResult listed = ListingOf(later, path, {});
+  TOpenFolder again = TOpenFolder::Open(path);
+  EXPECT_EQ(Described(listed), Described(ListFolder(again, path, nullptr, {})));
+  ASSERT_EQ(listed.Items.size(), 4u);
+  for (const TSearchRec& item : listed.Items) EXPECT_EQ(item.ShortName.substr(0, 7), "ALONGF_") << "aliases were made";
 }
 
 // A scan that leaves folders out (the user skipped them, or their names could
