@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 
 #include "engine/base/civil_days.h"
 
@@ -76,6 +77,12 @@ int64_t UnixFromLocalDateTime(TDateTime value) {
   local.tm_min = p.Minute;
   local.tm_sec = p.Second;
   local.tm_isdst = -1;
+  // mktime reads TZ again on every call and replaces the C library's copy
+  // of it. The library guards that with a lock the thread checker cannot
+  // see; directory extents are made on two threads, so the calls are taken
+  // one at a time here, where it can.
+  static std::mutex zoneRules;
+  const std::lock_guard<std::mutex> lock(zoneRules);
   return static_cast<int64_t>(mktime(&local));
 }
 
