@@ -58,9 +58,6 @@ int RunIso(const TIsoOptions& options) {
   TCompilationFeeder feeder(options.Compilation, console);
   feeder.Configure(recorder, options.Output);
   if (!feeder.Feed(recorder, rows)) return 1;
-  recorder.DoDebug = false;  // the build lays out again and reports then
-  recorder.PrepareImage(true, nullptr);
-  recorder.DoDebug = options.Compilation.Verbose;
 
   TWriteRunner runner(recorder, console, false);
   runner.Install();
