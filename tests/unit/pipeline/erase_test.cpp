@@ -33,7 +33,10 @@ TEST_P(Erase, ProgressRisesToTheEndAndTheDiscReadsBlank) {
   Open(c.Kind);
   WriteSomething();
   ASSERT_TRUE(Rec.EraseDisc(c.Quick ? 1 : 0)) << Rec.LastError();
-  EXPECT_TRUE(Rec.Erasing());
+  // A quick DVD-RAM erase is a few writes: its thread may be through before
+  // we look, and then it has left its progress at the end.
+  const bool erasing = Rec.Erasing();
+  EXPECT_TRUE(erasing || Rec.LastEraseProgress() == 100);
   EXPECT_TRUE(Logged(">>> STARTING ERASE PROCESS ON "));
   int last = 0, samples = 0;
   const bool ended = Events.RunUntil([this] { return EraseDone > 0; }, std::chrono::seconds(120), [&] {
