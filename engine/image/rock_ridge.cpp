@@ -29,6 +29,14 @@ constexpr size_t kComponentPiece = kComponentRoom - 2 - 2;
 
 constexpr size_t kSector = 2048;
 
+// The entries of fixed length. Sizes are counted from these as well as the
+// entries made from them, so they are named once.
+constexpr size_t kSpLength = 7;
+constexpr size_t kRrLength = 5;
+constexpr size_t kPxLength = 36;
+constexpr size_t kTfLength = kEntryHeader + 3 * 7;  // modified, accessed, attributes changed
+constexpr size_t kErLength = 8 + (sizeof kErIdentifier - 1) + (sizeof kErDescriptor - 1) + (sizeof kErSource - 1);
+
 // SL component flags.
 constexpr uint8_t kComponentContinues = 0x01;
 constexpr uint8_t kComponentCurrent = 0x02;
@@ -44,24 +52,25 @@ TSystemUseEntry Header(const char* signature, size_t length) {
   return entry;
 }
 
-// How many entries from `next` go into a piece of `room` bytes (a record's
+struct TPiece {
+  size_t End = 0;    // the first entry that is not in the piece
+  size_t Bytes = 0;  // what its entries take, without the CE entry
+  bool Continues = false;
+};
+
+// Which entries from `next` go into a piece of `room` bytes (a record's
 // system use or a continuation area): all that is left when it fits, else as
-// many as fit with room kept for a CE entry, which `continues` then asks for.
-size_t EntriesThatFit(const size_t* lengths, size_t count, size_t next, size_t room, bool& continues) {
+// many as fit with room kept for a CE entry, which `Continues` then asks for.
+TPiece EntriesThatFit(const size_t* lengths, size_t count, size_t next, size_t room) {
+  TPiece piece;
   size_t total = 0;
   for (size_t i = next; i < count; ++i) total += lengths[i];
-  continues = total > room;
-  if (!continues) return count - next;
+  piece.Continues = total > room;
+  if (!piece.Continues) return {count, total, false};
   const size_t limit = room - kContinuationEntryLength;
-  size_t used = 0, end = next;
-  while (end < count && used + lengths[end] <= limit) used += lengths[end++];
-  return end - next;
-}
-
-size_t Sum(const size_t* lengths, size_t from, size_t to) {
-  size_t total = 0;
-  for (size_t i = from; i < to; ++i) total += lengths[i];
-  return total;
+  piece.End = next;
+  while (piece.End < count && piece.Bytes + lengths[piece.End] <= limit) piece.Bytes += lengths[piece.End++];
+  return piece;
 }
 
 void Append(std::vector<uint8_t>& out, const TSystemUseEntry& entry) {
@@ -71,7 +80,7 @@ void Append(std::vector<uint8_t>& out, const TSystemUseEntry& entry) {
 }  // namespace
 
 TSystemUseEntry SpEntry() {
-  TSystemUseEntry entry = Header("SP", 7);
+  TSystemUseEntry entry = Header("SP", kSpLength);
   entry[4] = 0xBE;
   entry[5] = 0xEF;
   entry[6] = 0;  // no bytes to skip before the entries of a record
@@ -80,7 +89,7 @@ TSystemUseEntry SpEntry() {
 
 TSystemUseEntry ErEntry() {
   const size_t id = sizeof kErIdentifier - 1, des = sizeof kErDescriptor - 1, src = sizeof kErSource - 1;
-  TSystemUseEntry entry = Header("ER", 8 + id + des + src);
+  TSystemUseEntry entry = Header("ER", kErLength);
   entry[4] = static_cast<uint8_t>(id);
   entry[5] = static_cast<uint8_t>(des);
   entry[6] = static_cast<uint8_t>(src);
@@ -93,13 +102,13 @@ TSystemUseEntry ErEntry() {
 
 // Older readers look here for which entries the record holds.
 TSystemUseEntry RrEntry(bool name, bool link) {
-  TSystemUseEntry entry = Header("RR", 5);
+  TSystemUseEntry entry = Header("RR", kRrLength);
   entry[4] = static_cast<uint8_t>(0x01 | 0x80 | (name ? 0x08 : 0) | (link ? 0x04 : 0));
   return entry;
 }
 
 TSystemUseEntry PxEntry(uint32_t mode, uint32_t links, uint32_t uid, uint32_t gid) {
-  TSystemUseEntry entry = Header("PX", 36);
+  TSystemUseEntry entry = Header("PX", kPxLength);
   PutBoth32(&entry[4], mode);
   PutBoth32(&entry[12], links);
   PutBoth32(&entry[20], uid);
@@ -124,7 +133,7 @@ void PutRockRidgeTime(uint8_t* p, int64_t unixSeconds) {
 }
 
 TSystemUseEntry TfEntry(int64_t modified, int64_t accessed, int64_t changed) {
-  TSystemUseEntry entry = Header("TF", kEntryHeader + 3 * 7);
+  TSystemUseEntry entry = Header("TF", kTfLength);
   entry[4] = 0x02 | 0x04 | 0x08;  // MODIFY, ACCESS, ATTRIBUTES
   PutRockRidgeTime(&entry[5], modified);
   PutRockRidgeTime(&entry[12], accessed);
@@ -245,12 +254,11 @@ TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t roo
   const size_t count = lengths.size();
   TSystemUse use;
   use.InRecord.reserve(room + 1);
-  bool continues = false;
   size_t next = 0;
   const auto fill = [&](std::vector<uint8_t>& out, size_t pieceRoom) {
-    const size_t end = next + EntriesThatFit(lengths.data(), count, next, pieceRoom, continues);
-    while (next < end) Append(out, entries[next++]);
-    if (!continues) return std::string::npos;
+    const TPiece piece = EntriesThatFit(lengths.data(), count, next, pieceRoom);
+    while (next < piece.End) Append(out, entries[next++]);
+    if (!piece.Continues) return std::string::npos;
     const size_t ceAt = out.size();
     Append(out, CeEntry(0, 0, 0));
     return ceAt;
@@ -268,13 +276,11 @@ TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t roo
 TSystemUseSize PackedSystemUseSize(const std::vector<size_t>& lengths, size_t room) {
   const size_t count = lengths.size();
   TSystemUseSize size;
-  bool continues = false;
   size_t next = 0;
   const auto fill = [&](size_t pieceRoom) {
-    const size_t end = next + EntriesThatFit(lengths.data(), count, next, pieceRoom, continues);
-    const size_t bytes = Sum(lengths.data(), next, end) + (continues ? kContinuationEntryLength : 0);
-    next = end;
-    return bytes;
+    const TPiece piece = EntriesThatFit(lengths.data(), count, next, pieceRoom);
+    next = piece.End;
+    return piece.Bytes + (piece.Continues ? kContinuationEntryLength : 0);
   };
   size.InRecord = fill(room & ~size_t{1});
   while (next < count) size.Areas.push_back(fill(kSector));
@@ -284,10 +290,10 @@ TSystemUseSize PackedSystemUseSize(const std::vector<size_t>& lengths, size_t ro
 
 void RockRidgeEntryLengths(const TRockRidgeRecord& record, size_t nameLength, std::vector<size_t>& lengths) {
   lengths.clear();
-  if (record.VolumeRoot) lengths.push_back(7);  // SP
-  lengths.push_back(5);                         // RR
-  lengths.push_back(36);                        // PX
-  lengths.push_back(kEntryHeader + 3 * 7);      // TF
+  if (record.VolumeRoot) lengths.push_back(kSpLength);
+  lengths.push_back(kRrLength);
+  lengths.push_back(kPxLength);
+  lengths.push_back(kTfLength);
   if (record.NameFlags & (kNameCurrent | kNameParent))
     lengths.push_back(kEntryHeader);
   else
@@ -295,7 +301,7 @@ void RockRidgeEntryLengths(const TRockRidgeRecord& record, size_t nameLength, st
       lengths.push_back(kEntryHeader + std::min(kNamePiece, nameLength - at));
   if (!record.LinkTarget.empty())
     for (const TSystemUseEntry& sl : SlEntries(record.LinkTarget)) lengths.push_back(sl.size());
-  if (record.VolumeRoot) lengths.push_back(8 + (sizeof kErIdentifier - 1) + (sizeof kErDescriptor - 1) + (sizeof kErSource - 1));
+  if (record.VolumeRoot) lengths.push_back(kErLength);
 }
 
 size_t SystemUseRoom(size_t identifierLength) {

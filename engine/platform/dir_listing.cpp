@@ -236,12 +236,11 @@ void NameFolder(TReadFolder& Folder) {
 }
 
 TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options) {
-  if (!Folder.ShortNames) {
-    const TFolderShortNames shortNames = ShortNamesOf(Folder.Read);
-    return ListingWithNames(Folder.Read, shortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
-                            Options.ArchiveState);
-  }
-  return ListingWithNames(Folder.Read, *Folder.ShortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
+  // A folder the read-ahead left unnamed is named here, for this listing only.
+  TFolderShortNames madeHere;
+  if (!Folder.ShortNames) madeHere = ShortNamesOf(Folder.Read);
+  const TFolderShortNames& shortNames = Folder.ShortNames ? *Folder.ShortNames : madeHere;
+  return ListingWithNames(Folder.Read, shortNames, WithoutTrailingSlashes(Path), "*.*", faAnyFile,
                           Options.ArchiveState);
 }
 
