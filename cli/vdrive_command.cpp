@@ -27,15 +27,18 @@ Media: cd-r cd-rw dvd-r dvd-rw-ro dvd-rw-seq dvd+r dvd+rw dvd-ram dvd+r-dl)";
 // The control functions of the simulated recorder, taken from its library.
 class TSimulatedRecorder {
  public:
+  // The error names every place tried: dlerror() tells only of the last, and
+  // only once.
   bool Load(const std::string& path, std::string& error) {
     const std::vector<std::string> candidates =
-        path.empty() ? std::vector<std::string>{ExecutableFolder() + kDefaultTransportLibrary, kDefaultTransportLibrary}
-                     : std::vector<std::string>{path};
+        path.empty() ? DefaultTransportLibraryPaths() : std::vector<std::string>{path};
+    error.clear();
     for (const std::string& candidate : candidates) {
       FLibrary = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (FLibrary) return true;
+      const char* why = ::dlerror();
+      error += (error.empty() ? "" : "; ") + std::string(why ? why : candidate + ": not found");
     }
-    error = ::dlerror() ? ::dlerror() : "not found";
     return false;
   }
   ~TSimulatedRecorder() {
@@ -56,12 +59,6 @@ class TSimulatedRecorder {
   }
 
  private:
-  static std::string ExecutableFolder() {
-    char path[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string exe(path, n > 0 ? static_cast<size_t>(n) : 0);
-    return exe.substr(0, exe.rfind('/') + 1);
-  }
   void* FLibrary = nullptr;
 };
 

@@ -63,11 +63,9 @@ bool UseLibrary(TTransportState& state, const std::string& path) {
 
 bool LoadLibraryTransport(TTransportState& state, const std::string& libraryPath) {
   if (!libraryPath.empty()) return UseLibrary(state, libraryPath);
-  // Beside the program (a build folder), where an installation puts it, then
-  // the system's search path.
-  return UseLibrary(state, ExecutableFolder() + kDefaultTransportLibrary) ||
-         UseLibrary(state, ExecutableFolder() + "../lib/fornax/" + kDefaultTransportLibrary) ||
-         UseLibrary(state, kDefaultTransportLibrary);
+  for (const std::string& path : DefaultTransportLibraryPaths())
+    if (UseLibrary(state, path)) return true;
+  return false;
 }
 
 void Unload(TTransportState& state) {
@@ -81,6 +79,12 @@ void Unload(TTransportState& state) {
 }
 
 }  // namespace
+
+std::vector<std::string> DefaultTransportLibraryPaths() {
+  const std::string folder = ExecutableFolder();
+  return {folder + kDefaultTransportLibrary, folder + "../lib/fornax/" + kDefaultTransportLibrary,
+          kDefaultTransportLibrary};
+}
 
 bool InitASPI(bool preferPassThrough, const std::string& libraryPath) {
   TTransportState& state = State();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/drive/srb.h"
 
@@ -14,6 +15,10 @@ namespace fornax {
 inline constexpr const char* kEmulationName = "KXASPI32";
 // The library looked for beside the executable, then on the search path.
 inline constexpr const char* kDefaultTransportLibrary = "libfornax-simdrive.so";
+
+// Where the default library is looked for, in order: beside the program (a
+// build folder), where an installation puts it, then the search path.
+std::vector<std::string> DefaultTransportLibraryPaths();
 
 // Chooses and loads a transport: with preferPassThrough the emulation when it
 // finds a drive; otherwise (or when it finds none) the library at libraryPath,

@@ -2,6 +2,7 @@
 the simulated recorder stands in, with a disc kept in its state folder."""
 
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -81,6 +82,21 @@ class DriveCommands(unittest.TestCase):
         self.run_cli("vdrive", "fault", "clear")
         code, out = self.run_cli("ready")
         self.assertEqual(code, 0, out)
+
+    def test_a_program_without_its_simulated_recorder_says_so(self):
+        # A copy of the program in a folder of its own finds no library beside
+        # it (nor installed, nor on the search path, in a test run).
+        alone = os.path.join(self.state.name, "alone")
+        os.mkdir(alone)
+        program = os.path.join(alone, "fornax-cli")
+        shutil.copy(cli_path(), program)
+        for args in (["vdrive", "status"], ["vdrive", "--library", os.path.join(alone, "missing.so"), "status"]):
+            proc = subprocess.run([program, *args], env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+            out = proc.stdout.decode("utf-8", "replace")
+            self.assertEqual(proc.returncode, 1, out)
+            self.assertIn("fornax-cli: cannot load the simulated recorder: ", out)
+            self.assertIn("missing.so" if "--library" in args else "libfornax-simdrive.so", out)
 
 
 if __name__ == "__main__":
