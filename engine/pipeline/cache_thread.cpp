@@ -55,6 +55,7 @@ TCacheThread::TCacheThread(const TCacheInput& input)
       // Room for two chunks at least: the producer waits while one more
       // would fill the queue.
       FCapacityChunks(static_cast<size_t>(std::max<int64_t>(2, input.CacheBytes / input.ChunkSize))),
+      FRefillAt(FCapacityChunks - 1 - std::max<size_t>(1, FCapacityChunks / 4)),
       FPadToMinimum(input.WritePostGap && input.ImageFileName.empty() && input.TotalBytes < kMinimumTrackBytes) {
   FThread = std::thread([this] { Execute(); });
 }
@@ -143,8 +144,10 @@ int TCacheThread::TakeChunk(std::vector<uint8_t>& buffer, int waitMs) {
   buffer = std::move(chunk.Data);
   const int length = static_cast<int>(chunk.Length);
   FCachedBytes -= length;
+  const bool wake = FRoomWanted && FChunks.size() <= FRefillAt;
+  if (wake) FRoomWanted = false;
   queue.unlock();
-  FRoomMade.notify_one();
+  if (wake) FRoomMade.notify_one();
   return length;
 }
 
@@ -159,6 +162,9 @@ void TCacheThread::AdjustPriority(size_t queued) {
 }
 
 // Holds the producer while the queue is full; false when an abort came.
+// Once full it waits until a quarter of the queue is free again, not just
+// one chunk: the writer then wakes it once in many chunks rather than at
+// every chunk it takes, and it refills the room in one go.
 bool TCacheThread::WaitForRoom() {
   std::unique_lock<std::mutex> queue(FQueueLock);
   AdjustPriority(FChunks.size());
@@ -171,7 +177,8 @@ bool TCacheThread::WaitForRoom() {
       FPrimed = true;
       FStateChanged.notify_all();
     }
-    FRoomMade.wait(queue, [this] { return FChunks.size() + 1 < FCapacityChunks || FAbortRequested; });
+    FRoomWanted = true;
+    FRoomMade.wait(queue, [this] { return FChunks.size() <= FRefillAt || FAbortRequested; });
   }
   return !FAbortRequested;
 }

@@ -140,7 +140,7 @@ class TCacheThread {
   // producer reads source files straight into the chunk it fills.
   mutable std::mutex FQueueLock;
   std::condition_variable FChunkReady;  // a chunk queued, or the end
-  std::condition_variable FRoomMade;    // a chunk taken, or an abort
+  std::condition_variable FRoomMade;    // room to refill the queue, or an abort
   std::condition_variable FStateChanged;  // primed or finished
   std::deque<TChunk> FChunks;
   std::vector<std::vector<uint8_t>> FSpare;
@@ -149,6 +149,8 @@ class TCacheThread {
   const int FChunkSize;
   const size_t FBufferBytes;
   const size_t FCapacityChunks;
+  const size_t FRefillAt;     // a full queue is refilled from this many chunks
+  bool FRoomWanted = false;   // the producer waits for room (under FQueueLock)
   const bool FPadToMinimum;
   int FPriorityBand = 2;
   std::atomic<bool> FAbortRequested{false};

@@ -190,6 +190,35 @@ TEST_F(CacheThread, ChunksChangeHandsWithoutNewBuffers) {
   EXPECT_LE(seen.size(), 6u) << "four queued, one being filled, one with the writer";
 }
 
+// A full queue waits for a quarter of it to be free before it is refilled;
+// the smallest queues (two and three chunks) have no quarter and must still
+// be woken, or the stream stops.
+TEST_F(CacheThread, QueuesOfEverySizeAreRefilledToTheEnd) {
+  Add("big.bin", std::string(1024 * 1024 + 5, 'b'));
+  const std::string expected = std::string(1024 * 1024 + 5, 'b') + std::string(2048 - 5, '\0');
+  for (const int chunks : {2, 3, 4, 5, 8, 64}) {
+    TCacheInput in = Input(static_cast<int64_t>(expected.size()), kChunkSizeDvd);
+    in.Header = nullptr;
+    in.CacheBytes = chunks * kChunkSizeDvd;
+    TCacheThread cache(in);
+    std::vector<uint8_t> buffer;
+    std::string bytes;
+    int idle = 0;
+    for (int n; (n = cache.TakeChunk(buffer, 1000)) != 0 && idle < 10;) {
+      if (n < 0) {
+        ++idle;
+        continue;
+      }
+      idle = 0;
+      bytes.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
+    }
+    EXPECT_LT(idle, 10) << chunks << " chunks: the producer was never woken";
+    EXPECT_EQ(bytes.size(), expected.size()) << chunks << " chunks";
+    EXPECT_TRUE(bytes == expected) << chunks << " chunks";
+    cache.RequestAbort();
+  }
+}
+
 // A regular image file is written by the cache itself: the same bytes as the
 // stream, sources that changed named, and an abort that stops it.
 TEST_F(CacheThread, ARegularImageFileIsWrittenInPlaceWithTheStreamsBytes) {
