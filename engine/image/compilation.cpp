@@ -166,9 +166,9 @@ void TCompilation::AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::stri
 }
 
 bool TCompilation::RefuseUnfitName(const std::string& shortName, const std::string& longName,
-                                   bool isDirectory, const std::string& what) {
+                                   bool isDirectory, const std::function<std::string()>& what) {
   if (NamesFitRecord(shortName, longName, isDirectory)) return false;
-  FHost.Report(">>> " + fmt::format(kMsgNameDoesNotFit, what), ltImageError);
+  FHost.Report(">>> " + fmt::format(kMsgNameDoesNotFit, what()), ltImageError);
   return true;
 }
 
@@ -260,7 +260,7 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Source
   const std::string shortName =
       Listing.ShortName.empty() ? UpperCase(Listing.LongName) : Listing.ShortName;
   const std::string& what = SourceFolder.empty() ? candidate : SourceFolder;
-  if (RefuseUnfitName(shortName, Listing.LongName, true, what)) return nullptr;
+  if (RefuseUnfitName(shortName, Listing.LongName, true, [&] { return what; })) return nullptr;
   if (FindEntry(Parent, Listing.LongName)) {
     // A file of that name already stands there; a folder beside it would give
     // readers two entries of one name.
@@ -341,7 +341,7 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
     if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
   }
   std::string shortName = UpperCase(shortFileName);
-  const std::string what = SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath;
+  const auto what = [&] { return SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath; };
   if (RefuseUnfitName(shortName, longFileName, isDirectory, what)) return false;
 
   TFEntry* entry = existing;

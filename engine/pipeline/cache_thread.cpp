@@ -242,9 +242,11 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
     entries.push_back({FInput.BootImageFile, FInput.BootImageBytes});
   if (FInput.Compilation) {
     FInput.Compilation->Files().ForEach([&](const TFEntry* e) {
-      if (e->IsDirectory() || (e->Attributes & 0x10) || e->Imported || e->SourcePath().empty() || e->ISOSize == 0)
-        return;
-      entries.push_back({e->SourcePath(), e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1});
+      // An empty file has nothing to read: its path is not even made.
+      if (e->ISOSize == 0 || e->IsDirectory() || (e->Attributes & 0x10) || e->Imported) return;
+      std::string path = e->SourcePath();
+      if (path.empty()) return;
+      entries.push_back({std::move(path), e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1});
     });
   }
   return entries;

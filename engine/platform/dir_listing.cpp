@@ -45,11 +45,11 @@ TFolderShortNames ShortNamesOf(const TFolderEntries& read) {
 
 // Folder is where the item lies; its path is only built to read the archive
 // state, when ArchiveState asks for it.
-TSearchRec MakeRecord(const std::string& Folder, const std::string& Name, const struct stat& Info,
-                      bool ArchiveState) {
+TSearchRec MakeRecord(const std::string& Folder, const std::string& Name, std::string LongName,
+                      const struct stat& Info, bool ArchiveState) {
   TSearchRec rec;
   rec.Name = Name;
-  rec.LongName = MakeLongName(Name);
+  rec.LongName = std::move(LongName);
   rec.Attr = ArchiveState ? ItemAttributes(ChildPath(Folder, Name), Name, Info) : BasicAttributes(Name, Info);
   rec.Size = S_ISDIR(Info.st_mode) ? 0 : static_cast<int64_t>(Info.st_size);
   rec.WriteTime = static_cast<int64_t>(Info.st_mtim.tv_sec);
@@ -82,12 +82,13 @@ TSearchResult ListingWithNames(const TFolderEntries& read, const TFolderShortNam
   result.Items.reserve(read.Entries.size());
   for (const TFolderEntry& entry : read.Entries) {
     const int basicAttr = BasicAttributes(entry.Name, entry.Info);
-    if (!MatchesSearch(entry.Name, MakeLongName(entry.Name), basicAttr, Mask, AttrMask)) continue;
+    std::string longName = MakeLongName(entry.Name);
+    if (!MatchesSearch(entry.Name, longName, basicAttr, Mask, AttrMask)) continue;
     if (!IsItem(entry)) {
       result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr});
       continue;
     }
-    TSearchRec rec = MakeRecord(Folder, entry.Name, entry.Info, ArchiveState);
+    TSearchRec rec = MakeRecord(Folder, entry.Name, std::move(longName), entry.Info, ArchiveState);
     if (const auto alias = shortNames.find(entry.Name); alias != shortNames.end()) rec.ShortName = alias->second;
     rec.Link = entry.Link;
     result.Items.push_back(std::move(rec));
@@ -290,7 +291,7 @@ bool FindFile(const std::string& Path, int AttrMask, TSearchRec& Item) {
   struct stat info;
   if (stat(Path.c_str(), &info) != 0 || !IsListable(info)) return false;
   if (Excluded(BasicAttributes(name, info), AttrMask)) return false;
-  TSearchRec rec = MakeRecord(folder, name, info, true);
+  TSearchRec rec = MakeRecord(folder, name, MakeLongName(name), info, true);
   const bool isDirectory = S_ISDIR(info.st_mode);
   if (!IsShortNameValid(rec.LongName, isDirectory))
     rec.ShortName = FolderShortName(folder, name, rec.LongName, isDirectory);
