@@ -53,9 +53,10 @@ TSystemUseEntry Header(const char* signature, size_t length) {
 }
 
 struct TPiece {
-  size_t End = 0;    // the first entry that is not in the piece
+  size_t End = 0;    // the first entry that is not in the piece (or left out)
   size_t Bytes = 0;  // what its entries take, without the CE entry
   bool Continues = false;
+  bool LeftOut = false;  // the entries up to End go nowhere
 };
 
 // Which entries from `next` go into a piece of `room` bytes (a record's
@@ -67,6 +68,11 @@ TPiece EntriesThatFit(const size_t* lengths, size_t count, size_t next, size_t r
   for (size_t i = next; i < count; ++i) total += lengths[i];
   piece.Continues = total > room;
   if (!piece.Continues) return {count, total, false};
+  // No room for the CE entry either (a record whose identifier is nearly as
+  // long as a record may be: only names of an imported session are): the
+  // record carries no system use at all, and a reader shows its identifier.
+  // Its length stays within the one byte that holds it.
+  if (room < kContinuationEntryLength) return {count, 0, false, true};
   const size_t limit = room - kContinuationEntryLength;
   piece.End = next;
   while (piece.End < count && piece.Bytes + lengths[piece.End] <= limit) piece.Bytes += lengths[piece.End++];
@@ -257,6 +263,7 @@ TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t roo
   size_t next = 0;
   const auto fill = [&](std::vector<uint8_t>& out, size_t pieceRoom) {
     const TPiece piece = EntriesThatFit(lengths.data(), count, next, pieceRoom);
+    if (piece.LeftOut) next = piece.End;
     while (next < piece.End) Append(out, entries[next++]);
     if (!piece.Continues) return std::string::npos;
     const size_t ceAt = out.size();
