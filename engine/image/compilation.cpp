@@ -165,11 +165,8 @@ void TCompilation::AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::stri
   if (Entry->Directory) Entry->Directory->ShortName = shortName;
 }
 
-bool TCompilation::RefuseUnfitName(const std::string& shortName, const std::string& longName,
-                                   bool isDirectory, const std::function<std::string()>& what) {
-  if (NamesFitRecord(shortName, longName, isDirectory)) return false;
-  FHost.Report(">>> " + fmt::format(kMsgNameDoesNotFit, what()), ltImageError);
-  return true;
+void TCompilation::ReportUnfitName(const std::string& what) {
+  FHost.Report(">>> " + fmt::format(kMsgNameDoesNotFit, what), ltImageError);
 }
 
 // A source name MakeLongName had to change reaches the disc under a name the
@@ -260,7 +257,10 @@ TDEntry* TCompilation::InsertDirectory(TDEntry* Parent, const TSearchRec& Source
   const std::string shortName =
       Listing.ShortName.empty() ? UpperCase(Listing.LongName) : Listing.ShortName;
   const std::string& what = SourceFolder.empty() ? candidate : SourceFolder;
-  if (RefuseUnfitName(shortName, Listing.LongName, true, [&] { return what; })) return nullptr;
+  if (!NamesFitRecord(shortName, Listing.LongName, true)) {
+    ReportUnfitName(what);
+    return nullptr;
+  }
   if (FindEntry(Parent, Listing.LongName)) {
     // A file of that name already stands there; a folder beside it would give
     // readers two entries of one name.
@@ -341,8 +341,10 @@ bool TCompilation::AddEntry(TDEntry* Dir, const TSearchRec& Listing, const std::
     if (TFEntry* other = FindEntry(Dir, longFileName); other && other != existing) return false;
   }
   std::string shortName = UpperCase(shortFileName);
-  const auto what = [&] { return SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath; };
-  if (RefuseUnfitName(shortName, longFileName, isDirectory, what)) return false;
+  if (!NamesFitRecord(shortName, longFileName, isDirectory)) {
+    ReportUnfitName(SourcePath.empty() ? Dir->Path + "\\" + longFileName : SourcePath);
+    return false;
+  }
 
   TFEntry* entry = existing;
   if (!replace) {

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -125,9 +124,9 @@ class TCompilation {
   void UnindexName(TDEntry* Dir, TFEntry* Entry);
   void AssignUniqueShortName(TDEntry* Dir, TFEntry* Entry, std::string shortName);
   void RemoveDirectoryRecord(TDEntry* Dir);
-  // `what` names the entry in the message, made only when there is one.
-  bool RefuseUnfitName(const std::string& shortName, const std::string& longName,
-                       bool isDirectory, const std::function<std::string()>& what);
+  // Callers check NamesFitRecord first, so that the name for the message is
+  // made only when there is one.
+  void ReportUnfitName(const std::string& what);
   void ReportReplacedCharacters(const std::string& SourcePath, const std::string& Name,
                                 const std::string& DiscName);
   // What one AddDirectoryTree asks for, handed down its folders.

@@ -56,23 +56,30 @@ struct TPiece {
   size_t End = 0;    // the first entry that is not in the piece (or left out)
   size_t Bytes = 0;  // what its entries take, without the CE entry
   bool Continues = false;
-  bool LeftOut = false;  // the entries up to End go nowhere
 };
+
+size_t TotalLength(const size_t* lengths, size_t count, size_t next) {
+  size_t total = 0;
+  for (size_t i = next; i < count; ++i) total += lengths[i];
+  return total;
+}
+
+// A record whose identifier is nearly as long as a record may be (only names
+// of an imported session are) may lack room for a CE entry too: it carries no
+// system use at all, and a reader shows its identifier. Its length stays
+// within the one byte that holds it.
+bool NoRoomForEntries(const size_t* lengths, size_t count, size_t room) {
+  return room < kContinuationEntryLength && TotalLength(lengths, count, 0) > room;
+}
 
 // Which entries from `next` go into a piece of `room` bytes (a record's
 // system use or a continuation area): all that is left when it fits, else as
 // many as fit with room kept for a CE entry, which `Continues` then asks for.
 TPiece EntriesThatFit(const size_t* lengths, size_t count, size_t next, size_t room) {
   TPiece piece;
-  size_t total = 0;
-  for (size_t i = next; i < count; ++i) total += lengths[i];
+  const size_t total = TotalLength(lengths, count, next);
   piece.Continues = total > room;
   if (!piece.Continues) return {count, total, false};
-  // No room for the CE entry either (a record whose identifier is nearly as
-  // long as a record may be: only names of an imported session are): the
-  // record carries no system use at all, and a reader shows its identifier.
-  // Its length stays within the one byte that holds it.
-  if (room < kContinuationEntryLength) return {count, 0, false, true};
   const size_t limit = room - kContinuationEntryLength;
   piece.End = next;
   while (piece.End < count && piece.Bytes + lengths[piece.End] <= limit) piece.Bytes += lengths[piece.End++];
@@ -259,11 +266,11 @@ TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t roo
   for (size_t i = 0; i < entries.size(); ++i) lengths[i] = entries[i].size();
   const size_t count = lengths.size();
   TSystemUse use;
+  if (NoRoomForEntries(lengths.data(), count, room & ~size_t{1})) return use;
   use.InRecord.reserve(room + 1);
   size_t next = 0;
   const auto fill = [&](std::vector<uint8_t>& out, size_t pieceRoom) {
     const TPiece piece = EntriesThatFit(lengths.data(), count, next, pieceRoom);
-    if (piece.LeftOut) next = piece.End;
     while (next < piece.End) Append(out, entries[next++]);
     if (!piece.Continues) return std::string::npos;
     const size_t ceAt = out.size();
@@ -283,6 +290,7 @@ TSystemUse PackSystemUse(const std::vector<TSystemUseEntry>& entries, size_t roo
 TSystemUseSize PackedSystemUseSize(const std::vector<size_t>& lengths, size_t room) {
   const size_t count = lengths.size();
   TSystemUseSize size;
+  if (NoRoomForEntries(lengths.data(), count, room & ~size_t{1})) return size;
   size_t next = 0;
   const auto fill = [&](size_t pieceRoom) {
     const TPiece piece = EntriesThatFit(lengths.data(), count, next, pieceRoom);
