@@ -30,9 +30,18 @@ class ESourceReadError : public EStreamError {
 // `progress`. Throws EStreamError when the image cannot be written or the
 // source cannot be read.
 // `sourceSize` is the source's size when it was opened. A `cancel` that
-// turns true stops the copy between pieces (Cancelled set).
+// turns true stops the copy between pieces (Cancelled set). With `mapAhead`
+// a large source is copied from a mapping that a second thread reads in a
+// window ahead of the copy; callers ask for it only where the image's file
+// system copies through its page cache anyway (CopiesThroughPageCache): others
+// may share the source's blocks or copy on a server, which the kernel copy
+// lets them do.
 TExtentCopy CopyExtent(int source, int64_t sourceSize, int image, int64_t at, int64_t plannedBytes,
                        bool holesReadAsZero, std::atomic<int64_t>* progress,
-                       const std::atomic<bool>* cancel = nullptr);
+                       const std::atomic<bool>* cancel = nullptr, bool mapAhead = false);
+
+// Whether the file system of `image` copies data through the page cache,
+// sharing no blocks and offloading no copy (ext2/3/4, tmpfs).
+bool CopiesThroughPageCache(int image);
 
 }  // namespace fornax

@@ -305,7 +305,7 @@ TCacheThread::TOpenSource TCacheThread::OpenSource(const TEntry& entry) {
 
 // Straight from the source into the image at the file's planned offset `at`;
 // the rest of its extent stays a hole of the new file, which reads as zeros.
-bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at) {
+bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at, bool mapAhead) {
   const TOpenSource opened = OpenSource(entry);
   const int source = opened.Descriptor;
   if (source < 0) return false;
@@ -319,7 +319,7 @@ bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at) {
   bool ok = true;
   try {
     const TExtentCopy copy = CopyExtent(source, known ? st.st_size : entry.Size, FInput.DirectTarget, at, entry.Size,
-                                        true, &FDirectProgress, &FAbortRequested);
+                                        true, &FDirectProgress, &FAbortRequested, mapAhead);
     ok = !copy.Cancelled;
     if (ok && (copy.Shrunk || copy.Grown)) NoteDeferred(fmt::format(kMsgSourceChanged, entry.Path));
   } catch (const ESourceReadError&) {
@@ -335,7 +335,9 @@ bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at) {
 // Every file's offset is fixed by the layout, so the files need not be
 // copied in order: two copiers take runs of them in turn, and while one waits
 // in the kernel (a path looked up, a file opened, read or closed) the other
-// copies. The first failure or an abort stops both.
+// copies. The first failure or an abort stops both. A few large files are
+// copied by one copier, which has the next part of the file read in by another
+// thread meanwhile: two copiers into one file only wait for each other.
 bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
   std::vector<int64_t> offsets(entries.size());
   int64_t position = FDirectPosition;
@@ -345,6 +347,8 @@ bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
   }
   std::atomic<size_t> next{0};
   std::atomic<bool> stopped{false};
+  const bool twoCopiers = entries.size() > kDirectRunFiles;
+  const bool mapAhead = !twoCopiers && CopiesThroughPageCache(FInput.DirectTarget);
   const auto copier = [&] {
     for (;;) {
       // A run of small files, or one large file: about the same work each.
@@ -357,7 +361,7 @@ bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
       if (!next.compare_exchange_strong(expected, end)) continue;
       for (size_t i = first; i < end; ++i) {
         if (stopped || FAbortRequested) return;
-        if (!CopyFileDirect(entries[i], offsets[i])) {
+        if (!CopyFileDirect(entries[i], offsets[i], mapAhead)) {
           stopped = true;
           return;
         }
@@ -365,7 +369,7 @@ bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
     }
   };
   std::thread second;
-  if (entries.size() > kDirectRunFiles) {
+  if (twoCopiers) {
     try {
       second = std::thread(copier);
     } catch (const std::system_error&) {

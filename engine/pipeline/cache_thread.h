@@ -119,7 +119,7 @@ class TCacheThread {
   bool QueueEntries(const std::vector<TEntry>& entries);
   bool QueueFile(const TEntry& entry);
   bool WriteEntriesDirect(const std::vector<TEntry>& entries);
-  bool CopyFileDirect(const TEntry& entry, int64_t at);
+  bool CopyFileDirect(const TEntry& entry, int64_t at, bool mapAhead);
   void NoteCurrentFile(const std::string& path);
   TOpenSource OpenSource(const TEntry& entry);
   bool QueuePadding();
