@@ -239,6 +239,8 @@ class Report:
                      + (f"; the whole command took {m['minutes']} minutes" if "minutes" in m else "")),
             ("peers", f"{m.get('genisoimage', '?')}, {xorriso}"),
         ]
+        if m.get("page_reporting", "none") != "none":
+            rows.append(("free page reporting", m["page_reporting"]))
         out = ["| | |", "|---|---|"]
         out += [f"| {k} | {v} |" for k, v in rows]
         return out

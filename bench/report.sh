@@ -157,6 +157,23 @@ meta kernel "$(uname -sr)"
 meta filesystem "$(findmnt -n -o FSTYPE -T "$BENCH_DIR")"
 meta scratch_under_tmp "$([[ $BENCH_DIR == /tmp/* ]] && echo yes || echo no)"
 meta load_start "$(cut -d' ' -f1-3 /proc/loadavg)"
+# A virtual machine may hand the memory it frees back to its host (free page
+# reporting), and the next program to take it waits while the host maps it
+# again: 2 GiB of page cache then cost 3.5 s instead of 0.7 s, for whichever
+# tool happens to come next. Held off while the benchmark runs, where root
+# may; order 11 is above the largest block the kernel keeps, so nothing is
+# reported.
+REPORTING=/sys/module/page_reporting/parameters/page_reporting_order
+if [[ -w $REPORTING ]]; then
+  REPORTING_WAS=$(cat "$REPORTING")
+  trap 'echo "$REPORTING_WAS" >"$REPORTING"' EXIT
+  echo 11 >"$REPORTING"
+  meta page_reporting "held off during the run (it was order $REPORTING_WAS)"
+elif [[ -e $REPORTING ]]; then
+  meta page_reporting "on (not writable here): timings of memory-hungry runs vary"
+else
+  meta page_reporting "none"
+fi
 meta scale "$SCALE"
 meta runs "$RUNS"
 meta slow "$SLOW"
