@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${FORNAX_JOBS:-$(nproc)}
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+source tools/compiler-cache.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${FORNAX_CACHE_ARGS[@]}" >/dev/null
 ninja -C build -j "$jobs"

@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config
+  # compiles shared between clones of the repository (CI clones afresh)
+  ccache
   libfmt-dev libcli11-dev libgtest-dev libbenchmark-dev
   # the content hashes of a burn's verify (XXH3-128)
   libxxhash-dev

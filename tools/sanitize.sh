@@ -18,10 +18,11 @@ repo=$(pwd)
 root=${SANITIZE_ROOT:-$repo/build-sanitize}
 jobs=${FORNAX_JOBS:-$(nproc)}
 kinds=${1:-thread address}
+source tools/compiler-cache.sh
 
 build() {  # kind sanitizers
   local dir="$root/$1"
-  cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DFORNAX_SANITIZE="$2" >/dev/null
+  cmake -S "$repo" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DFORNAX_SANITIZE="$2" "${FORNAX_CACHE_ARGS[@]}" >/dev/null
   ninja -C "$dir" -j "$jobs"
 }
 

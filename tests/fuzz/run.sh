@@ -31,9 +31,10 @@ if ! command -v "$cxx" > /dev/null; then
   exit 2
 fi
 
+source "$repo/tools/compiler-cache.sh"
 # Configured once; ninja rebuilds what changed (and globs the engine's files anew).
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" > "$build/configure.log" 2>&1 || {
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" "${FORNAX_CACHE_ARGS[@]}" > "$build/configure.log" 2>&1 || {
     cat "$build/configure.log" >&2
     exit 2
   }
