@@ -21,6 +21,13 @@ namespace {
 
 constexpr off_t kBlockBytes = 2048;
 constexpr size_t kCopyChunk = 1 << 20;
+// A write that continues the one before (a burn's stream of WRITE commands)
+// has the file system's blocks reserved up to the next step ahead of it, as
+// unwritten extents that read as zeros. ext4 then skips its delayed
+// allocation at every block written: about a quarter of the time of a
+// stream of 64 KiB writes. A stream takes at most one step more space than
+// it wrote; scattered writes reserve nothing.
+constexpr off_t kReserveStep = 2 << 20;
 
 std::string Describe(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -140,6 +147,7 @@ void SectorFile::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   wipe_requested_ = false;
+  written_end_ = reserved_end_ = 0;
 }
 
 bool SectorFile::Open(const std::string& dir, std::string* error) {
@@ -164,13 +172,26 @@ bool SectorFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
   const off_t at = static_cast<off_t>(lba) * kBlockBytes;
   const bool zeros = bytes > 0 && data[0] == 0 && std::memcmp(data, data + 1, bytes - 1) == 0;
   if (zeros && fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, at, static_cast<off_t>(bytes)) == 0) {
+    written_end_ = at + static_cast<off_t>(bytes);
     // The file must still reach the end of what was written.
     struct stat st {};
     if (fstat(fd_, &st) == 0 && st.st_size < at + static_cast<off_t>(bytes))
       return ftruncate(fd_, at + static_cast<off_t>(bytes)) == 0;
     return true;
   }
+  ReserveAhead(at, at + static_cast<off_t>(bytes));
   return WriteAll(fd_, data, bytes, at);
+}
+
+void SectorFile::ReserveAhead(off_t at, off_t end) {
+  const bool continues = at == written_end_ && at > 0;
+  written_end_ = end;
+  if (!continues || end <= reserved_end_) return;
+  const off_t from = std::max(at, reserved_end_);
+  const off_t to = (end / kReserveStep + 1) * kReserveStep;
+  // The size stays where the data ends; a failure (no room, no support)
+  // only leaves the write to allocate its blocks itself.
+  if (fallocate(fd_, FALLOC_FL_KEEP_SIZE, from, to - from) == 0) reserved_end_ = to;
 }
 
 bool SectorFile::Wipe() {
@@ -186,6 +207,7 @@ bool SectorFile::TakeWipeRequest() {
 
 bool SectorFile::Truncate() {
   wipe_requested_ = false;
+  written_end_ = reserved_end_ = 0;
   return ftruncate(fd_, 0) == 0;
 }
 

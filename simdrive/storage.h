@@ -5,6 +5,8 @@
 //   disc.data  the disc's sectors, sector N at byte N x 2048, sparse
 // Sector data is always written before the metadata that claims it.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -40,8 +42,12 @@ class SectorFile : public SectorStore {
   bool Truncate();
 
  private:
+  void ReserveAhead(off_t at, off_t end);
+
   int fd_ = -1;
   bool wipe_requested_ = false;
+  off_t written_end_ = 0;   // where this process's last write ended
+  off_t reserved_end_ = 0;  // blocks up to here were reserved by this process
 };
 
 // The metadata file "state": a 4 KiB header and two 1 MiB slots (sparse)

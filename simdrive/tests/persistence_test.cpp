@@ -174,6 +174,25 @@ TEST_F(Persistence, ExportIsTheFlatImageAndStaysSparse) {
   EXPECT_EQ(tail, Pattern(2000000, 16, 0x02));
 }
 
+// A burn's stream of writes has blocks reserved a step ahead of it: the data
+// must read back as written, the file must end where the data ends, and the
+// space taken stay within one step of what was written.
+TEST_F(Persistence, AStreamOfWritesReadsBackAndTakesHardlyMoreThanItWrote) {
+  Insert("dvd-ram");
+  std::vector<uint8_t> expected;
+  for (uint32_t i = 0; i < 80; ++i) {
+    ASSERT_GOOD(Write(i * 32, 32, static_cast<uint8_t>(0x10 + i % 7)));
+    const std::vector<uint8_t> piece = Pattern(i * 32, 32, static_cast<uint8_t>(0x10 + i % 7));
+    expected.insert(expected.end(), piece.begin(), piece.end());
+  }
+  const std::string data = dir_ + "/disc.data";
+  struct stat st {};
+  ASSERT_EQ(stat(data.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 80 * 32 * 2048) << "the file ends where the data ends";
+  EXPECT_LE(st.st_blocks * 512, 80 * 32 * 2048 + (2 << 20) + (64 << 10));
+  EXPECT_TRUE(FileBytes(data) == expected) << "the sectors read back differ from those written";
+}
+
 TEST_F(Persistence, ExportOfACdIncludesTheRunOut) {
   Insert("cd-r");
   ASSERT_GOOD(Write(0, 300, 0x07));
