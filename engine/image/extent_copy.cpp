@@ -11,6 +11,7 @@
 #include <future>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "engine/base/sector.h"
@@ -57,25 +58,43 @@ constexpr int64_t kWorthMapping = int64_t{4} << 20;
 constexpr int64_t kMapWindow = int64_t{16} << 20;
 constexpr int64_t kMappedWrite = int64_t{1} << 20;
 
-struct TWindow {
+// One window of the source, mapped and read in; unmapped when it goes, also
+// when a failed write throws past it.
+class TWindow {
+ public:
+  TWindow() = default;
+  TWindow(int source, int64_t from, int64_t to) {
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    From = from - from % page;
+    Length = std::min(to - From, kMapWindow);
+    Base = ::mmap(nullptr, static_cast<size_t>(Length), PROT_READ, MAP_SHARED | MAP_POPULATE, source,
+                  static_cast<off_t>(From));
+  }
+  TWindow(TWindow&& other) noexcept { *this = std::move(other); }
+  TWindow& operator=(TWindow&& other) noexcept {
+    if (this != &other) {
+      Unmap();
+      Base = std::exchange(other.Base, MAP_FAILED);
+      From = other.From;
+      Length = other.Length;
+    }
+    return *this;
+  }
+  ~TWindow() { Unmap(); }
+
+  bool Mapped() const { return Base != MAP_FAILED; }
+  int64_t End() const { return From + Length; }
+  const uint8_t* At(int64_t offset) const { return static_cast<const uint8_t*>(Base) + (offset - From); }
+
+ private:
+  void Unmap() {
+    if (Base != MAP_FAILED) ::munmap(Base, static_cast<size_t>(Length));
+    Base = MAP_FAILED;
+  }
   void* Base = MAP_FAILED;
   int64_t From = 0;  // page-aligned offset of the source
   int64_t Length = 0;
 };
-
-TWindow MapWindow(int source, int64_t from, int64_t to) {
-  static const int64_t page = ::sysconf(_SC_PAGESIZE);
-  TWindow window;
-  window.From = from - from % page;
-  window.Length = std::min(to - window.From, kMapWindow);
-  window.Base = ::mmap(nullptr, static_cast<size_t>(window.Length), PROT_READ, MAP_SHARED | MAP_POPULATE, source,
-                       static_cast<off_t>(window.From));
-  return window;
-}
-
-void Unmap(const TWindow& window) {
-  if (window.Base != MAP_FAILED) ::munmap(window.Base, static_cast<size_t>(window.Length));
-}
 
 // Writes [from, to) of the source from mappings; returns where it stopped:
 // `to`, the point where the source ended (it shrank since it was opened), or
@@ -84,25 +103,23 @@ void Unmap(const TWindow& window) {
 // in, for a cold cache) the next window while this one is written.
 int64_t CopyMapped(int source, int image, int64_t from, int64_t to, int64_t shift, std::atomic<int64_t>* progress,
                    const std::atomic<bool>* cancel, bool mapAhead) {
-  TWindow window = MapWindow(source, from, to);
-  std::future<TWindow> next;
+  const auto map = [source, to](int64_t at) { return TWindow(source, at, to); };
+  TWindow window = map(from);
   int64_t done = from;
-  while (window.Base != MAP_FAILED) {
-    const int64_t windowEnd = window.From + window.Length;
-    if (mapAhead && windowEnd < to) {
+  while (window.Mapped()) {
+    std::future<TWindow> next;
+    if (mapAhead && window.End() < to) {
       try {
-        next = std::async(std::launch::async, MapWindow, source, windowEnd, to);
+        next = std::async(std::launch::async, map, window.End());
       } catch (const std::system_error&) {
         mapAhead = false;  // no thread to be had: map in turn
       }
     }
-    bool ended = false;
-    while (done < windowEnd && !ended) {
-      if (cancel && cancel->load(std::memory_order_relaxed)) break;
+    while (done < window.End()) {
+      if (cancel && cancel->load(std::memory_order_relaxed)) return done;
       const int64_t misaligned = (done + shift) % kMappedWrite;
-      const size_t want = static_cast<size_t>(std::min(windowEnd - done, kMappedWrite - misaligned));
-      const auto* bytes = static_cast<const uint8_t*>(window.Base) + (done - window.From);
-      const ssize_t n = ::pwrite(image, bytes, want, static_cast<off_t>(done + shift));
+      const size_t want = static_cast<size_t>(std::min(window.End() - done, kMappedWrite - misaligned));
+      const ssize_t n = ::pwrite(image, window.At(done), want, static_cast<off_t>(done + shift));
       if (n > 0) {
         done += n;
         if (progress) progress->fetch_add(n, std::memory_order_relaxed);
@@ -113,29 +130,15 @@ int64_t CopyMapped(int source, int image, int64_t from, int64_t to, int64_t shif
       // under it, or its pages could not be read.
       if (n < 0 && errno == EFAULT) {
         struct stat st {};
-        if (::fstat(source, &st) == 0 && st.st_size <= done) {
-          ended = true;
-          continue;
-        }
-        Unmap(window);
-        if (next.valid()) Unmap(next.get());
+        if (::fstat(source, &st) == 0 && st.st_size <= done) return done;
         errno = EIO;
         FailRead();
       }
       if (n == 0) errno = ENOSPC;
-      Unmap(window);
-      if (next.valid()) Unmap(next.get());
       Fail("Write error on the image file");
     }
-    Unmap(window);
-    const bool stop = ended || done < windowEnd || windowEnd >= to;
-    if (next.valid()) {
-      window = next.get();
-      if (stop) Unmap(window);
-    } else if (!stop) {
-      window = MapWindow(source, windowEnd, to);
-    }
-    if (stop) break;
+    if (window.End() >= to) break;
+    window = next.valid() ? next.get() : map(window.End());
   }
   return done;
 }

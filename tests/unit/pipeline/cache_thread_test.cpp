@@ -56,6 +56,15 @@ class CacheThread : public test::RecorderTest {
   void Add(const std::string& name, const std::string& content) {
     ASSERT_TRUE(Rec.AddFileEntry("\\", Tmp.Write(name, content), false));
   }
+  // The compilation as the queued stream hands it out, without a post-gap.
+  std::string Stream(int64_t total) {
+    TCacheInput in = Input(total);
+    in.WritePostGap = false;
+    TCacheThread cache(in);
+    const TDrained d = Drain(cache);
+    EXPECT_EQ(d.Error, "");
+    return d.Bytes;
+  }
   // Writes the compilation straight into a new image file, as an image is
   // made, and returns the file's bytes.
   std::string WriteDirect(int64_t total, std::string& error) {
@@ -308,24 +317,15 @@ TEST_F(CacheThread, ADirectWriteOfManyFilesMatchesTheStreamAndStopsAtAMissingSou
     sectors += static_cast<int64_t>((size + 2047) / 2048);
   }
   const int64_t total = sectors * 2048;
-  const std::vector<uint8_t> header = Header;
-  TCacheInput streamed = Input(total);
-  streamed.WritePostGap = false;
-  TCacheThread first(streamed);
-  const TDrained d = Drain(first);
-  ASSERT_EQ(d.Error, "");
-  ASSERT_EQ(static_cast<int64_t>(d.Bytes.size()), total);
+  const std::string stream = Stream(total);
+  ASSERT_EQ(static_cast<int64_t>(stream.size()), total);
 
-  const auto writeDirect = [&](std::string& error) {
-    Header = header;
-    return WriteDirect(total, error);
-  };
   std::string error;
-  EXPECT_TRUE(writeDirect(error) == d.Bytes) << "the direct image differs from the stream";
+  EXPECT_TRUE(WriteDirect(total, error) == stream) << "the direct image differs from the stream";
   EXPECT_EQ(error, "");
 
   ASSERT_EQ(::unlink(Tmp.Path("f300.bin").c_str()), 0);
-  writeDirect(error);
+  WriteDirect(total, error);
   EXPECT_NE(error.find("f300.bin"), std::string::npos) << error;
 }
 
@@ -341,16 +341,10 @@ TEST_F(CacheThread, AFewLargeFilesWrittenDirectMatchTheStream) {
     sectors += static_cast<int64_t>((size + 2047) / 2048);
   }
   const int64_t total = sectors * 2048;
-  const std::vector<uint8_t> header = Header;
-  TCacheInput streamed = Input(total);
-  streamed.WritePostGap = false;
-  TCacheThread first(streamed);
-  const TDrained d = Drain(first);
-  ASSERT_EQ(d.Error, "");
-  ASSERT_EQ(static_cast<int64_t>(d.Bytes.size()), total);
-  Header = header;
+  const std::string stream = Stream(total);
+  ASSERT_EQ(static_cast<int64_t>(stream.size()), total);
   std::string error;
-  EXPECT_TRUE(WriteDirect(total, error) == d.Bytes) << "the direct image differs from the stream";
+  EXPECT_TRUE(WriteDirect(total, error) == stream) << "the direct image differs from the stream";
   EXPECT_EQ(error, "");
 }
 
