@@ -44,14 +44,12 @@ TEST_F(WorkerLifetime, AWriteDoneHandlerStartsTheNextImageOnTheWriteThreadItself
   Fill(Folder("src", 3, 600));
   Rec.Dispatcher = nullptr;
   TDone done;
-  std::atomic<bool> onWorker{false};
+  std::atomic<bool> onWorker{false}, secondStarted{false};
   const std::thread::id caller = std::this_thread::get_id();
   Rec.OnWriteDone = [&](TObject*, const std::string& error) {
-    const bool first = [&] {
-      std::lock_guard<std::mutex> lock(done.Lock);
-      return done.Errors.empty();
-    }();
-    if (first) {
+    // Decided before the next image starts: its done event may come before
+    // this one is counted.
+    if (!secondStarted.exchange(true)) {
       onWorker = std::this_thread::get_id() != caller;
       Rec.BuildISOFile(Tmp.Path("second.iso"), false);
     }
