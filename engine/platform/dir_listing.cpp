@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <future>
+#include <system_error>
 #include <mutex>
 #include <optional>
 
@@ -41,6 +43,43 @@ TFolderShortNames ShortNamesOf(const TFolderEntries& read) {
   for (const TFolderEntry& entry : read.Entries)
     if (IsItem(entry)) items.push_back({entry.Name, entry.Kind == TEntryKind::Folder});
   return AssignShortNames(items);
+}
+
+// Below this many names a folder's aliases are made after its entries are
+// examined: a thread would cost more than it saves.
+constexpr size_t kNameAlongsideFrom = 2048;
+
+// The items the folder's entry types promise, in order: false when a type
+// says too little (a link, or none kept) to tell an item before examining it.
+bool PromisedItems(const TFolderNames& names, std::vector<TFolderItemName>& items) {
+  items.reserve(names.Names.size());
+  for (const TFolderName& name : names.Names) {
+    switch (name.Type) {
+      case DT_REG: items.push_back({name.Name, false}); break;
+      case DT_DIR: items.push_back({name.Name, true}); break;
+      case DT_FIFO:
+      case DT_SOCK:
+      case DT_CHR:
+      case DT_BLK: break;  // never items, and never examined
+      default: return false;
+    }
+  }
+  return true;
+}
+
+// Whether the items examined are the items promised, in the same order and
+// of the same kinds: an entry gone, or changed from file to folder meanwhile,
+// would give other aliases.
+bool KeptPromise(const TFolderEntries& read, const std::vector<TFolderItemName>& promised) {
+  size_t at = 0;
+  for (const TFolderEntry& entry : read.Entries) {
+    if (!IsItem(entry)) continue;
+    if (at == promised.size() || promised[at].Name != entry.Name ||
+        promised[at].IsDirectory != (entry.Kind == TEntryKind::Folder))
+      return false;
+    ++at;
+  }
+  return at == promised.size();
 }
 
 // Folder is where the item lies; its path is only built to read the archive
@@ -226,8 +265,33 @@ TSearchResult ListFolder(TOpenFolder& Folder, const std::string& Path, const std
 TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel, TListOptions Options,
                        TFolderNaming Naming) {
   // A folder that is not open reads as not Ok, with the reason it was not.
+  return ExamineFolder(Folder, Folder.ReadNames(Cancel), Cancel, Options, Naming);
+}
+
+TReadFolder ExamineFolder(const TOpenFolder& Folder, TFolderNames names, const std::atomic<bool>* Cancel,
+                          TListOptions Options, TFolderNaming Naming) {
   TReadFolder folder;
-  folder.Read = Folder.ReadEntries(Cancel, Options.DanglingLinks);
+  // The aliases of a large folder are made on a second thread while its
+  // entries are examined, from the types the folder keeps for its names;
+  // they stand only if the examination finds exactly those items.
+  std::vector<TFolderItemName> promised;
+  std::future<TFolderShortNames> naming;
+  if (!names.Cut && names.Names.size() >= kNameAlongsideFrom && PromisedItems(names, promised)) {
+    try {
+      naming = std::async(std::launch::async, [&promised] { return AssignShortNames(promised); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the names are made after.
+    }
+  }
+  folder.Read = Folder.Examine(std::move(names), Cancel, Options.DanglingLinks);
+  if (naming.valid()) {
+    try {
+      TFolderShortNames made = naming.get();
+      if (!folder.Read.Cut && KeptPromise(folder.Read, promised)) folder.ShortNames = std::move(made);
+    } catch (const std::exception&) {
+      // Made again below, where such a failure is reported as ever.
+    }
+  }
   if (Naming == TFolderNaming::NameNow) NameFolder(folder);
   return folder;
 }

@@ -102,6 +102,10 @@ struct TReadFolder {
 enum class TFolderNaming { NameNow, NameLater };
 TReadFolder ReadFolder(TOpenFolder& Folder, const std::atomic<bool>* Cancel = nullptr, TListOptions Options = {},
                        TFolderNaming Naming = TFolderNaming::NameNow);
+// ReadFolder once the folder's names are read (Folder.ReadNames): the
+// entries examined, and the aliases of a large folder made meanwhile.
+TReadFolder ExamineFolder(const TOpenFolder& Folder, TFolderNames Names, const std::atomic<bool>* Cancel = nullptr,
+                          TListOptions Options = {}, TFolderNaming Naming = TFolderNaming::NameNow);
 // The short names of a folder read with NameLater.
 void NameFolder(TReadFolder& Folder);
 TSearchResult ListingOf(const TReadFolder& Folder, const std::string& Path, TListOptions Options = {});

@@ -41,17 +41,17 @@ bool IsNoEntry(int error) { return error == ENOENT || error == ELOOP || error ==
 // Fills Entry for the directory entry; 0, or the errno of the examination.
 // A link costs the one call that follows it; anything else one call that
 // does not follow (the entry type may be unknown, or outdated by a rename).
-int Examine(int descriptor, const dirent& raw, TFolderEntry& entry, bool danglingLinks) {
-  entry.Name = raw.d_name;
-  if (SpecialFromEntryType(raw.d_type, entry.Kind)) return 0;
-  bool link = raw.d_type == DT_LNK;
+int ExamineEntry(int descriptor, const TFolderName& raw, TFolderEntry& entry, bool danglingLinks) {
+  entry.Name = raw.Name;
+  if (SpecialFromEntryType(raw.Type, entry.Kind)) return 0;
+  bool link = raw.Type == DT_LNK;
   if (!link) {
-    if (fstatat(descriptor, raw.d_name, &entry.Info, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
+    if (fstatat(descriptor, raw.Name.c_str(), &entry.Info, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
       return errno;
     link = S_ISLNK(entry.Info.st_mode);
   }
   entry.Link = link;
-  if (link && fstatat(descriptor, raw.d_name, &entry.Info, AT_NO_AUTOMOUNT) != 0) {
+  if (link && fstatat(descriptor, raw.Name.c_str(), &entry.Info, AT_NO_AUTOMOUNT) != 0) {
     if (!IsNoEntry(errno) || !danglingLinks) return errno;
     entry.Kind = TEntryKind::DanglingLink;
     return 0;
@@ -101,7 +101,11 @@ TOpenFolder TOpenFolder::OpenChild(const std::string& Name) const {
 }
 
 TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel, bool DanglingLinks) {
-  TFolderEntries result;
+  return Examine(ReadNames(Cancel), Cancel, DanglingLinks);
+}
+
+TFolderNames TOpenFolder::ReadNames(const std::atomic<bool>* Cancel) {
+  TFolderNames result;
   if (!FDir) {
     result.Ok = false;
     result.Error = SystemErrorText(FError);
@@ -123,14 +127,39 @@ TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel, bool Da
     }
     const std::string_view name(raw->d_name);
     if (name == "." || name == "..") continue;
+    result.Names.push_back({std::string(name), raw->d_type});
+  }
+  return result;
+}
+
+TFolderEntries TOpenFolder::Examine(TFolderNames Names, const std::atomic<bool>* Cancel, bool DanglingLinks) const {
+  TFolderEntries result;
+  result.Cut = Names.Cut;
+  if (!FDir) {
+    result.Ok = Names.Ok;
+    result.Error = std::move(Names.Error);
+    return result;
+  }
+  result.Entries.reserve(Names.Names.size());
+  for (const TFolderName& raw : Names.Names) {
+    if (CancelSet(Cancel)) {
+      result.Cut = true;
+      break;
+    }
     TFolderEntry entry;
-    const int error = Examine(Descriptor(), *raw, entry, DanglingLinks);
+    const int error = ExamineEntry(Descriptor(), raw, entry, DanglingLinks);
     if (error == 0) {
       result.Entries.push_back(std::move(entry));
     } else if (!IsNoEntry(error)) {
       result.Ok = false;
-      result.Error = std::string(name) + ": " + SystemErrorText(error);
+      result.Error = raw.Name + ": " + SystemErrorText(error);
     }
+  }
+  // The folder's own read error came last when names and entries were read
+  // in turn: it still wins.
+  if (!Names.Ok) {
+    result.Ok = false;
+    result.Error = std::move(Names.Error);
   }
   return result;
 }

@@ -40,6 +40,19 @@ struct TFolderEntries {
 // The system's text for an errno value.
 std::string SystemErrorText(int Error);
 
+// A folder's names as read, before any entry is examined: each with the type
+// the folder keeps for it (DT_REG, DT_DIR, ...; DT_UNKNOWN where it keeps none).
+struct TFolderName {
+  std::string Name;
+  unsigned char Type = DT_UNKNOWN;
+};
+struct TFolderNames {
+  std::vector<TFolderName> Names;  // in the order the file system returns them
+  bool Ok = true;
+  std::string Error;
+  bool Cut = false;
+};
+
 class TOpenFolder {
  public:
   TOpenFolder() = default;
@@ -67,6 +80,11 @@ class TOpenFolder {
   // must hear about rather than lose the file unnoticed. Cancel (may be null)
   // is looked at before each entry.
   TFolderEntries ReadEntries(const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false);
+  // ReadEntries in its two steps, so that a caller may work on the names
+  // while the entries are examined: every name, read once from the start of
+  // the folder; then each of them examined, as ReadEntries does.
+  TFolderNames ReadNames(const std::atomic<bool>* Cancel = nullptr);
+  TFolderEntries Examine(TFolderNames Names, const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false) const;
 
  private:
   explicit TOpenFolder(DIR* dir, int error) : FDir(dir), FError(error) {}

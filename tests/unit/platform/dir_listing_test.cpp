@@ -128,6 +128,45 @@ TEST_F(PlatformListing, FindFileNoticesAFolderChangedAfterItsAliasesWereKept) {
   EXPECT_EQ(rec.ShortName, "MYREPO_2.DOC");
 }
 
+// A large folder's aliases are made while its entries are examined, from the
+// names read before: they must be those of the entries examined, even when the
+// folder changed in between.
+TEST_F(PlatformListing, ALargeFolderGetsTheAliasesOfTheEntriesExamined) {
+  const auto name = [](int i) { return "Quarterly report " + std::to_string(1000 + i) + ".txt"; };
+  for (int i = 0; i < 2500; ++i) Write(name(i));
+  ASSERT_EQ(mkdir(At("Quarterly reports").c_str(), 0755), 0);
+  const auto aliasesMadeAfter = [](const TReadFolder& read) {
+    TReadFolder again{read.Read, std::nullopt};
+    NameFolder(again);
+    return *again.ShortNames;
+  };
+
+  TOpenFolder folder = TOpenFolder::Open(dir_);
+  const TReadFolder read = ReadFolder(folder);
+  ASSERT_TRUE(read.Read.Ok);
+  ASSERT_EQ(read.Read.Entries.size(), 2501u);
+  EXPECT_EQ(*read.ShortNames, aliasesMadeAfter(read));
+
+  // Between the names and the examination: the first of the series goes, and
+  // a file becomes a folder. Every later alias moves up.
+  TOpenFolder reopened = TOpenFolder::Open(dir_);
+  TFolderNames names = reopened.ReadNames();
+  ASSERT_EQ(names.Names.size(), 2501u);
+  ASSERT_EQ(unlink(At(name(0)).c_str()), 0);
+  ASSERT_EQ(unlink(At(name(1)).c_str()), 0);
+  ASSERT_EQ(mkdir(At(name(1)).c_str(), 0755), 0);
+  const TReadFolder changed = ExamineFolder(reopened, std::move(names));
+  ASSERT_EQ(changed.Read.Entries.size(), 2500u);
+  ASSERT_TRUE(changed.ShortNames);
+  EXPECT_EQ(*changed.ShortNames, aliasesMadeAfter(changed));
+  const TSearchResult listing = ListingOf(changed, dir_);
+  for (const int i : {1, 2, 2499}) {
+    TSearchRec found;
+    ASSERT_TRUE(FindFile(At(name(i)), faAnyFile, found));
+    EXPECT_EQ(Item(listing, name(i))->ShortName, found.ShortName) << name(i);
+  }
+}
+
 TEST_F(PlatformListing, MissingFolderGivesTheSystemsReason) {
   const TSearchResult result = FindFiles(At("missing"), "*", faAnyFile);
   EXPECT_FALSE(result.Ok);
