@@ -252,6 +252,7 @@ TCacheInput TQzRecorder::CacheInput() {
 TCacheInput TQzRecorder::CompilationCacheInput() {
   TCacheInput input = CacheInput();
   input.Header = [this](const THeaderSink& sink) { WriteHeader(sink); };
+  input.HeaderBytes = FLayout.HeaderSectors() * kSectorSize;
   input.Compilation = &FCompilation;
   input.BootImageSectors = Bootable ? FLayout.BootImageSectors : 0;
   input.BootImageFile = Bootable ? BootImageFile : "";

@@ -246,7 +246,9 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
       if (e->ISOSize == 0 || e->IsDirectory() || (e->Attributes & 0x10) || e->Imported) return;
       std::string path = e->SourcePath();
       if (path.empty()) return;
-      entries.push_back({std::move(path), e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1});
+      const size_t nameAt = e->SourceFolder ? e->SourceFolder->size() + 1 : 0;
+      entries.push_back({std::move(path), e->ISOSize, FInput.Record ? FInput.Record->IndexOf(e) : -1,
+                         e->SourceFolder, nameAt});
     });
   }
   return entries;
@@ -255,10 +257,14 @@ std::vector<TCacheThread::TEntry> TCacheThread::Entries() const {
 bool TCacheThread::QueueHeader() {
   if (!FInput.Header) return true;
   bool ok = true;
-  const auto direct = [this, &ok](const uint8_t* bytes, size_t length) {
+  // Direct: the header goes from the start of the image, while the files
+  // may already be copied behind it.
+  int64_t at = FDirectPosition;
+  const auto direct = [this, &ok, &at](const uint8_t* bytes, size_t length) {
+    if (FAbortRequested) ok = false;
     for (size_t done = 0; ok && done < length;) {
       const ssize_t n = ::pwrite(FInput.DirectTarget, bytes + done, length - done,
-                                 static_cast<off_t>(FDirectPosition + static_cast<int64_t>(done)));
+                                 static_cast<off_t>(at + static_cast<int64_t>(done)));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         Failed(fmt::format(kMsgCantWriteFile, FInput.DirectTargetName, std::strerror(n == 0 ? ENOSPC : errno)));
@@ -267,18 +273,20 @@ bool TCacheThread::QueueHeader() {
       }
       done += static_cast<size_t>(n);
     }
-    FDirectPosition += static_cast<int64_t>(length);
-    FDirectProgress = FDirectPosition.load();
+    at += static_cast<int64_t>(length);
+    FDirectProgress.fetch_add(static_cast<int64_t>(length), std::memory_order_relaxed);
   };
   // After a failure or an abort the rest of the header is made but dropped.
   const auto queued = [this, &ok](const uint8_t* bytes, size_t length) {
     if (ok) ok = AddBytes(bytes, length);
   };
   try {
-    if (Direct())
+    if (Direct()) {
       FInput.Header(direct);
-    else
+      FDirectPosition = at;
+    } else {
       FInput.Header(queued);
+    }
   } catch (const std::exception& e) {
     // A header that does not match its layout is a fault of the engine; it
     // ends this write, not the program.
@@ -288,12 +296,27 @@ bool TCacheThread::QueueHeader() {
   return ok;
 }
 
+TCacheThread::TSourceFolder::~TSourceFolder() {
+  if (FDescriptor >= 0) ::close(FDescriptor);
+}
+
+int TCacheThread::TSourceFolder::Open(const std::string* Folder) {
+  if (Folder == FFolder) return FDescriptor;
+  if (FDescriptor >= 0) ::close(FDescriptor);
+  FFolder = Folder;
+  FDescriptor = ::open(Folder->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return FDescriptor;
+}
+
 // A source that cannot be opened ends the write; one whose size is not the
 // size it was added with is copied all the same, and the end report says so.
-TCacheThread::TOpenSource TCacheThread::OpenSource(const TEntry& entry) {
+TCacheThread::TOpenSource TCacheThread::OpenSource(const TEntry& entry, TSourceFolder& folder) {
   NoteCurrentFile(entry.Path);
   TOpenSource opened;
-  opened.Descriptor = ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A folder that does not open leaves the whole path to say why.
+  const int in = entry.Folder ? folder.Open(entry.Folder) : -1;
+  opened.Descriptor = in >= 0 ? ::openat(in, entry.Path.c_str() + entry.NameAt, O_RDONLY | O_CLOEXEC)
+                              : ::open(entry.Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (opened.Descriptor < 0) {
     Failed(fmt::format(kMsgCantOpenFile, entry.Path));
     return opened;
@@ -305,8 +328,8 @@ TCacheThread::TOpenSource TCacheThread::OpenSource(const TEntry& entry) {
 
 // Straight from the source into the image at the file's planned offset `at`;
 // the rest of its extent stays a hole of the new file, which reads as zeros.
-bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at, bool mapAhead) {
-  const TOpenSource opened = OpenSource(entry);
+bool TCacheThread::CopyFileDirect(const TEntry& entry, TSourceFolder& folder, int64_t at, bool mapAhead) {
+  const TOpenSource opened = OpenSource(entry, folder);
   const int source = opened.Descriptor;
   if (source < 0) return false;
   const struct stat& st = opened.Info;
@@ -338,18 +361,27 @@ bool TCacheThread::CopyFileDirect(const TEntry& entry, int64_t at, bool mapAhead
 // copies. The first failure or an abort stops both. A few large files are
 // copied by one copier, which has the next part of the file read in by another
 // thread meanwhile: two copiers into one file only wait for each other.
-bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
+//
+// withHeader: the header is still to be made, and its length is known. With
+// two copiers, the second makes it first (it is the longer task on few
+// cores), while the first copies the files behind it.
+bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries, bool withHeader) {
   std::vector<int64_t> offsets(entries.size());
-  int64_t position = FDirectPosition;
+  const bool twoCopiers = entries.size() > kDirectRunFiles;
+  if (withHeader && !twoCopiers) {
+    if (!QueueHeader()) return false;
+    withHeader = false;
+  }
+  int64_t position = withHeader ? FDirectPosition + FInput.HeaderBytes : FDirectPosition.load();
   for (size_t i = 0; i < entries.size(); ++i) {
     offsets[i] = position;
     position += RoundUpToSector(entries[i].Size);
   }
   std::atomic<size_t> next{0};
   std::atomic<bool> stopped{false};
-  const bool twoCopiers = entries.size() > kDirectRunFiles;
   const bool mapAhead = !twoCopiers && CopiesThroughPageCache(FInput.DirectTarget);
   const auto copier = [&] {
+    TSourceFolder folder;
     for (;;) {
       // A run of small files, or one large file: about the same work each.
       const size_t first = next.load();
@@ -361,22 +393,36 @@ bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
       if (!next.compare_exchange_strong(expected, end)) continue;
       for (size_t i = first; i < end; ++i) {
         if (stopped || FAbortRequested) return;
-        if (!CopyFileDirect(entries[i], offsets[i], mapAhead)) {
+        if (!CopyFileDirect(entries[i], folder, offsets[i], mapAhead)) {
           stopped = true;
           return;
         }
       }
     }
   };
+  const int64_t headerEnd = offsets.empty() ? position : offsets.front();
+  const auto header = [&] {
+    if (!QueueHeader()) stopped = true;
+    else if (FDirectPosition != headerEnd) {
+      // The layout and the header disagree: files were copied to the wrong place.
+      Failed(fmt::format("the header took {} bytes, its layout {}", FDirectPosition.load(), headerEnd));
+      stopped = true;
+    }
+  };
   std::thread second;
   if (twoCopiers) {
     try {
-      second = std::thread(copier);
+      second = std::thread([&, makeHeader = withHeader] {
+        if (makeHeader) header();
+        if (!stopped) copier();
+      });
+      withHeader = false;
     } catch (const std::system_error&) {
       // No second thread to be had: one copier does it all.
     }
   }
-  copier();
+  if (withHeader) header();
+  if (!stopped) copier();
   if (second.joinable()) second.join();
   if (stopped || FAbortRequested) return false;
   FDirectPosition = position;
@@ -387,8 +433,8 @@ bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries) {
 // Copies exactly the planned bytes of one source, then zeros to the end of
 // its last sector. A source that is shorter, longer or unreadable part way
 // keeps its planned place: zeros stand in for what is missing.
-bool TCacheThread::QueueFile(const TEntry& entry) {
-  const int fd = OpenSource(entry).Descriptor;
+bool TCacheThread::QueueFile(const TEntry& entry, TSourceFolder& folder) {
+  const int fd = OpenSource(entry, folder).Descriptor;
   if (fd < 0) return false;
   // Read ahead of the copy: the kernel fetches the next pieces of the file
   // while the last one is handed over.
@@ -427,9 +473,10 @@ bool TCacheThread::QueueFile(const TEntry& entry) {
 }
 
 bool TCacheThread::QueueEntries(const std::vector<TEntry>& entries) {
+  TSourceFolder folder;
   for (const TEntry& entry : entries) {
     if (FAbortRequested) return false;
-    if (!QueueFile(entry)) return false;
+    if (!QueueFile(entry, folder)) return false;
   }
   return true;
 }
@@ -484,8 +531,10 @@ void TCacheThread::Execute() {
   }
   FStateChanged.notify_all();
   const bool imageMode = !FInput.ImageFileName.empty();
-  bool ok = imageMode || QueueHeader();
-  ok = ok && (Direct() ? WriteEntriesDirect(Entries()) : QueueEntries(Entries()));
+  // A direct write that knows the header's length makes it along with the files.
+  const bool headerWithFiles = Direct() && FInput.Header && FInput.HeaderBytes > 0;
+  bool ok = imageMode || headerWithFiles || QueueHeader();
+  ok = ok && (Direct() ? WriteEntriesDirect(Entries(), headerWithFiles) : QueueEntries(Entries()));
   ok = ok && (imageMode || QueuePadding());
   if (ok) PushChunk();  // the stream's last chunk, the only one not full
   if (!ok) {

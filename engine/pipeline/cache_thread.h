@@ -32,6 +32,9 @@ inline constexpr int64_t kMinimumTrackBytes = 614400;  // 300 sectors
 struct TCacheInput {
   int64_t CacheBytes = 4194304;
   THeaderSource Header;  // made as it is queued, never held whole
+  // Its length, as laid out (0: not known). A direct write that knows it
+  // copies the files while the header is still being made.
+  int64_t HeaderBytes = 0;
   const TCompilation* Compilation = nullptr;     // its file table, in table order
   int64_t TotalBytes = 0;
   int32_t BootImageSectors = 0;
@@ -104,6 +107,25 @@ class TCacheThread {
     std::string Path;
     int64_t Size;
     int RecordIndex = -1;  // its place in the burn record, if it has one
+    // The folder it lies in (shared by the folder's entries), and where its
+    // name begins in Path; none for a path of its own (the boot image).
+    const std::string* Folder = nullptr;
+    size_t NameAt = 0;
+  };
+  // The folder a copier opened its last source in: the next source of the
+  // same folder is opened relative to it, without looking its path up again.
+  class TSourceFolder {
+   public:
+    TSourceFolder() = default;
+    ~TSourceFolder();
+    TSourceFolder(const TSourceFolder&) = delete;
+    TSourceFolder& operator=(const TSourceFolder&) = delete;
+    // The descriptor of Folder, or -1 when it cannot be opened.
+    int Open(const std::string* Folder);
+
+   private:
+    const std::string* FFolder = nullptr;
+    int FDescriptor = -1;
   };
 
   // A source opened for copying: its descriptor (-1 when it could not be
@@ -117,11 +139,11 @@ class TCacheThread {
   void Execute();
   bool QueueHeader();
   bool QueueEntries(const std::vector<TEntry>& entries);
-  bool QueueFile(const TEntry& entry);
-  bool WriteEntriesDirect(const std::vector<TEntry>& entries);
-  bool CopyFileDirect(const TEntry& entry, int64_t at, bool mapAhead);
+  bool QueueFile(const TEntry& entry, TSourceFolder& folder);
+  bool WriteEntriesDirect(const std::vector<TEntry>& entries, bool withHeader);
+  bool CopyFileDirect(const TEntry& entry, TSourceFolder& folder, int64_t at, bool mapAhead);
   void NoteCurrentFile(const std::string& path);
-  TOpenSource OpenSource(const TEntry& entry);
+  TOpenSource OpenSource(const TEntry& entry, TSourceFolder& folder);
   bool QueuePadding();
   void Abort();
   void EndWith(bool primed);

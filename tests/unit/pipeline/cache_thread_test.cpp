@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
 #include <set>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/pipeline/burn_record.h"
@@ -67,7 +69,8 @@ class CacheThread : public test::RecorderTest {
   }
   // Writes the compilation straight into a new image file, as an image is
   // made, and returns the file's bytes.
-  std::string WriteDirect(int64_t total, std::string& error) {
+  // headerBytes: the header's length as the layout gives it (0: unknown).
+  std::string WriteDirect(int64_t total, std::string& error, int64_t headerBytes = 0) {
     const std::string target = Tmp.Path("direct.iso");
     const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(fd, 0);
@@ -75,6 +78,7 @@ class CacheThread : public test::RecorderTest {
     direct.WritePostGap = false;
     direct.DirectTarget = fd;
     direct.DirectTargetName = target;
+    direct.HeaderBytes = headerBytes;
     TCacheThread cache(direct);
     cache.WaitForEnd();
     EXPECT_EQ(::ftruncate(fd, cache.DirectLength()), 0);
@@ -323,6 +327,44 @@ TEST_F(CacheThread, ADirectWriteOfManyFilesMatchesTheStreamAndStopsAtAMissingSou
   std::string error;
   EXPECT_TRUE(WriteDirect(total, error) == stream) << "the direct image differs from the stream";
   EXPECT_EQ(error, "");
+
+  // A header of known length is made while the files are copied behind it;
+  // here it comes in pieces, slowly enough for the copier to be ahead.
+  const std::vector<uint8_t> header = Header;
+  for (size_t b = 0; b < Header.size(); b += 7) Header[b] = static_cast<uint8_t>(b / 2048);
+  const std::string withHeader = Stream(total);
+  const auto inPieces = [this](const THeaderSink& sink) {
+    for (size_t at = 0; at < Header.size(); at += 2048) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      sink(Header.data() + at, 2048);
+    }
+  };
+  {
+    const std::string target = Tmp.Path("direct.iso");
+    const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    TCacheInput direct = Input(total);
+    direct.WritePostGap = false;
+    direct.DirectTarget = fd;
+    direct.DirectTargetName = target;
+    direct.Header = inPieces;
+    direct.HeaderBytes = static_cast<int64_t>(Header.size());
+    TCacheThread cache(direct);
+    cache.WaitForEnd();
+    EXPECT_EQ(::ftruncate(fd, cache.DirectLength()), 0);
+    ::close(fd);
+    EXPECT_EQ(cache.ErrorText(), "");
+    EXPECT_EQ(cache.DirectProgress(), total);
+    EXPECT_EQ(cache.DirectLength(), total);
+    EXPECT_TRUE(test::TTempFolder::Read(target) == withHeader) << "the header and files made together differ";
+  }
+  // A header whose length is not the one planned never passes: the files
+  // behind it were placed for the planned one.
+  EXPECT_TRUE(WriteDirect(total, error, static_cast<int64_t>(Header.size())) == withHeader);
+  EXPECT_EQ(error, "");
+  WriteDirect(total, error, static_cast<int64_t>(Header.size()) + 2048);
+  EXPECT_NE(error, "") << "a header shorter than its layout";
+  Header = header;
 
   ASSERT_EQ(::unlink(Tmp.Path("f300.bin").c_str()), 0);
   WriteDirect(total, error);
