@@ -69,8 +69,10 @@ class CacheThread : public test::RecorderTest {
   }
   // Writes the compilation straight into a new image file, as an image is
   // made, and returns the file's bytes.
-  // headerBytes: the header's length as the layout gives it (0: unknown).
-  std::string WriteDirect(int64_t total, std::string& error, int64_t headerBytes = 0) {
+  // headerBytes: the header's length as the layout gives it (0: unknown);
+  // header: one other than the fixture's, which sends Header whole.
+  std::string WriteDirect(int64_t total, std::string& error, int64_t headerBytes = 0,
+                          const THeaderSource& header = nullptr) {
     const std::string target = Tmp.Path("direct.iso");
     const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     EXPECT_GE(fd, 0);
@@ -79,6 +81,7 @@ class CacheThread : public test::RecorderTest {
     direct.DirectTarget = fd;
     direct.DirectTargetName = target;
     direct.HeaderBytes = headerBytes;
+    if (header) direct.Header = header;
     TCacheThread cache(direct);
     cache.WaitForEnd();
     EXPECT_EQ(::ftruncate(fd, cache.DirectLength()), 0);
@@ -87,6 +90,7 @@ class CacheThread : public test::RecorderTest {
     EXPECT_EQ(cache.DeferredError(), "");
     if (error.empty()) {
       EXPECT_EQ(cache.DirectProgress(), total);
+      EXPECT_EQ(cache.DirectLength(), total);
     }
     return test::TTempFolder::Read(target);
   }
@@ -339,25 +343,9 @@ TEST_F(CacheThread, ADirectWriteOfManyFilesMatchesTheStreamAndStopsAtAMissingSou
       sink(Header.data() + at, 2048);
     }
   };
-  {
-    const std::string target = Tmp.Path("direct.iso");
-    const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    TCacheInput direct = Input(total);
-    direct.WritePostGap = false;
-    direct.DirectTarget = fd;
-    direct.DirectTargetName = target;
-    direct.Header = inPieces;
-    direct.HeaderBytes = static_cast<int64_t>(Header.size());
-    TCacheThread cache(direct);
-    cache.WaitForEnd();
-    EXPECT_EQ(::ftruncate(fd, cache.DirectLength()), 0);
-    ::close(fd);
-    EXPECT_EQ(cache.ErrorText(), "");
-    EXPECT_EQ(cache.DirectProgress(), total);
-    EXPECT_EQ(cache.DirectLength(), total);
-    EXPECT_TRUE(test::TTempFolder::Read(target) == withHeader) << "the header and files made together differ";
-  }
+  EXPECT_TRUE(WriteDirect(total, error, static_cast<int64_t>(Header.size()), inPieces) == withHeader)
+      << "the header and files made together differ";
+  EXPECT_EQ(error, "");
   // A header whose length is not the one planned never passes: the files
   // behind it were placed for the planned one.
   EXPECT_TRUE(WriteDirect(total, error, static_cast<int64_t>(Header.size())) == withHeader);
