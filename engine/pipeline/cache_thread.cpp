@@ -364,14 +364,11 @@ bool TCacheThread::CopyFileDirect(const TEntry& entry, TSourceFolder& folder, in
 //
 // withHeader: the header is still to be made, and its length is known. With
 // two copiers, the second makes it first (it is the longer task on few
-// cores), while the first copies the files behind it.
+// cores), while the first copies the files behind it; one copier makes it
+// before the files.
 bool TCacheThread::WriteEntriesDirect(const std::vector<TEntry>& entries, bool withHeader) {
   std::vector<int64_t> offsets(entries.size());
   const bool twoCopiers = entries.size() > kDirectRunFiles;
-  if (withHeader && !twoCopiers) {
-    if (!QueueHeader()) return false;
-    withHeader = false;
-  }
   int64_t position = withHeader ? FDirectPosition + FInput.HeaderBytes : FDirectPosition.load();
   for (size_t i = 0; i < entries.size(); ++i) {
     offsets[i] = position;

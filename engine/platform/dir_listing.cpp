@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <future>
 #include <system_error>
@@ -37,13 +38,16 @@ std::string WithoutTrailingSlashes(const std::string& Path) {
   return Path.substr(0, end + 1);
 }
 
-TFolderShortNames ShortNamesOf(const TFolderEntries& read) {
+// What the aliases of a folder are made from: its items, in order.
+std::vector<TFolderItemName> ItemsOf(const TFolderEntries& read) {
   std::vector<TFolderItemName> items;
   items.reserve(read.Entries.size());
   for (const TFolderEntry& entry : read.Entries)
     if (IsItem(entry)) items.push_back({entry.Name, entry.Kind == TEntryKind::Folder});
-  return AssignShortNames(items);
+  return items;
 }
+
+TFolderShortNames ShortNamesOf(const TFolderEntries& read) { return AssignShortNames(ItemsOf(read)); }
 
 // Below this many names a folder's aliases are made after its entries are
 // examined: a thread would cost more than it saves.
@@ -54,15 +58,8 @@ constexpr size_t kNameAlongsideFrom = 2048;
 bool PromisedItems(const TFolderNames& names, std::vector<TFolderItemName>& items) {
   items.reserve(names.Names.size());
   for (const TFolderName& name : names.Names) {
-    switch (name.Type) {
-      case DT_REG: items.push_back({name.Name, false}); break;
-      case DT_DIR: items.push_back({name.Name, true}); break;
-      case DT_FIFO:
-      case DT_SOCK:
-      case DT_CHR:
-      case DT_BLK: break;  // never items, and never examined
-      default: return false;
-    }
+    if (name.Type == DT_REG || name.Type == DT_DIR) items.push_back({name.Name, name.Type == DT_DIR});
+    else if (!IsSpecialEntryType(name.Type)) return false;
   }
   return true;
 }
@@ -71,15 +68,11 @@ bool PromisedItems(const TFolderNames& names, std::vector<TFolderItemName>& item
 // of the same kinds: an entry gone, or changed from file to folder meanwhile,
 // would give other aliases.
 bool KeptPromise(const TFolderEntries& read, const std::vector<TFolderItemName>& promised) {
-  size_t at = 0;
-  for (const TFolderEntry& entry : read.Entries) {
-    if (!IsItem(entry)) continue;
-    if (at == promised.size() || promised[at].Name != entry.Name ||
-        promised[at].IsDirectory != (entry.Kind == TEntryKind::Folder))
-      return false;
-    ++at;
-  }
-  return at == promised.size();
+  const std::vector<TFolderItemName> items = ItemsOf(read);
+  return std::equal(items.begin(), items.end(), promised.begin(), promised.end(),
+                    [](const TFolderItemName& a, const TFolderItemName& b) {
+                      return a.Name == b.Name && a.IsDirectory == b.IsDirectory;
+                    });
 }
 
 // Folder is where the item lies; its path is only built to read the archive

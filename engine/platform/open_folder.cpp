@@ -62,6 +62,11 @@ int ExamineEntry(int descriptor, const TFolderName& raw, TFolderEntry& entry, bo
 
 }  // namespace
 
+bool IsSpecialEntryType(unsigned char Type) {
+  TEntryKind kind;
+  return SpecialFromEntryType(Type, kind);
+}
+
 std::string SystemErrorText(int Error) { return std::generic_category().message(Error); }
 
 TOpenFolder::~TOpenFolder() {

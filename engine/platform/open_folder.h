@@ -53,6 +53,9 @@ struct TFolderNames {
   bool Cut = false;
 };
 
+// Whether an entry of this type is a special file, told without examining it.
+bool IsSpecialEntryType(unsigned char Type);
+
 class TOpenFolder {
  public:
   TOpenFolder() = default;
