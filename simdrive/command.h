@@ -51,6 +51,9 @@ struct CommandContext {
   int64_t now_ms = 0;
   Sense& pending_sense;  // what REQUEST SENSE reports next (per process, like an initiator's)
   int raise_signal = 0;  // a signal for this process once the state is stored
+  // False in a process that serves other programs (the virtual recorder): a
+  // signal fault there would stop the drive for everyone, so it never fires.
+  bool signals_allowed = true;
   int64_t now_us = 0;    // the same moment as now_ms, finer (the write buffer drains by it)
   // How long the command takes after its effect is stored: the caller waits
   // that long, outside the lock (a close, flush or OPC without Immed).

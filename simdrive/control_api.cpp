@@ -195,6 +195,11 @@ FORNAX_SIM_API int fornax_sim_fault_signal(uint8_t opcode, int nth, int signal_n
   });
 }
 
+FORNAX_SIM_API int fornax_sim_allow_signal_faults(int allow) {
+  Drive::Instance().AllowSignalFaults(allow != 0);
+  return Result(true, "");
+}
+
 FORNAX_SIM_API int fornax_sim_fault_not_ready(int milliseconds) {
   if (milliseconds < 0) return Fail("a negative time");
   return Change([&](DriveState& s, SectorFile&, std::string*) {

@@ -94,6 +94,7 @@ namespace {
 // The signal fault fires once; a process killed by it never sees its command run.
 bool SignalGate(CommandContext& ctx, uint8_t code) {
   Faults& f = ctx.state.faults;
+  if (!ctx.signals_allowed) return false;
   if (f.signal_countdown <= 0 || code != f.signal_opcode || --f.signal_countdown > 0) return false;
   ctx.raise_signal = f.signal_number;
   f.signal_opcode = 0;

@@ -59,6 +59,7 @@ Reply Drive::Execute(const Command& cmd) {
         const int64_t now_us = NowUs();
         CommandContext ctx{state_, sectors, now_us / 1000, pending_sense_};
         ctx.now_us = now_us;
+        ctx.signals_allowed = signals_allowed_;
         reply = Dispatch(ctx, cmd);
         signal = ctx.raise_signal;
         wait_ms = ctx.wait_ms;

@@ -5,6 +5,7 @@
 // the sectors) only when the call changed something. See StateFile for why
 // this survives a process killed at any point.
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -29,6 +30,8 @@ class Drive {
   using ControlCall = std::function<bool(DriveState& state, SectorFile& sectors, const std::string& dir,
                                          std::string* error)>;
   bool Control(const ControlCall& call, std::string* error);
+  // Signal faults fire only in processes that allow them (see CommandContext).
+  void AllowSignalFaults(bool allow) { signals_allowed_ = allow; }
 
  private:
   using SessionBody = std::function<bool(SectorFile& sectors, std::string* error)>;
@@ -41,6 +44,7 @@ class Drive {
   StateDirectory files_;
   DriveState state_;
   bool store_ = false;  // store the state even if the call changed nothing
+  std::atomic<bool> signals_allowed_{true};
   Sense pending_sense_;
 };
 

@@ -66,6 +66,11 @@ int fornax_sim_fault_corrupt(uint32_t lba, uint32_t count);
  * usual, with SIGKILL the process dies and the disc keeps what the earlier
  * commands recorded. Fires once. */
 int fornax_sim_fault_signal(uint8_t opcode, int nth, int signal_number);
+/* 0: this process never takes a signal fault (its commands run as if none
+ * were set, and the fault stays for another process); a process that serves
+ * other programs, such as the virtual recorder, turns them off. 1: the
+ * default. */
+int fornax_sim_allow_signal_faults(int allow);
 int fornax_sim_fault_not_ready(int milliseconds); /* 2/04/01 for that long */
 /* The drive's 2 MiB buffer drains at this speed (kB/s, k = 1000): a WRITE
  * that does not fit the free space answers 2/04/08 and takes nothing,

@@ -113,6 +113,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fornax-vrecorder: %s\n", fornax_sim_last_error());
     return 1;
   }
+  // A signal fault would end this process, and the device with it, with
+  // commands of other programs still queued.
+  fornax_sim_allow_signal_faults(0);
   // Signals are taken by sigwait below, never by the serving thread.
   sigset_t signals;
   sigemptyset(&signals);

@@ -3,6 +3,7 @@
 
 #include "engine/disc/directory_reader.h"
 #include "engine/disc/drive_session_source.h"
+#include "engine/disc/extraction.h"
 #include "engine/disc/session_import.h"
 #include "engine/recorder.h"
 

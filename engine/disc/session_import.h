@@ -11,7 +11,6 @@ namespace fornax {
 
 class TCompilation;
 struct TDEntry;
-struct TFEntry;
 
 // Session 255 (or one past the disc's count) is the last one that holds its
 // file system whole. True when a descriptor was found and its tree walked.
@@ -21,11 +20,5 @@ bool ImportSession(TSessionSource& source, TCompilation& compilation, int sessio
 // Whether a session's file system claims sectors its track does not hold (a
 // write interrupted and its session closed later), with both ends.
 bool SessionCutShort(TSessionSource& source, int session, uint32_t& volumeEnd, uint32_t& recordedEnd);
-
-// Copies an entry of the compilation that lies on the disc into a local
-// file, 31 sectors a read, and gives it the entry's date. A read that fails
-// leaves no file behind; `error` says why.
-bool ExtractFileTo(TSectorSource& source, const TFEntry& entry, const std::string& destination,
-                   const TLogLine& log, std::string& error);
 
 }  // namespace fornax

@@ -37,6 +37,18 @@ TEST_F(Faults, BusyAsLongWriteInProgress) {
   EXPECT_GOOD(Write(0, 27));
 }
 
+// A process that turned signal faults off runs the command and leaves the
+// fault for another process; a kill aimed at it would otherwise end a server.
+TEST_F(Faults, SignalFaultsNeverFireWhereTurnedOff) {
+  Insert("dvd+r");
+  ASSERT_EQ(fornax_sim_fault_signal(0x2A, 1, 9), 0);
+  ASSERT_EQ(fornax_sim_allow_signal_faults(0), 0);
+  EXPECT_GOOD(Write(0, 32));
+  EXPECT_EQ(NextWritable(1), 32u) << "the command ran";
+  ASSERT_EQ(fornax_sim_allow_signal_faults(1), 0);
+  ASSERT_EQ(fornax_sim_clear_faults(), 0);
+}
+
 TEST_F(Faults, WriteErrorHitsEveryWriteCoveringItsBlock) {
   Insert("dvd+r");
   ASSERT_EQ(fornax_sim_fault_write_error(40, 0x03, 0x0C, 0x00), 0);

@@ -52,6 +52,7 @@
 #include "engine/disc/directory_reader.h"
 #include "engine/disc/disc_records.h"
 #include "engine/disc/sector_source.h"
+#include "engine/disc/extraction.h"
 #include "engine/disc/session_import.h"
 #include "engine/image/compilation.h"
 #include "engine/image/entries.h"

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "engine/disc/extraction.h"
 #include "engine/disc/session_import.h"
 #include "support/recorder_fixture.h"
 #include "support/temp_folder.h"

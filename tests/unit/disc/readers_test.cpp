@@ -7,6 +7,7 @@
 
 #include "crafted_disc.h"
 #include "engine/disc/disc_records.h"
+#include "engine/disc/extraction.h"
 #include "engine/disc/session_import.h"
 #include "support/recorder_fixture.h"
 #include "support/temp_folder.h"
