@@ -237,22 +237,18 @@ TCompilation::TScanEnd TCompilation::AddFolderFiles(TDEntry* Dest, const std::st
     if (!MatchesSearch(item.Name, item.LongName, item.Attr, Request.Mask, Request.AttrMask)) continue;
     if (Request.ArchiveOnly && !(item.Attr & faArchive)) continue;
     if (Walk.Cancelled()) return TScanEnd::Cancelled;
-    if (links && item.Link) {
-      AddLinkEntry(Dest, FolderDescriptor, Path, item.Name, item.ShortName);
-      continue;
-    }
     const std::string path = ChildPath(Path, item.Name);
     if (RefuseUnreadable(FolderDescriptor, item.Name, item, path, Request.Reader)) continue;
     AddEntry(Dest, item, path, 0, Request.ArchiveOnly);
   }
-  // Links to folders and links leading nowhere are links like any other; an
+  // Links, whatever they lead to, come as links (never followed); an
   // archive-only backup has no archive state for them and leaves them out.
   if (!links || Request.ArchiveOnly) return TScanEnd::Done;
   for (const TPassedOver& entry : Listing.PassedOver) {
-    if (entry.Kind != TEntryKind::LinkToFolder && entry.Kind != TEntryKind::DanglingLink) continue;
+    if (entry.Kind != TEntryKind::Link) continue;
     if (!MatchesSearch(entry.Name, MakeLongName(entry.Name), entry.Attr, Request.Mask, Request.AttrMask)) continue;
     if (Walk.Cancelled()) return TScanEnd::Cancelled;
-    AddLinkEntry(Dest, FolderDescriptor, Path, entry.Name, "");
+    AddLinkEntry(Dest, FolderDescriptor, Path, entry.Name, entry.ShortName);
   }
   return TScanEnd::Done;
 }
@@ -287,7 +283,7 @@ void TCompilation::ReportPassedOver(const std::string& Path, const TSearchResult
                                     const TScanRequest& Request) {
   for (const TPassedOver& entry : Listing.PassedOver) {
     const std::string path = ChildPath(Path, entry.Name);
-    if (entry.Kind == TEntryKind::DanglingLink) continue;
+    if (entry.Kind == TEntryKind::Link) continue;
     if (entry.Kind == TEntryKind::LinkToFolder) {
       // Recorded as a link with Rock Ridge, which is no leaving out.
       if (Request.Recursive && !FHost.RecordsRockRidge()) FHost.Report(LeftOutLine(kMsgLinkToFolder, path), ltImageError);

@@ -38,12 +38,14 @@ std::string WithoutTrailingSlashes(const std::string& Path) {
   return Path.substr(0, end + 1);
 }
 
-// What the aliases of a folder are made from: its items, in order.
+// What the aliases of a folder are made from: its items, and the links a
+// tree of links records, in order.
 std::vector<TFolderItemName> ItemsOf(const TFolderEntries& read) {
   std::vector<TFolderItemName> items;
   items.reserve(read.Entries.size());
   for (const TFolderEntry& entry : read.Entries)
-    if (IsItem(entry)) items.push_back({entry.Name, entry.Kind == TEntryKind::Folder});
+    if (IsItem(entry) || entry.Kind == TEntryKind::Link)
+      items.push_back({entry.Name, entry.Kind == TEntryKind::Folder});
   return items;
 }
 
@@ -117,7 +119,9 @@ TSearchResult ListingWithNames(const TFolderEntries& read, const TFolderShortNam
     std::string longName = MakeLongName(entry.Name);
     if (!MatchesSearch(entry.Name, longName, basicAttr, Mask, AttrMask)) continue;
     if (!IsItem(entry)) {
-      result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr});
+      result.PassedOver.push_back({entry.Name, entry.Kind, basicAttr, {}});
+      if (const auto alias = shortNames.find(entry.Name); alias != shortNames.end() && entry.Kind == TEntryKind::Link)
+        result.PassedOver.back().ShortName = alias->second;
       continue;
     }
     TSearchRec rec = MakeRecord(Folder, entry.Name, std::move(longName), entry.Info, ArchiveState);
@@ -276,7 +280,7 @@ TReadFolder ExamineFolder(const TOpenFolder& Folder, TFolderNames names, const s
       // No thread to be had: the names are made after.
     }
   }
-  folder.Read = Folder.Examine(std::move(names), Cancel, Options.DanglingLinks);
+  folder.Read = Folder.Examine(std::move(names), Cancel, Options.LinksAsLinks);
   if (naming.valid()) {
     try {
       TFolderShortNames made = naming.get();

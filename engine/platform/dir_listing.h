@@ -42,12 +42,13 @@ struct TSearchRec {
 };
 
 // An entry a search does not report as an item, for the caller to tell the
-// user: a symbolic link to a folder, or a special file; or, when asked for, a
-// link leading nowhere.
+// user: a symbolic link to a folder, or a special file; or, for a tree that
+// records links as links, a link.
 struct TPassedOver {
   std::string Name;
   TEntryKind Kind = TEntryKind::LinkToFolder;  // never File or Folder
   int Attr = 0;  // faHidden by the name; faDirectory for a link to a folder
+  std::string ShortName;  // a Link's alias, unique among the folder's items and links
 };
 
 struct TSearchResult {
@@ -74,13 +75,13 @@ struct TSearchResult {
 // it); Items holds what could be read.
 TSearchResult FindFiles(const std::string& Folder, const std::string& Mask, int AttrMask);
 
-// What a ListFolder reports besides the items. With DanglingLinks, links
-// leading nowhere go to PassedOver as TEntryKind::DanglingLink (for a tree that
-// records links as links). Without ArchiveState no item has faArchive: the
+// What a ListFolder reports besides the items. With LinksAsLinks (a tree that
+// records links as links), no link is followed: each goes to PassedOver as
+// TEntryKind::Link. Without ArchiveState no item has faArchive: the
 // state is one more look-up per file, by path, that only an archive-only scan
 // needs.
 struct TListOptions {
-  bool DanglingLinks = false;
+  bool LinksAsLinks = false;
   bool ArchiveState = true;
 };
 

@@ -39,23 +39,25 @@ TEntryKind KindOf(mode_t mode, bool throughLink) {
 bool IsNoEntry(int error) { return error == ENOENT || error == ELOOP || error == ENOTDIR; }
 
 // Fills Entry for the directory entry; 0, or the errno of the examination.
-// A link costs the one call that follows it; anything else one call that
-// does not follow (the entry type may be unknown, or outdated by a rename).
-int ExamineEntry(int descriptor, const TFolderName& raw, TFolderEntry& entry, bool danglingLinks) {
+// A link followed costs the one call that follows it; anything else one call
+// that does not follow (the entry type may be unknown, or outdated by a
+// rename). A link kept as a link is never followed: following it would mark
+// it read, and its own access time is what a tree of links records.
+int ExamineEntry(int descriptor, const TFolderName& raw, TFolderEntry& entry, bool linksAsLinks) {
   entry.Name = raw.Name;
   if (SpecialFromEntryType(raw.Type, entry.Kind)) return 0;
   bool link = raw.Type == DT_LNK;
-  if (!link) {
+  if (!link || linksAsLinks) {
     if (fstatat(descriptor, raw.Name.c_str(), &entry.Info, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
       return errno;
     link = S_ISLNK(entry.Info.st_mode);
   }
   entry.Link = link;
-  if (link && fstatat(descriptor, raw.Name.c_str(), &entry.Info, AT_NO_AUTOMOUNT) != 0) {
-    if (!IsNoEntry(errno) || !danglingLinks) return errno;
-    entry.Kind = TEntryKind::DanglingLink;
+  if (link && linksAsLinks) {
+    entry.Kind = TEntryKind::Link;
     return 0;
   }
+  if (link && fstatat(descriptor, raw.Name.c_str(), &entry.Info, AT_NO_AUTOMOUNT) != 0) return errno;
   entry.Kind = KindOf(entry.Info.st_mode, link);
   return 0;
 }
@@ -105,8 +107,8 @@ TOpenFolder TOpenFolder::OpenChild(const std::string& Name) const {
       openat(Descriptor(), Name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel, bool DanglingLinks) {
-  return Examine(ReadNames(Cancel), Cancel, DanglingLinks);
+TFolderEntries TOpenFolder::ReadEntries(const std::atomic<bool>* Cancel, bool LinksAsLinks) {
+  return Examine(ReadNames(Cancel), Cancel, LinksAsLinks);
 }
 
 TFolderNames TOpenFolder::ReadNames(const std::atomic<bool>* Cancel) {
@@ -137,7 +139,7 @@ TFolderNames TOpenFolder::ReadNames(const std::atomic<bool>* Cancel) {
   return result;
 }
 
-TFolderEntries TOpenFolder::Examine(TFolderNames Names, const std::atomic<bool>* Cancel, bool DanglingLinks) const {
+TFolderEntries TOpenFolder::Examine(TFolderNames Names, const std::atomic<bool>* Cancel, bool LinksAsLinks) const {
   TFolderEntries result;
   result.Cut = Names.Cut;
   if (!FDir) {
@@ -152,7 +154,7 @@ TFolderEntries TOpenFolder::Examine(TFolderNames Names, const std::atomic<bool>*
       break;
     }
     TFolderEntry entry;
-    const int error = ExamineEntry(Descriptor(), raw, entry, DanglingLinks);
+    const int error = ExamineEntry(Descriptor(), raw, entry, LinksAsLinks);
     if (error == 0) {
       result.Entries.push_back(std::move(entry));
     } else if (!IsNoEntry(error)) {

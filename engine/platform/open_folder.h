@@ -20,14 +20,14 @@ enum class TEntryKind {
   Fifo,          // special files, and links to them: never opened, since
   Socket,        // reading a FIFO waits for a writer that may never come and
   Device,        // a device is no file to copy
-  DanglingLink   // a symbolic link leading nowhere (or in a circle)
+  Link           // a symbolic link, not followed: a tree that records links as links
 };
 
 struct TFolderEntry {
   std::string Name;
   TEntryKind Kind = TEntryKind::File;
-  bool Link = false;    // the entry is a symbolic link (File, LinkToFolder, DanglingLink)
-  struct stat Info {};  // File: the file (a link's target); Folder: the folder; else unset
+  bool Link = false;    // the entry is a symbolic link (File, LinkToFolder, Link)
+  struct stat Info {};  // File: the file (a link's target); Folder: the folder; Link: the link; else unset
 };
 
 struct TFolderEntries {
@@ -76,18 +76,19 @@ class TOpenFolder {
   int Descriptor() const { return FDir ? dirfd(FDir) : -1; }
 
   // Every entry but "." and "..", read once from the start of the folder. A
-  // link leading nowhere (or in a circle) is no entry, or a DanglingLink when
-  // `DanglingLinks` asks for them; an entry deleted meanwhile is no entry; any
-  // other
-  // entry that cannot be examined makes the result not Ok, which the caller
-  // must hear about rather than lose the file unnoticed. Cancel (may be null)
-  // is looked at before each entry.
-  TFolderEntries ReadEntries(const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false);
+  // link is followed, and one leading nowhere (or in a circle) is no entry;
+  // with `LinksAsLinks` (a tree that records links as links) a link is never
+  // followed: it is a Link, examined by its own lstat alone, which comes
+  // before anything that would mark it read. An entry deleted meanwhile is
+  // no entry; any other entry that cannot be examined makes the result not
+  // Ok, which the caller must hear about rather than lose the file
+  // unnoticed. Cancel (may be null) is looked at before each entry.
+  TFolderEntries ReadEntries(const std::atomic<bool>* Cancel = nullptr, bool LinksAsLinks = false);
   // ReadEntries in its two steps, so that a caller may work on the names
   // while the entries are examined: every name, read once from the start of
   // the folder; then each of them examined, as ReadEntries does.
   TFolderNames ReadNames(const std::atomic<bool>* Cancel = nullptr);
-  TFolderEntries Examine(TFolderNames Names, const std::atomic<bool>* Cancel = nullptr, bool DanglingLinks = false) const;
+  TFolderEntries Examine(TFolderNames Names, const std::atomic<bool>* Cancel = nullptr, bool LinksAsLinks = false) const;
 
  private:
   explicit TOpenFolder(DIR* dir, int error) : FDir(dir), FError(error) {}

@@ -69,6 +69,29 @@ TEST_F(FolderEntries, TellLinksToFoldersAndSpecialFilesFromFiles) {
   }
 }
 
+// A tree that records links as links takes each link's own times, so it
+// never follows one: following marks the link read (its access time).
+TEST_F(FolderEntries, LinksKeptAsLinksAreNeverFollowed) {
+  const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  const std::set<std::string> links{"file_link", "folder_link", "dangling", "loop_a", "loop_b", "pipe_link", "null"};
+  for (const std::string& name : links)
+    ASSERT_EQ(::utimensat(AT_FDCWD, Tmp.Path("tree/" + name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << name;
+  TOpenFolder folder = TOpenFolder::Open(Tmp.Path("tree"));
+  const TFolderEntries read = folder.ReadEntries(nullptr, true);
+  ASSERT_TRUE(read.Ok) << read.Error;
+  for (const TFolderEntry& entry : read.Entries) {
+    SCOPED_TRACE(entry.Name);
+    EXPECT_EQ(entry.Kind == TEntryKind::Link, links.count(entry.Name) == 1);
+    if (entry.Kind != TEntryKind::Link) continue;
+    EXPECT_TRUE(S_ISLNK(entry.Info.st_mode)) << "the link's own lstat";
+    EXPECT_EQ(entry.Info.st_atim.tv_sec, 1000000000);
+    struct stat now {};
+    ASSERT_EQ(::lstat(Tmp.Path("tree/" + entry.Name).c_str(), &now), 0);
+    EXPECT_EQ(now.st_atim.tv_sec, 1000000000) << "never followed";
+  }
+  EXPECT_EQ(read.Entries.size(), links.size() + 4) << "data.bin, sub, pipe and sock besides the links";
+}
+
 TEST_F(FolderEntries, SubfoldersAreNeverOpenedThroughALink) {
   TOpenFolder folder = TOpenFolder::Open(Tmp.Path("tree"));
   EXPECT_TRUE(folder.OpenChild("sub").IsOpen());
