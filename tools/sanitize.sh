@@ -67,17 +67,17 @@ run_address() {
   return $status
 }
 
+# Both kinds run even when the first finds something.
+failed=()
 for kind in $kinds; do
   case $kind in
-    thread)
-      build thread thread
-      run_thread
-      ;;
-    address)
-      build address address,undefined
-      run_address
-      ;;
+    thread) (build thread thread && run_thread) || failed+=(thread) ;;
+    address) (build address address,undefined && run_address) || failed+=(address) ;;
     *) echo "sanitize.sh: unknown kind '$kind' (thread or address)" >&2; exit 2 ;;
   esac
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "sanitize.sh: failed: ${failed[*]}"
+  exit 1
+fi
 echo "sanitize.sh: no sanitizer reports"
