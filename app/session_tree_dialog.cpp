@@ -16,6 +16,7 @@
 #include "app/display_formats.h"
 #include "app/folder_tree.h"
 #include "app/widgets.h"
+#include "engine/disc/local_names.h"
 #include "engine/image/entries.h"
 #include "engine/recorder.h"
 
@@ -38,11 +39,9 @@ class TStatusPanel : public QLabel {
 };
 
 // A disc name becomes a local file name only when it stays inside the chosen
-// folder: one path component that does not lead up or stay in place.
-bool IsSafeLocalName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
+// folder (the same rule as every extraction's); the file is then made
+// relative to that folder, through no link.
+bool IsSafeLocalName(const std::string& name) { return IsSafeLocalComponent(name); }
 
 constexpr const char* kUnsafeName =
     QT_TRANSLATE_NOOP("fornax::app::TfrmTree", "el nombre no sirve como nombre de archivo local");

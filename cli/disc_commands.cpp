@@ -9,6 +9,7 @@
 #include "cli/drive_session.h"
 #include "engine/base/date_time.h"
 #include "engine/base/text.h"
+#include "engine/disc/local_names.h"
 #include "engine/recorder.h"
 
 namespace fornax::cli {
@@ -30,11 +31,11 @@ bool OpenSession(TDriveSession& session, const TDiscOptions& options, TConsole& 
   return ImportRequestedSession(rec, options.Session, console);
 }
 
-// A name of the disc as a local file name: a final dot that only marks "no
-// extension" on the disc is dropped, as other systems do.
-std::string LocalName(const std::string& name) {
-  if (name.size() > 1 && name.back() == '.' && name != "..") return name.substr(0, name.size() - 1);
-  return name;
+// A name of the disc as ls shows it: the local name extraction gives it, or
+// the name itself where it has none.
+std::string ShownName(const std::string& name) {
+  const std::string local = LocalFileName(name);
+  return local.empty() ? name : local;
 }
 
 std::string DateText(TDateTime value) {
@@ -67,7 +68,7 @@ const TFEntry* FindPath(TQzRecorder& rec, const std::string& path, bool& found) 
 
 void List(const TDEntry* dir, const std::string& prefix) {
   for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) {
-    const std::string name = prefix + LocalName(e->LongName);
+    const std::string name = prefix + ShownName(e->LongName);
     if (e->IsDirectory()) {
       std::printf("d %14s  %s  %s/\n", "-", DateText(e->DateTime).c_str(), name.c_str());
       List(e->Directory, name + "/");
@@ -135,28 +136,34 @@ int Ls(const TDiscOptions& options) {
   return 0;
 }
 
-// Extracts a folder's files into `target`, folder by folder; every local path
-// is a step below `target`, whatever the disc's names were.
-void ExtractFolder(TQzRecorder& rec, const TDEntry* dir, const std::filesystem::path& target, TConsole& console,
-                   int& files, int& failed) {
-  std::error_code error;
-  std::filesystem::create_directories(target, error);
-  if (error) {
-    console.Line(fmt::format("fornax-cli: cannot make the folder '{}': {}", target.string(), error.message()));
-    ++failed;
-    return;
+// Extracts a folder of the disc, or a file, below `destination`, the one
+// path taken as the user gave it: whatever the disc's names, nothing is made
+// outside it and no link is followed there.
+int ExtractFolder(TQzRecorder& rec, const TFEntry* entry, const std::string& destination, TConsole& console) {
+  std::string error;
+  TExtractionFolder folder = TExtractionFolder::OpenDestination(destination, error);
+  std::string shown = destination;
+  if (folder.Opened() && entry) {
+    const std::string name = LocalFileName(entry->LongName);
+    shown = name.empty() ? destination : folder.PathOf(name);
+    if (name.empty()) error = fmt::format("the name '{}' is not safe as a local file name", entry->LongName);
+    folder = name.empty() ? TExtractionFolder() : folder.Subfolder(name, error);
   }
-  for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) {
-    const std::filesystem::path path = target / LocalName(e->LongName);
-    if (e->IsDirectory()) {
-      ExtractFolder(rec, e->Directory, path, console, files, failed);
-    } else if (rec.ExtractFile(e, path.string())) {
-      ++files;
-    } else {
-      console.Line(fmt::format("fornax-cli: cannot extract '{}': {}", path.string(), rec.ExtractError()));
-      ++failed;
-    }
+  TTreeExtraction result;
+  result.OnFailure = [&console](const std::string& failure) { console.Line("fornax-cli: " + failure); };
+  if (folder.Opened()) {
+    rec.ExtractTree(entry ? entry->Directory : rec.RootDirectory(), folder, result);
+  } else {
+    result.OnFailure(error);
+    result.Failures.push_back(error);
   }
+  if (!result.Failures.empty()) {
+    console.Line(fmt::format("fornax-cli: extracted {} files into {}; {} could not be (named above)", result.Files,
+                             shown, result.Failures.size()));
+    return 1;
+  }
+  std::printf("Extracted %d files into %s\n", result.Files, shown.c_str());
+  return 0;
 }
 
 int Extract(const TDiscOptions& options) {
@@ -165,27 +172,24 @@ int Extract(const TDiscOptions& options) {
   const TFEntry* entry = nullptr;
   if (!OpenDiscPath(session, options, console, entry)) return 1;
   TQzRecorder& rec = session.Recorder();
-  std::filesystem::path destination(options.Destination);
-  if (entry && !entry->IsDirectory()) {
-    std::error_code error;
-    if (std::filesystem::is_directory(destination, error)) destination /= LocalName(entry->LongName);
-    if (!rec.ExtractFile(entry, destination.string())) {
-      console.Line(fmt::format("fornax-cli: cannot extract '{}': {}", options.DiscPath, rec.ExtractError()));
+  if (entry && entry->IsDirectory()) return ExtractFolder(rec, entry, options.Destination, console);
+  if (!entry) return ExtractFolder(rec, nullptr, options.Destination, console);
+  std::string destination = options.Destination;
+  std::error_code error;
+  if (std::filesystem::is_directory(destination, error)) {
+    const std::string name = LocalFileName(entry->LongName);
+    if (name.empty()) {
+      console.Line(fmt::format("fornax-cli: cannot extract '{}': the name is not safe as a local file name",
+                               options.DiscPath));
       return 1;
     }
-    std::printf("Extracted %s\n", destination.string().c_str());
-    return 0;
+    destination = (std::filesystem::path(destination) / name).string();
   }
-  int files = 0, failed = 0;
-  const TDEntry* dir = entry ? entry->Directory : rec.RootDirectory();
-  const std::filesystem::path target = entry ? destination / LocalName(entry->LongName) : destination;
-  ExtractFolder(rec, dir, target, console, files, failed);
-  if (failed > 0) {
-    console.Line(fmt::format("fornax-cli: extracted {} files into {}; {} could not be (named above)", files,
-                             target.string(), failed));
+  if (!rec.ExtractFile(entry, destination)) {
+    console.Line(fmt::format("fornax-cli: cannot extract '{}': {}", options.DiscPath, rec.ExtractError()));
     return 1;
   }
-  std::printf("Extracted %d files into %s\n", files, target.string().c_str());
+  std::printf("Extracted %s\n", destination.c_str());
   return 0;
 }
 

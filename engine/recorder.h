@@ -13,6 +13,7 @@
 
 #include "engine/base/date_time.h"
 #include "engine/disc/disc_verify.h"
+#include "engine/disc/extraction.h"
 #include "engine/drive/capabilities.h"
 #include "engine/drive/medium_queries.h"
 #include "engine/drive/scsi_device.h"
@@ -179,6 +180,10 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   bool ReadISODirectory(uint32_t Extent, uint32_t Length, TDEntry* Target);
   // False with LastError naming why (a read that failed, a file not made).
   bool ExtractFile(const TFEntry* Entry, const std::string& Destination);
+  // The same into the file `Name` of a folder opened for extraction.
+  bool ExtractFile(const TFEntry* Entry, const TExtractionFolder& Folder, const std::string& Name);
+  // A directory of the session and everything below it.
+  void ExtractTree(const TDEntry* Directory, const TExtractionFolder& Folder, TTreeExtraction& Result);
   const std::string& ExtractError() const { return FExtractError; }
 
   // Verify. What the last burn sent (its files' hashes, or an image file's

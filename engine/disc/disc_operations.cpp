@@ -32,6 +32,20 @@ bool TQzRecorder::ReadISODirectory(uint32_t Extent, uint32_t Length, TDEntry* Ta
   return reader.Read(Extent, Length, Target ? Target : RootDirectory());
 }
 
+bool TQzRecorder::ExtractFile(const TFEntry* Entry, const TExtractionFolder& Folder, const std::string& Name) {
+  FExtractError.clear();
+  if (!Entry) return false;
+  TDriveSessionSource source(*this, [this] { return SessionCount(); });
+  return ExtractFileTo(source, *Entry, Folder, Name, [this](const std::string& m, uint8_t t) { Log(m, t); },
+                       FExtractError);
+}
+
+void TQzRecorder::ExtractTree(const TDEntry* Directory, const TExtractionFolder& Folder, TTreeExtraction& Result) {
+  if (!Directory) return;
+  TDriveSessionSource source(*this, [this] { return SessionCount(); });
+  fornax::ExtractTree(source, *Directory, Folder, [this](const std::string& m, uint8_t t) { Log(m, t); }, Result);
+}
+
 bool TQzRecorder::ExtractFile(const TFEntry* Entry, const std::string& Destination) {
   FExtractError.clear();
   if (!Entry) return false;

@@ -5,6 +5,7 @@
 #include "engine/base/bytes.h"
 #include "engine/base/date_time.h"
 #include "engine/base/text.h"
+#include "engine/disc/local_names.h"
 #include "engine/platform/short_names.h"
 
 namespace fornax {
@@ -51,7 +52,7 @@ std::string SafeName(const std::string& name, bool& changed) {
   safe.reserve(name.size());
   for (const char c : name) safe += (c == '/' || c == '\0') ? '_' : c;
   safe = MakeLongName(safe);  // "\" and control characters
-  if (safe.empty() || safe == "." || safe == "..") safe = "_" + safe;
+  if (!IsSafeLocalComponent(safe)) safe = "_" + safe;
   changed = safe != name;
   return safe;
 }

@@ -55,7 +55,9 @@ genisoimage -quiet -J -R -no-pad -C "0,$next" -M first.iso -o second.iso s2
 cat first.iso second.iso > genisoimage-two-sessions-joliet-rockridge.iso
 
 python3 "$here/handmade_seed.py" handmade-records.iso
+python3 "$here/hostile_names_seed.py" .
 
 cp fornax-joliet-cut.iso fornax-iso-full-paths-empty-files.iso genisoimage-plain.iso \
-  xorriso-rockridge-joliet.iso genisoimage-two-sessions-joliet-rockridge.iso handmade-records.iso "$out/"
+  xorriso-rockridge-joliet.iso genisoimage-two-sessions-joliet-rockridge.iso handmade-records.iso \
+  hostile-names-*.iso "$out/"
 ls -l "$out"

@@ -16,7 +16,11 @@
 //     hold together;
 //  4. a few imported files are extracted into a scratch folder of this
 //     process, and must come out byte for byte as they lie in the image (or
-//     leave nothing behind when the read fails);
+//     leave nothing behind when the read fails); then the whole session is
+//     extracted as the user's extract command does it, into a fresh folder
+//     deep inside a sandbox, and judged by its effects: nothing outside that
+//     folder may appear or change, and inside it there may be only plain
+//     files and folders, with no mode bit beyond the permission bits;
 //  5. the pure record parsers run on the system area (sectors 1 to 15), which
 //     the importer never reads, so the fuzzer has room there for records and
 //     identifiers of any shape.
@@ -28,6 +32,8 @@
 //          bit 3  the last session is imported a second time, over the first
 //          bit 4  the second session starts at that volume size wherever it
 //                 lies, beyond the image or where sector numbers wrap around
+//          bit 5  the host records Rock Ridge: the ISO 9660 tree is read with
+//                 its Rock Ridge entries (names, modes, links, continuations)
 //   byte 1        a ceiling on the compilation's files (0: the usual 65535)
 //   byte 2        a ceiling on its directories (0: the usual 8191)
 // Images made by the usual tools have zeros there: the usual settings.
@@ -40,10 +46,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,9 +61,11 @@
 #include "engine/disc/disc_records.h"
 #include "engine/disc/sector_source.h"
 #include "engine/disc/extraction.h"
+#include "engine/disc/extraction_folder.h"
 #include "engine/disc/session_import.h"
 #include "engine/image/compilation.h"
 #include "engine/image/entries.h"
+#include "tests/unit/support/folder_snapshot.h"
 
 namespace {
 
@@ -65,6 +75,10 @@ constexpr size_t kSector = 2048;
 constexpr size_t kMaxImageBytes = 4u << 20;  // 2048 sectors
 constexpr int kMaxExtractedFiles = 4;
 constexpr int64_t kMaxExtractedBytes = 2 << 20;
+// What a tree extraction may make at most, so that an input of many entries
+// pointing at the same megabytes stays fast.
+constexpr int kMaxTreeEntries = 256;
+constexpr int64_t kMaxTreeBytes = 4 << 20;
 
 bool Verbose() {
   static const bool verbose = [] {
@@ -84,6 +98,7 @@ class TFuzzHost : public TCompilationHost {
  public:
   bool Replaces = false;
   bool LastFolderOnly = false;
+  bool RockRidge = false;
   size_t Reported = 0;
 
   void Report(const std::string& Message, uint8_t) override { Reported += Message.size(); }
@@ -96,6 +111,7 @@ class TFuzzHost : public TCompilationHost {
   }
   bool ReplacesFiles() const override { return Replaces; }
   bool KeepsLastFolderOnly() const override { return LastFolderOnly; }
+  bool RecordsRockRidge() const override { return RockRidge; }
 };
 
 // This process's scratch folder for extracted files, removed at exit. Only
@@ -235,6 +251,66 @@ void ExtractSome(TMemorySource& source, const std::vector<uint8_t>& image, const
   }
 }
 
+// A sandbox with the user's files that a climbing name would reach: the
+// extraction goes to sandbox/l1/l2/l3/OUT, made afresh for each input.
+struct TSandbox {
+  std::string Root, Destination;
+  test::TFolderSnapshot Outside;
+};
+
+const TSandbox& Sandbox() {
+  static const TSandbox sandbox = [] {
+    TSandbox made;
+    made.Root = ScratchFolder() + "/sandbox";
+    made.Destination = made.Root + "/l1/l2/l3/OUT";
+    for (const std::string folder : {"", "/victim", "/l1", "/l1/l2", "/l1/l2/l3"})
+      if (::mkdir((made.Root + folder).c_str(), 0755) != 0 && errno != EEXIST) Broken("cannot make the sandbox");
+    for (const std::string file : {"/victim/target.txt", "/l1/l2/target.txt", "/outside.txt"}) {
+      const int fd = ::open((made.Root + file).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd < 0 || ::write(fd, "the user's", 10) != 10) Broken("cannot fill the sandbox");
+      ::close(fd);
+    }
+    if (::symlink("/", (made.Root + "/l1/l2/l3/up").c_str()) != 0 && errno != EEXIST) Broken("sandbox link");
+    made.Outside = test::SnapshotFolder(made.Root, "l1/l2/l3/OUT");
+    static std::string removeAtExit;
+    removeAtExit = made.Root;
+    std::atexit([] { std::filesystem::remove_all(removeAtExit); });
+    return made;
+  }();
+  return sandbox;
+}
+
+// Only plain files and folders, with permission bits alone, below `path`.
+void CheckExtracted(const std::string& path) {
+  for (const auto& [relative, what] : test::SnapshotFolder(path)) {
+    struct stat st {};
+    if (::lstat((path + "/" + relative).c_str(), &st) != 0) Broken("an extracted entry vanished", relative);
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) Broken("extraction made something else than a file", relative);
+    if ((st.st_mode & 07000) != 0) Broken("extraction applied a mode bit beyond the permissions", relative);
+  }
+}
+
+// The whole session, as `fornax-cli extract / DEST` extracts it.
+void ExtractTreeInSandbox(TMemorySource& source, const TCompilation& compilation, const TLogLine& log) {
+  const TSandbox& sandbox = Sandbox();
+  std::string error;
+  const TExtractionFolder folder = TExtractionFolder::OpenDestination(sandbox.Destination, error);
+  if (!folder.Opened()) Broken("cannot make the destination", error);
+  TTreeExtraction result;
+  int entries = 0;
+  int64_t bytes = 0;
+  result.BeforeEntry = [&](const TFEntry& e) {
+    bytes += e.ISOSize;
+    return ++entries <= kMaxTreeEntries && bytes <= kMaxTreeBytes;
+  };
+  ExtractTree(source, *compilation.RootDirectory(), folder, log, result);
+  if (test::SnapshotFolder(sandbox.Root, "l1/l2/l3/OUT") != sandbox.Outside)
+    Broken("extraction changed something outside its folder");
+  CheckExtracted(sandbox.Destination);
+  std::error_code ignored;
+  std::filesystem::remove_all(sandbox.Destination, ignored);
+}
+
 // The record parsers straight on the system area, where nothing else looks:
 // every record found, and after a malformed one the next byte, as a resync.
 void ParseSystemArea(const std::vector<uint8_t>& image) {
@@ -296,6 +372,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFuzzHost host;
   host.Replaces = (switches & 1) != 0;
   host.LastFolderOnly = (switches & 2) != 0;
+  host.RockRidge = (switches & 32) != 0;
   const int maxFiles = image.size() > 1 && image[1] ? image[1] : 65535;
   const int maxDirs = image.size() > 2 && image[2] ? image[2] : 8191;
 
@@ -323,14 +400,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   compilation.ClearCompilation(maxFiles, maxDirs);
   {
     TMemorySource source(image, starts);
-    // An import reads each directory sector once at most, besides the two
-    // passes over the descriptors: however the records point into each other,
-    // its work grows with the disc, never with the square of it.
+    // An import reads each directory sector once at most, besides the
+    // passes over the descriptors (three with Rock Ridge, which looks for its
+    // tree first) and, with Rock Ridge, the continuation areas of each record
+    // (at most 32 hops for each of the records the disc can hold): however
+    // the records point into each other, its work grows with the disc, never
+    // with the square of it.
+    const size_t recordsAtMost = static_cast<size_t>(sectors) * (kSector / 34);
+    const size_t readsAtMost =
+        host.RockRidge ? sectors + 3 * 21 + 32 * recordsAtMost : sectors + 2 * 21;
     const auto import = [&](int session, TDEntry* target) {
       const size_t before = source.Reads.size();
       ImportSession(source, compilation, session, target, log);
       const size_t reads = source.Reads.size() - before;
-      if (reads > sectors + 2 * 21) Broken("an import read sectors more than once", std::to_string(reads) + " reads");
+      if (reads > readsAtMost) Broken("an import read sectors more than once", std::to_string(reads) + " reads");
     };
     import(255, nullptr);
     if ((switches & 4) && starts.size() > 1) {
@@ -346,6 +429,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (seen.size() != static_cast<size_t>(compilation.DirectoryCount()) + 1) Broken("directories outside the tree");
     if (compilation.FileCount() > compilation.MaxFiles()) Broken("more files than the ceiling");
     ExtractSome(source, image, imported, log);
+    ExtractTreeInSandbox(source, compilation, log);
   }
 
   ParseSystemArea(image);

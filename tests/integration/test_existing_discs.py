@@ -5,6 +5,7 @@ its date; what cannot be extracted is said and leaves nothing behind."""
 
 import os
 import shutil
+import stat
 import unittest
 
 import readers
@@ -197,6 +198,78 @@ class DiscsOfOtherPrograms(unittest.TestCase):
         expected = tree_files(src)
         expected["ours.txt"] = work("ours", "ours.txt")
         assert_same_files(self, tree_files(dest), expected, "imported from another program")
+
+
+def snapshot(root, skip):
+    """Every entry below root but the subtree at skip: type, mode, size,
+    bytes and link target, as lstat and the contents tell."""
+    out = {}
+    for folder, dirs, files in os.walk(root):
+        rel_folder = os.path.relpath(folder, root)
+        dirs[:] = [d for d in dirs if os.path.normpath(os.path.join(rel_folder, d)) != skip]
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            st = os.lstat(path)
+            what = (st.st_mode, st.st_size)
+            if os.path.islink(path):
+                what += (os.readlink(path),)
+            elif os.path.isfile(path):
+                with open(path, "rb") as f:
+                    what += (f.read(),)
+            out[os.path.relpath(path, root)] = what
+    return out
+
+
+FUZZ_CORPUS = os.path.join(os.path.dirname(__file__), "..", "fuzz", "corpus")
+
+
+class HostileNames(unittest.TestCase):
+    """Discs whose folders are named "..." (once a final dot was dropped as
+    "no extension", each climbed a level) down to victim/target.txt: however
+    another program or a crafted disc tells such names, the extraction stays
+    in its folder and the user's own victim/target.txt, a few levels up, is
+    untouched."""
+
+    def images(self, work):
+        src = work("hostile-src")
+        write_file(os.path.join(src, "...", "...", "...", "...", "victim", "target.txt"), b"owned\n")
+        made = {}
+        for label, command in (
+                ("genisoimage", ["genisoimage", "-quiet", "-J", "-R", "-o"]),
+                ("xorriso", ["xorriso", "-as", "mkisofs", "-quiet", "-J", "-R", "-o"]),
+                ("genisoimage-iso9660", ["genisoimage", "-quiet", "-l", "-L", "-o"])):
+            made[label] = work(label + ".iso")
+            readers._run(command + [made[label], src])
+        for name in ("hostile-names-joliet.iso", "hostile-names-iso.iso", "hostile-names-rockridge.iso"):
+            made[name] = os.path.join(FUZZ_CORPUS, name)
+        return made
+
+    def test_no_name_of_a_disc_leads_the_extraction_out_of_its_folder(self):
+        work = WorkDir()
+        self.addCleanup(work.cleanup)
+        for label, image in self.images(work).items():
+            with self.subTest(image=label):
+                disc = SimulatedDisc(work, label)
+                disc.cli("vdrive", "insert", "cd-r")
+                code, out = disc.cli("burn-iso", image)
+                self.assertEqual(code, 0, out)
+                box = work(label + "-box")
+                write_file(os.path.join(box, "victim", "target.txt"), b"the user's own\n")
+                os.makedirs(os.path.join(box, "l1", "l2", "l3"))
+                skip = os.path.join("l1", "l2", "l3", "OUT")
+                before = snapshot(box, skip)
+                code, out = disc.cli("extract", "/", os.path.join(box, skip))
+                self.assertEqual(snapshot(box, skip), before, out)
+                extracted = snapshot(os.path.join(box, skip), "")
+                targets = [path for path in extracted if path.endswith(os.path.join("victim", "target.txt"))
+                           or path.endswith(os.path.join("VICTIM", "TARGET.TXT"))]
+                self.assertEqual(len(targets), 1, out)
+                self.assertIn(extracted[targets[0]][2], (b"owned\n", b"owned"))
+                for path, (mode, *_rest) in extracted.items():
+                    self.assertTrue(stat.S_ISREG(mode) or stat.S_ISDIR(mode), path)
+                    self.assertEqual(mode & 0o7000, 0, path)
+                if not label.startswith("hostile-names"):
+                    self.assertEqual(code, 0, out)
 
 
 if __name__ == "__main__":
