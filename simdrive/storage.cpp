@@ -29,8 +29,68 @@ constexpr size_t kCopyChunk = 1 << 20;
 // it wrote; scattered writes reserve nothing.
 constexpr off_t kReserveStep = 2 << 20;
 
+constexpr char kLockName[] = "lock";
+constexpr char kStateName[] = "state";
+constexpr char kDataName[] = "disc.data";
+constexpr char kSetAsideName[] = "state.corrupt";
+
 std::string Describe(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
+}
+
+std::string InFolder(const std::string& dir, const std::string& name) { return dir + "/" + name; }
+
+// The state directory itself, never through a link in its last component.
+// (A trailing slash would make open follow one: it goes.) A link higher up
+// the path is where the folder's owner chose to keep it.
+int OpenFolder(const std::string& dir, std::string* error) {
+  std::string path = dir;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  const int why = errno;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    *error = path + " is a symbolic link: refused";
+  } else if (why == ENOTDIR) {
+    *error = "not a directory: " + path;
+  } else {
+    errno = why;
+    *error = Describe("cannot open", path);
+  }
+  return -1;
+}
+
+// A file of the state directory, opened relative to the folder's descriptor:
+// never through a symbolic link, never a FIFO or device whose open would wait
+// or act, and only a regular file of one name (a hard link to a file
+// elsewhere would be written through as surely as a symbolic one). A file
+// that is not there sets *missing, when given, instead of an error.
+int OpenInFolder(int folder, const std::string& dir, const std::string& name, int flags, std::string* error,
+                 bool* missing = nullptr) {
+  const std::string path = InFolder(dir, name);
+  const int fd = openat(folder, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == ENOENT && missing != nullptr) return *missing = true, -1;
+    *error = errno == ELOOP ? path + " is a symbolic link: refused"
+                            : Describe((flags & O_EXCL) != 0 ? "cannot create" : "cannot open", path);
+    return -1;
+  }
+  struct stat st {};
+  std::string refusal;
+  if (fstat(fd, &st) != 0) {
+    refusal = Describe("cannot examine", path);
+  } else if (!S_ISREG(st.st_mode)) {
+    refusal = path + " is not a regular file: refused";
+  } else if (st.st_nlink > 1) {
+    refusal = path + " has another name (a hard link): refused";
+  } else if (const int mode = fcntl(fd, F_GETFL); mode < 0 || fcntl(fd, F_SETFL, mode & ~O_NONBLOCK) != 0) {
+    refusal = Describe("cannot open", path);
+  }
+  if (refusal.empty()) return fd;
+  close(fd);
+  *error = refusal;
+  return -1;
 }
 
 const char* NonEmptyEnv(const char* name) {
@@ -137,9 +197,9 @@ bool MakeDirectories(const std::string& path, std::string* error) {
   return true;
 }
 
-std::string LockPath(const std::string& dir) { return dir + "/lock"; }
-std::string StatePath(const std::string& dir) { return dir + "/state"; }
-std::string DataPath(const std::string& dir) { return dir + "/disc.data"; }
+std::string LockPath(const std::string& dir) { return InFolder(dir, kLockName); }
+std::string StatePath(const std::string& dir) { return InFolder(dir, kStateName); }
+std::string DataPath(const std::string& dir) { return InFolder(dir, kDataName); }
 
 SectorFile::~SectorFile() { Close(); }
 
@@ -150,12 +210,10 @@ void SectorFile::Close() {
   written_end_ = reserved_end_ = 0;
 }
 
-bool SectorFile::Open(const std::string& dir, std::string* error) {
+bool SectorFile::Open(int folder, const std::string& dir, std::string* error) {
   Close();
-  const std::string path = DataPath(dir);
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) return *error = Describe("cannot open", path), false;
-  return true;
+  fd_ = OpenInFolder(folder, dir, kDataName, O_RDWR | O_CREAT, error);
+  return fd_ >= 0;
 }
 
 bool SectorFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
@@ -260,7 +318,7 @@ void StateFile::Unmap() {
   map_ = nullptr;
 }
 
-void StateFile::Close() {
+void StateFile::CloseFile() {
   Unmap();
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
@@ -268,19 +326,26 @@ void StateFile::Close() {
   instance_ = generation_ = 0;
 }
 
-bool StateFile::Open(const std::string& dir, std::string* error) {
+void StateFile::Close() {
+  CloseFile();
+  folder_ = -1;
+}
+
+bool StateFile::Open(int folder, const std::string& dir, std::string* error) {
   Close();
+  folder_ = folder;
   dir_ = dir;
   return Reopen(error);
 }
 
-// Opens the file at the path now (another process may have replaced it) and
-// maps it when it has the size of a file of slots.
+// Opens the file under its name now (another process may have replaced it)
+// and maps it when it has the size of a file of slots.
 bool StateFile::Reopen(std::string* error) {
-  Close();
-  const std::string path = StatePath(dir_);
-  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd_ < 0) return errno == ENOENT ? true : (*error = Describe("cannot open", path), false);
+  CloseFile();
+  if (folder_ < 0) return *error = "the state directory is not open", false;
+  bool missing = false;
+  fd_ = OpenInFolder(folder_, dir_, kStateName, O_RDWR, error, &missing);
+  if (fd_ < 0) return missing;
   struct stat st {};
   if (fstat(fd_, &st) == 0 && st.st_size == static_cast<off_t>(kFileBytes)) {
     void* map = mmap(nullptr, kFileBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
@@ -351,9 +416,14 @@ bool StateFile::Store(const std::string& text, std::string* error) {
 // A new file (first use, an unreadable or older one): made beside the old
 // one and renamed over it, so that it is whole or absent.
 bool StateFile::Create(const std::string& text, std::string* error) {
-  const std::string temp = StatePath(dir_) + ".tmp." + std::to_string(getpid());
-  const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return *error = Describe("cannot create", temp), false;
+  const std::string temp = std::string(kStateName) + ".tmp." + std::to_string(getpid());
+  const std::string temp_path = InFolder(dir_, temp);
+  // Whatever has the name already (a leftover of a process of the same
+  // number, or a link put there) goes first: the file is made, never opened.
+  if (unlinkat(folder_, temp.c_str(), 0) != 0 && errno != ENOENT)
+    return *error = Describe("cannot remove", temp_path), false;
+  const int fd = OpenInFolder(folder_, dir_, temp, O_RDWR | O_CREAT | O_EXCL, error);
+  if (fd < 0) return false;
   Header h{};
   std::memcpy(h.magic, kSlotMagic, sizeof h.magic);
   h.instance = NewInstance();
@@ -362,14 +432,14 @@ bool StateFile::Create(const std::string& text, std::string* error) {
   bool ok = ftruncate(fd, static_cast<off_t>(kFileBytes)) == 0 && WriteAll(fd, &h, sizeof h, 0) &&
             WriteAll(fd, &length, sizeof length, static_cast<off_t>(SlotOffset(1))) &&
             WriteAll(fd, text.data(), text.size(), static_cast<off_t>(SlotOffset(1) + sizeof length));
-  if (!ok) *error = Describe("cannot write", temp);
+  if (!ok) *error = Describe("cannot write", temp_path);
   close(fd);
-  if (ok && rename(temp.c_str(), StatePath(dir_).c_str()) != 0) {
+  if (ok && renameat(folder_, temp.c_str(), folder_, kStateName) != 0) {
     *error = Describe("cannot replace", StatePath(dir_));
     ok = false;
   }
   if (!ok) {
-    unlink(temp.c_str());
+    unlinkat(folder_, temp.c_str(), 0);
     return false;
   }
   if (!Reopen(error)) return false;
@@ -380,8 +450,10 @@ bool StateFile::Create(const std::string& text, std::string* error) {
   return true;
 }
 
+// A rename moves the name itself: a link under either name is moved or
+// replaced, never followed.
 void StateFile::SetAside() {
-  rename(StatePath(dir_).c_str(), (StatePath(dir_) + ".corrupt").c_str());
+  renameat(folder_, kStateName, folder_, kSetAsideName);
   std::string ignored;
   Reopen(&ignored);
 }
@@ -405,13 +477,13 @@ uint64_t ForkGeneration() {
 
 bool StateDirectory::Ensure(const std::string& dir, std::string* error) {
   const uint64_t forks = ForkGeneration();
-  if (lock_fd_ >= 0 && forks == forks_ && dir == dir_) return true;
+  if (lock_fd_ >= 0 && forks == forks_ && dir == dir_ && !FolderRemoved()) return true;
   Close();
   if (!MakeDirectories(dir, error)) return false;
-  const std::string path = LockPath(dir);
-  lock_fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock_fd_ < 0) return *error = Describe("cannot open", path), false;
-  if (!state_.Open(dir, error) || !sectors_.Open(dir, error)) {
+  folder_fd_ = OpenFolder(dir, error);
+  if (folder_fd_ < 0) return false;
+  lock_fd_ = OpenInFolder(folder_fd_, dir, kLockName, O_RDWR | O_CREAT, error);
+  if (lock_fd_ < 0 || !state_.Open(folder_fd_, dir, error) || !sectors_.Open(folder_fd_, dir, error)) {
     Close();
     return false;
   }
@@ -420,11 +492,21 @@ bool StateDirectory::Ensure(const std::string& dir, std::string* error) {
   return true;
 }
 
+// A folder removed under the process is made again at its path, as it was
+// when the files were opened by path. One moved or swapped away still has
+// its name elsewhere and is kept.
+bool StateDirectory::FolderRemoved() const {
+  struct stat st {};
+  return fstat(folder_fd_, &st) == 0 && st.st_nlink == 0;
+}
+
 void StateDirectory::Close() {
   if (lock_fd_ >= 0) close(lock_fd_);
   lock_fd_ = -1;
   state_.Close();
   sectors_.Close();
+  if (folder_fd_ >= 0) close(folder_fd_);
+  folder_fd_ = -1;
   dir_.clear();
   forks_ = 0;
 }
@@ -439,8 +521,12 @@ void StateDirectory::Unlock() { flock(lock_fd_, LOCK_UN); }
 
 bool ExportImage(const std::string& dir, uint32_t blocks, const std::string& path, std::string* error) {
   const off_t size = static_cast<off_t>(blocks) * kBlockBytes;
-  const int in = open(DataPath(dir).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0 && errno != ENOENT) return *error = Describe("cannot open", DataPath(dir)), false;
+  const int folder = OpenFolder(dir, error);
+  if (folder < 0) return false;
+  bool missing = false;
+  const int in = OpenInFolder(folder, dir, kDataName, O_RDONLY, error, &missing);
+  close(folder);
+  if (in < 0 && !missing) return false;
   const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   bool ok = out >= 0;
   if (!ok) *error = Describe("cannot create", path);

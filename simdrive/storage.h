@@ -4,6 +4,14 @@
 //   state      the metadata (state_codec.h) in two slots, see StateFile
 //   disc.data  the disc's sectors, sector N at byte N x 2048, sparse
 // Sector data is always written before the metadata that claims it.
+//
+// The folder may belong to someone else than the process (a drive run as
+// root on a user's folder): it is opened once, never through a symbolic
+// link, and every file in it is opened, made and renamed relative to that
+// descriptor, without following a link and only when it is a regular file
+// of one name. Whatever is put in the folder, the process reads, writes and
+// makes nothing outside it, and a folder moved or swapped afterwards changes
+// nothing.
 
 #include <sys/types.h>
 
@@ -31,7 +39,8 @@ class SectorFile : public SectorStore {
   SectorFile(const SectorFile&) = delete;
   SectorFile& operator=(const SectorFile&) = delete;
   ~SectorFile() override;
-  bool Open(const std::string& dir, std::string* error);
+  // `folder` is the state directory's descriptor, `dir` its path for messages.
+  bool Open(int folder, const std::string& dir, std::string* error);
   void Close();
   bool Read(uint32_t lba, uint32_t count, uint8_t* out) override;
   bool Write(uint32_t lba, uint32_t count, const uint8_t* data) override;
@@ -70,7 +79,8 @@ class StateFile {
   StateFile(const StateFile&) = delete;
   StateFile& operator=(const StateFile&) = delete;
   ~StateFile();
-  bool Open(const std::string& dir, std::string* error);
+  // `folder` stays the state directory's (StateDirectory owns it).
+  bool Open(int folder, const std::string& dir, std::string* error);
   void Close();
   // kText: *text is the state stored by another process (or a state of the
   // format before the slots); kUnchanged: what this process saw last.
@@ -84,18 +94,21 @@ class StateFile {
  private:
   bool Reopen(std::string* error);
   bool Create(const std::string& text, std::string* error);
+  void CloseFile();
   void Unmap();
 
   std::string dir_;
+  int folder_ = -1;
   int fd_ = -1;
   uint8_t* map_ = nullptr;  // the whole file, shared: header and slots
   bool valid_ = false;  // the open file has a header of this format
   uint64_t instance_ = 0, generation_ = 0;
 };
 
-// Everything of one state directory a process keeps open: the lock file, the
-// metadata and the sectors. Opened on first use; reopened in a child after
-// fork (an inherited flock descriptor would be shared with the parent).
+// Everything of one state directory a process keeps open: the folder, the
+// lock file, the metadata and the sectors. Opened on first use; reopened in a
+// child after fork (an inherited flock descriptor would be shared with the
+// parent) and when the folder was removed (it is then made again).
 class StateDirectory {
  public:
   bool Ensure(const std::string& dir, std::string* error);
@@ -107,15 +120,19 @@ class StateDirectory {
   SectorFile& sectors() { return sectors_; }
 
  private:
+  bool FolderRemoved() const;
+
   std::string dir_;
   uint64_t forks_ = 0;  // forks of the process when opened (see Ensure)
+  int folder_fd_ = -1;
   int lock_fd_ = -1;
   StateFile state_;
   SectorFile sectors_;
 };
 
 // Copies sectors [0, blocks) of the data file into a flat image, leaving
-// holes where nothing was recorded.
+// holes where nothing was recorded. The data file is opened as the drive
+// opens it (see above).
 bool ExportImage(const std::string& dir, uint32_t blocks, const std::string& path, std::string* error);
 
 }  // namespace fornax::sim

@@ -10,6 +10,7 @@ namespace fornax::vrec {
 namespace {
 
 constexpr size_t kSenseBytes = 96;
+constexpr uint8_t kStatusCheckCondition = 0x02;
 
 }  // namespace
 
@@ -64,6 +65,17 @@ TRingAnswer AnswerWithSimulatedRecorder(const TRingCommand& command) {
       at += n;
     }
   }
+  return answer;
+}
+
+TRingAnswer NoMediumAnswer(const TRingCommand&) {
+  TRingAnswer answer;
+  answer.Status = kStatusCheckCondition;
+  answer.Sense.assign(18, 0);
+  answer.Sense[0] = 0x70;   // fixed format, current
+  answer.Sense[2] = 0x02;   // NOT READY
+  answer.Sense[7] = 10;     // additional length
+  answer.Sense[12] = 0x3A;  // MEDIUM NOT PRESENT
   return answer;
 }
 

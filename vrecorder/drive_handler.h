@@ -17,4 +17,9 @@ TDirection DataDirection(uint8_t opcode, size_t bufferBytes);
 
 TRingAnswer AnswerWithSimulatedRecorder(const TRingCommand& command);
 
+// CHECK CONDITION, 02/3A/00 (medium not present) to every command: what the
+// root process answers once the serving process has ended, while the kernel
+// lets the device go, without running the recorder or touching its files.
+TRingAnswer NoMediumAnswer(const TRingCommand& command);
+
 }  // namespace fornax::vrec

@@ -41,8 +41,13 @@ constexpr uint64_t kBackStoreBytes = 8ULL << 30;
 
 }  // namespace
 
+// The kernel splits the control text at commas and line ends: a folder's
+// name must not add options of its own (it only names the device).
 std::string BackStoreControl(const std::string& config, uint64_t sizeBytes) {
-  return fmt::format("dev_config=fornax/{},dev_size={},hw_block_size=2048", config, sizeBytes);
+  std::string name = config;
+  for (char& c : name)
+    if (c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '_';
+  return fmt::format("dev_config=fornax/{},dev_size={},hw_block_size=2048", name, sizeBytes);
 }
 
 // The kernel names the device "tcm-user/<hba number>/<device>/<dev_config>".

@@ -22,7 +22,8 @@ struct TLioNames {
   uint64_t Wwn = 0x5001405f0a000000ULL;
 };
 
-// The control text of a TCMU back store that answers every command itself.
+// The control text of a TCMU back store that answers every command itself;
+// `config` (the state folder) is kept from adding options.
 std::string BackStoreControl(const std::string& config, uint64_t sizeBytes);
 // The name the kernel gives the back store's UIO device.
 bool UioNameMatches(const std::string& uioName, const std::string& hba, const std::string& device);

@@ -13,7 +13,9 @@ background and reports between markers on its second serial port:
   sum TAG PATH MD5        a file's checksum (from `sums`)
 
 Paths the script can use: /data/one and /data/two (source folders), /tmp
-(memory), /mnt, and $FORNAX_SIMDRIVE_DIR (the recorder's disc).
+(memory), /mnt, and $FORNAX_SIMDRIVE_DIR (the recorder's disc). A class may
+also give a setup script, run as root before the recorder starts, and the
+recorder's command line (RECORDER, a shell script that execs it).
 """
 
 import hashlib
@@ -33,6 +35,7 @@ CLIENTS = ["wodim", "cdrskin", "growisofs", "genisoimage", "xorriso"]
 RUN_TIMEOUT = float(os.environ.get("FORNAX_RECORDER_RUN_TIMEOUT", "600"))
 
 BEGIN, END = "@@ recorder-vm begin", "@@ recorder-vm end"
+RECORDER = "exec fornax-vrecorder --state /tmp/sim\n"
 
 INIT = """#!/bin/busybox sh
 /bin/busybox --install -s /bin
@@ -50,7 +53,8 @@ stty -F /dev/ttyS1 raw -echo 2>/dev/null
 {
   echo "%(begin)s"
   mkdir -p /tmp/sim
-  fornax-vrecorder --state /tmp/sim > /tmp/vrecorder.log 2>&1 &
+  sh /prelude.sh /setup.sh
+  sh /recorder.sh > /tmp/vrecorder.log 2>&1 &
   recorder=$!
   n=0
   while [ ! -e /dev/sr0 ] && [ $n -lt 300 ]; do sleep 0.05; n=$((n + 1)); done
@@ -106,6 +110,13 @@ sectors() {
 }
 image_sum() {
   echo "sectors $1 $(md5sum < "$2" | cut -d' ' -f1)"
+}
+# A command line run by another user of the VM (the setup adds users to
+# /etc/passwd).
+as_user() {
+  user=$1
+  shift
+  su "$user" -s /bin/sh -c "$*"
 }
 . "$1"
 """
@@ -182,7 +193,7 @@ def _copy_stripped(source, target):
     os.chmod(target, 0o755)
 
 
-def initramfs(name, script, sources):
+def initramfs(name, script, sources, setup="", recorder=RECORDER):
     """The recorder VM's initramfs for one test class's script, rebuilt when
     an input changed."""
     version, _, modules_dir = qemu_vm.guest_kernel()
@@ -193,7 +204,7 @@ def initramfs(name, script, sources):
     for path in list(binaries.values()) + [simulator]:
         libraries |= _libraries(path)
     inputs = [qemu_vm._file_digest(p) for p in sorted(binaries.values())] + [
-        qemu_vm._file_digest(simulator), version, modules, INIT, PRELUDE, script,
+        qemu_vm._file_digest(simulator), version, modules, INIT, PRELUDE, script, setup, recorder,
         sorted(checksums(sources).items())]
     key = hashlib.sha256(json.dumps(inputs).encode()).hexdigest()
     path = os.path.join(qemu_vm.work_dir(), f"recorder-{name}.cpio")
@@ -228,7 +239,8 @@ def initramfs(name, script, sources):
         with open(os.path.join(root, "modules.order"), "w") as f:
             f.write("\n".join(names) + "\n")
         shutil.copytree(sources, os.path.join(root, "data"))
-        for name, text in (("init", INIT), ("prelude.sh", PRELUDE), ("script.sh", script)):
+        for name, text in (("init", INIT), ("prelude.sh", PRELUDE), ("script.sh", script), ("setup.sh", setup),
+                           ("recorder.sh", recorder)):
             with open(os.path.join(root, name), "w") as f:
                 f.write(text)
         os.chmod(os.path.join(root, "init"), 0o755)
@@ -274,9 +286,9 @@ class Run:
         return "\n".join(self.outputs.get(step, []))
 
 
-def run(name, script, sources):
+def run(name, script, sources, setup="", recorder=RECORDER):
     """Boots the recorder VM with a script and returns what it printed."""
-    cpio = initramfs(name, script, sources)
+    cpio = initramfs(name, script, sources, setup, recorder)
     run_dir = os.path.join(qemu_vm.work_dir(), "runs", name)
     shutil.rmtree(run_dir, ignore_errors=True)
     os.makedirs(run_dir)

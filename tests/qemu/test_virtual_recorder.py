@@ -24,6 +24,8 @@ class RecorderTest:
     """One VM run of a script, and what to ask of its report."""
 
     SCRIPT = ""
+    SETUP = ""
+    RECORDER = recorder_vm.RECORDER
 
     @classmethod
     def setUpClass(cls):
@@ -32,7 +34,7 @@ class RecorderTest:
             root = os.path.join(qemu_vm.work_dir(), "recorder-sources-" + cls.__name__)
             cls.one, cls.two = recorder_vm.make_sources(root)
             cls.one_sums, cls.two_sums = recorder_vm.checksums(cls.one), recorder_vm.checksums(cls.two)
-            cls.run_result = recorder_vm.run(cls.__name__, cls.SCRIPT, root)
+            cls.run_result = recorder_vm.run(cls.__name__, cls.SCRIPT, root, cls.SETUP, cls.RECORDER)
         except Missing as missing:
             if qemu_vm.under_ci():
                 raise AssertionError(f"{missing}; CI installs it with tools/install-deps.sh")
@@ -201,6 +203,169 @@ mounted {m}
                 self.assertIn("/dev/sr0", self.report.text)
                 self.shows(f"extract-{medium}", self.both())
                 self.shows(medium, self.both())
+
+
+class UsersStateFolder(RecorderTest, unittest.TestCase):
+    """The recorder run with sudo for a user (fx) on that user's folder: it
+    serves as that user, without any privilege, and what the user puts in
+    the folder (links to root's files under every name the recorder uses)
+    reaches no file of root's; folders of another user, or that others may
+    write, are refused. At the end the user stops the serving process while
+    the kernel waits for its answer, and kills it: root answers "no medium"
+    and takes the device away."""
+
+    SECRETS = ("corrupt.secret", "data.secret", "state.secret")
+    SETUP = r"""
+mkdir -p /etc /home/fx /home/other /root/tmp
+printf 'root:x:0:0:root:/root:/bin/sh\nfx:x:1000:1000:fx:/home/fx:/bin/sh\nother:x:1001:1001::/home/other:/bin/sh\n' > /etc/passwd
+printf 'root:x:0:\nfx:x:1000:\nother:x:1001:\n' > /etc/group
+chown 1000:1000 /home/fx
+chown 1001:1001 /home/other
+chmod 700 /root /root/tmp
+for name in @SECRETS@; do yes "ROOT-ONLY-$name" | head -c 65536 > /root/$name; done
+chmod 600 /root/*.secret
+as_user other mkdir -m 700 /home/other/sim
+as_user fx 'mkdir -m 700 /home/fx/sim /home/fx/hostile /home/fx/group /home/fx/open && chmod 770 /home/fx/group && chmod 777 /home/fx/open && ln -s /home/fx/sim /home/fx/link'
+# A disc with a session, burnt by the user with the simulated recorder in fornax-cli's own process.
+as_user fx 'export FORNAX_SIMDRIVE_DIR=/home/fx/made; fornax-cli vdrive insert dvd+rw && fornax-cli burn --transport /usr/bin/libfornax-simdrive.so /data/one' >/dev/null 2>&1
+# Links to root's files under every name the recorder uses, and under state.tmp.PID, for the pids
+# likely in this VM, to files not there yet in a folder of root's.
+printf '%s\n' 'cd /home/fx/hostile' 'ln -s /root/lock.made lock' 'ln -s /root/state.secret state' \
+  'ln -s /root/data.secret disc.data' 'ln -s /root/corrupt.secret state.corrupt' \
+  "seq 2 4000 | sed 's|^|/root/tmp/state.tmp.|' | xargs sh -c 'ln -s \"\$@\" .' sh" > /tmp/hostile.sh
+as_user fx sh /tmp/hostile.sh
+sums /root secrets-before
+""".replace("@SECRETS@", " ".join(SECRETS))
+    RECORDER = "export SUDO_UID=1000 SUDO_GID=1000\nexec fornax-vrecorder --state /home/fx/sim\n"
+    SCRIPT = r"""
+# The tray out and in, by the user whose drive it is.
+reload() {
+  as_user fx 'export FORNAX_SIMDRIVE_DIR=/home/fx/sim; fornax-cli vdrive open >/dev/null && fornax-cli vdrive close >/dev/null'
+  dd if=/dev/sr0 of=/dev/null bs=2048 count=1 2>/dev/null
+  true
+}
+serving() {
+  for p in $(pidof fornax-vrecorder); do
+    grep -E '^(Uid|Gid|Groups|CapEff|CapPrm|CapBnd|NoNewPrivs):' /proc/$p/status | tr -s ' \t' '  ' | tr '\n' ';'
+    echo
+  done
+}
+refuse() {
+  name=$1
+  shift
+  step "$name" env SUDO_UID=1000 SUDO_GID=1000 fornax-vrecorder "$@"
+}
+# A read and a write through /dev/sr0 by root, then root's files.
+commands() {
+  step read-$1 sh -c 'dd if=/dev/sr0 bs=2048 count=16 2>/dev/null | grep -c ROOT-ONLY'
+  step write-$1 fornax-cli burn --device /dev/sr0 /data/two
+  sums /root secrets-$1
+}
+child=""
+for p in $(pidof fornax-vrecorder); do grep -q '^Uid:[[:space:]]*1000[[:space:]]' /proc/$p/status && child=$p; done
+step serving serving
+
+refuse refused-hostile --state /home/fx/hostile
+refuse refused-other --state /home/other/sim
+refuse refused-open --state /home/fx/open
+refuse refused-group --state /home/fx/group
+step refused-link fornax-vrecorder --user fx --state /home/fx/link
+step refused-untouched find /home/other/sim /home/fx/open /home/fx/group -mindepth 1
+sums /root secrets-refused
+
+as_user fx 'FORNAX_SIMDRIVE_DIR=/home/fx/sim fornax-cli vdrive insert cd-r'
+step burn-user fornax-cli burn --device /dev/sr0 /data/one
+mounted user
+step owners stat -c '%u:%g %a %F %n' /home/fx/sim/lock /home/fx/sim/state /home/fx/sim/disc.data
+
+# The user's folder replaced by the one of links under the running recorder, then mended step by step.
+as_user fx 'rm -rf /home/fx/sim && mv /home/fx/hostile /home/fx/sim'
+commands links
+as_user fx 'rm /home/fx/sim/lock'
+commands no-lock
+as_user fx 'rm /home/fx/sim/state && cp /home/fx/made/state /home/fx/sim/state'
+commands recorded-state
+as_user fx 'rm /home/fx/sim/disc.data /home/fx/sim/state && echo unreadable > /home/fx/sim/state'
+for p in $(pidof fornax-vrecorder); do as_user fx "ln -sf /root/tmp/state.tmp.$p /home/fx/sim/state.tmp.$p"; done
+step fresh fornax-cli medium --device /dev/sr0
+step set-aside stat -c '%F %s' /home/fx/sim/state.corrupt
+step temporary-gone test ! -L /home/fx/sim/state.tmp.$child
+sums /root secrets-fresh
+as_user fx 'FORNAX_SIMDRIVE_DIR=/home/fx/sim fornax-cli vdrive insert dvd+r'
+step burn-after fornax-cli burn --device /dev/sr0 /data/one
+mounted after
+sums /root secrets-end
+
+# The serving process stopped by its user while the kernel waits for its answer, then killed.
+as_user fx "kill -STOP $child"
+dd if=/dev/sr0 of=/dev/null bs=2048 count=1 2>/tmp/stand-in.txt &
+reader=$!
+n=0
+while [ $n -lt 600 ] && ! grep -q '^State:[[:space:]]*D' /proc/$reader/status 2>/dev/null; do sleep 0.05; n=$((n + 1)); done
+as_user fx "kill -KILL $child"
+wait $reader
+code=$?
+echo "@@ step stand-in"
+cat /tmp/stand-in.txt
+echo "@@ exit stand-in $code"
+"""
+
+    def test_the_kernel_binds_the_recorder_and_lets_it_go(self):
+        self.assertIn("the simulated recorder is /dev/sr0", self.report.text)
+        self.assertIn("No medium found", self.report.output("stand-in"),
+                      "root answered the command the killed process had in hand")
+        self.assertIn("the serving process ended (killed by signal 9)", self.report.text)
+        self.assertIn("@@ recorder-exit 1", self.report.text)
+        self.assertIn("@@ sr-left \n", self.report.text + "\n", "the device goes with the recorder")
+
+    def test_the_serving_process_is_the_user_without_any_privilege(self):
+        lines = [line for line in self.report.output("serving").splitlines() if line.strip()]
+        self.assertEqual(len(lines), 2, lines)
+        user = [line for line in lines if "Uid: 1000 1000 1000 1000;" in line]
+        self.assertEqual(len(user), 1, lines)
+        for field in ("Gid: 1000 1000 1000 1000;", "CapEff: 0000000000000000;", "CapPrm: 0000000000000000;",
+                      "CapBnd: 0000000000000000;", "NoNewPrivs: 1;"):
+            self.assertIn(field, user[0])
+        self.assertRegex(user[0], r"Groups: ?;", "no supplementary group")
+
+    def test_folders_of_another_others_may_write_or_with_links_are_refused(self):
+        refusals = {
+            "refused-hostile": "/home/fx/hostile/lock is a symbolic link: refused",
+            "refused-other": "belongs to other, not to fx whom the recorder serves: refused",
+            "refused-open": "may be written by others (mode 0777): refused",
+            "refused-group": "may be written by its group (mode 0770): refused",
+            "refused-link": "/home/fx/link is a symbolic link: refused",
+        }
+        for step, reason in refusals.items():
+            with self.subTest(step=step):
+                self.assertEqual(self.report.exits.get(step), 1, self.report.output(step))
+                self.assertIn(reason, self.report.output(step))
+        self.succeeded("refused-untouched")
+        self.assertEqual(self.report.output("refused-untouched").strip(), "", "nothing made in a refused folder")
+
+    def test_links_in_the_folder_reach_no_file_of_roots(self):
+        before = self.report.sums.get("secrets-before")
+        self.assertEqual(sorted(before or {}), list(self.SECRETS), self.report.text)
+        for tag in ("refused", "links", "no-lock", "recorded-state", "fresh", "end"):
+            with self.subTest(tag=tag):
+                self.shows(f"secrets-{tag}", before)
+        for tag in ("links", "no-lock", "recorded-state"):
+            with self.subTest(tag=tag):
+                self.assertEqual(self.report.output(f"read-{tag}").strip(), "0", "root's bytes read as the disc")
+                self.assertNotEqual(self.report.exits.get(f"write-{tag}"), 0, self.report.output(f"write-{tag}"))
+        self.succeeded("fresh")
+        self.assertEqual(self.report.output("set-aside").strip(), "regular file 11", "the unreadable state is kept")
+        self.succeeded("temporary-gone")
+
+    def test_the_users_disc_is_written_in_files_of_the_users(self):
+        self.succeeded("burn-user")
+        self.shows("user", self.one_sums)
+        owners = self.report.output("owners").splitlines()
+        self.assertEqual(len(owners), 3, owners)
+        for line in owners:
+            self.assertRegex(line, r"^1000:1000 600 regular (empty )?file /home/fx/sim/", owners)
+        self.succeeded("burn-after")
+        self.shows("after", self.one_sums)
 
 
 def main(argv):
