@@ -19,16 +19,11 @@ constexpr size_t kIdentifierLimit = 240;
 // The entries a setuid line names before it only counts the rest.
 constexpr size_t kNamedSetuid = 5;
 
-namespace {
-
-// Where an entry stands in the compilation, for the messages.
-std::string PathOf(const TDEntry* dir, const std::string& name) {
-  std::string path = name.empty() ? std::string() : "/" + name;
-  for (; dir && dir->Parent != dir; dir = dir->Parent) path = "/" + dir->LongName + path;
+std::string TDirectoryReader::TWhere::Path() const {
+  std::string path = Name.empty() ? std::string() : "/" + Name;
+  for (const TDEntry* dir = Dir; dir && dir->Parent != dir; dir = dir->Parent) path = "/" + dir->LongName + path;
   return path.empty() ? "/" : path;
 }
-
-}  // namespace
 
 // A file told in several records (one per extent), gathered until its last.
 struct TDirectoryReader::TPendingFile {
@@ -49,12 +44,12 @@ bool TDirectoryReader::Read(uint32_t extent, uint32_t length, TDEntry* target) {
   return read;
 }
 
-bool TDirectoryReader::Within(const std::string& path, uint64_t bytes, uint32_t extent, uint64_t sectors) {
+bool TDirectoryReader::Within(const TWhere& where, uint64_t bytes, uint32_t extent, uint64_t sectors) {
   switch (FArea.Place(extent, sectors)) {
     case TRecordedArea::TPlace::Inside: return true;
-    case TRecordedArea::TPlace::Outside: Say(fmt::format(kMsgEntryOutsideDisc, path, bytes, extent)); break;
+    case TRecordedArea::TPlace::Outside: Say(fmt::format(kMsgEntryOutsideDisc, where.Path(), bytes, extent)); break;
     case TRecordedArea::TPlace::InNewSession:
-      Say(fmt::format(kMsgEntryInNewSession, path, bytes, extent, FArea.NewSessionStart()));
+      Say(fmt::format(kMsgEntryInNewSession, where.Path(), bytes, extent, FArea.NewSessionStart()));
       break;
   }
   return false;
@@ -102,7 +97,7 @@ TRockRidgeFields TDirectoryReader::ReadRockRidge(const TDiscRecord& record) {
 // without doubt, and the entry's data and name are whole on the disc, so a
 // user keeps the file (or the folder and all below it) that one bad field
 // would otherwise cost.
-bool TDirectoryReader::PutRockRidge(const TDiscRecord& record, TSearchRec& listing, const std::string& path,
+bool TDirectoryReader::PutRockRidge(const TDiscRecord& record, TSearchRec& listing, const TWhere& where,
                                     uint64_t size) {
   const TRockRidgeFields fields = RockRidgeOf(record);
   if (!fields.HasAttributes) return true;
@@ -117,22 +112,22 @@ bool TDirectoryReader::PutRockRidge(const TDiscRecord& record, TSearchRec& listi
     case TModeCheck::NoFileType:
     case TModeCheck::Contradicts:
       listing.Mode = ModeOfRecord(fields.Mode, record.IsDirectory());
-      Say(fmt::format(kMsgModeOfRecord, path, fields.Mode, listing.Mode), ltStatus);
+      Say(fmt::format(kMsgModeOfRecord, where.Path(), fields.Mode, listing.Mode), ltStatus);
       break;
-    case TModeCheck::DeviceWithoutNumber: Say(fmt::format(kMsgDeviceWithoutNumber, path)); return false;
+    case TModeCheck::DeviceWithoutNumber: Say(fmt::format(kMsgDeviceWithoutNumber, where.Path())); return false;
   }
   if ((listing.Mode & S_IFMT) == S_IFLNK) {
     listing.Link = true;
     listing.LinkTarget = fields.LinkTarget;
   }
-  if (S_ISCHR(listing.Mode) || S_ISBLK(listing.Mode)) return PutDevice(fields, listing, path);
+  if (S_ISCHR(listing.Mode) || S_ISBLK(listing.Mode)) return PutDevice(fields, listing, where);
   return true;
 }
 
-bool TDirectoryReader::PutDevice(const TRockRidgeFields& fields, TSearchRec& listing, const std::string& path) {
+bool TDirectoryReader::PutDevice(const TRockRidgeFields& fields, TSearchRec& listing, const TWhere& where) {
   const TDeviceNumber number = DeviceNumberOf(fields.DeviceHigh, fields.DeviceLow);
   if (!PnTellsDevice(number.Major, number.Minor)) {
-    Say(fmt::format(kMsgDeviceNumberUnwritable, path, number.Major, number.Minor));
+    Say(fmt::format(kMsgDeviceNumberUnwritable, where.Path(), number.Major, number.Minor));
     return false;
   }
   listing.DeviceMajor = number.Major;
@@ -144,10 +139,10 @@ bool TDirectoryReader::PutDevice(const TRockRidgeFields& fields, TSearchRec& lis
 // the rights of whoever the disc names, once copied off by root, so the bits
 // stay only when asked for. On a folder, setgid only hands its group on to
 // new entries and grants nothing: it stays.
-void TDirectoryReader::ClearSetuid(TSearchRec& listing, const std::string& path) {
+void TDirectoryReader::ClearSetuid(TSearchRec& listing, const TWhere& where) {
   if (S_ISDIR(listing.Mode) || !(listing.Mode & (S_ISUID | S_ISGID)) || FCompilation.KeepsSetuid()) return;
   listing.Mode &= ~static_cast<uint32_t>(S_ISUID | S_ISGID);
-  FClearedSetuid.push_back(path);
+  FClearedSetuid.push_back(where.Path());
 }
 
 void TDirectoryReader::ReportClearedSetuid() {
@@ -185,13 +180,13 @@ bool TDirectoryReader::ReadDirectory(uint32_t extent, uint32_t length, TDEntry* 
   if (sectors == 0) sectors = 1;
   const uint64_t recorded = FArea.InsideFrom(extent);
   if (recorded == 0) {
-    Within(PathOf(target, ""), length, extent, 1);
+    Within({target, ""}, length, extent, 1);
     return false;
   }
   // Records beyond what is recorded there would be a gap's, stale sectors'
   // or (once written) the new session's.
   if (recorded < sectors) {
-    Say(fmt::format(kMsgDirectoryCut, PathOf(target, ""), length, extent, recorded));
+    Say(fmt::format(kMsgDirectoryCut, TWhere{target, ""}.Path(), length, extent, recorded));
     sectors = recorded;
   }
   sectors = std::min<uint64_t>(sectors, kMaxDirectorySectors);
@@ -286,12 +281,12 @@ void TDirectoryReader::Import(const TDiscRecord& record, TDEntry* target, int de
 
   TSearchRec listing;
   listing.Name = listing.LongName = NameOf(record);
-  const std::string path = PathOf(target, listing.LongName);
-  if (!Within(path, record.DataLength, record.Extent, 1)) return;
+  const TWhere where{target, listing.LongName};
+  if (!Within(where, record.DataLength, record.Extent, 1)) return;
   listing.ShortName = ShortNameFromDirectoryName(listing.LongName);
   listing.Attr = 0x10 | (record.IsHidden() ? 0x02 : 0);
   if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
-  if (!PutRockRidge(record, listing, path, 0)) return;
+  if (!PutRockRidge(record, listing, where, 0)) return;
   TDEntry* sub = FCompilation.AddDirectory(target, listing);
   if (sub) ReadDirectory(record.Extent, record.DataLength, sub, depth + 1);
 }
@@ -303,8 +298,8 @@ void TDirectoryReader::AddFile(const TDiscRecord& record, uint64_t size, TDEntry
   listing.Attr = record.IsHidden() ? 0x02 : 0;
   listing.Size = static_cast<int64_t>(size);
   if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
-  const std::string path = PathOf(target, listing.LongName);
-  if (!PutRockRidge(record, listing, path, size)) return;
+  const TWhere where{target, listing.LongName};
+  if (!PutRockRidge(record, listing, where, size)) return;
   // A link holds no data, whatever its record says.
   if (listing.Link) {
     listing.Size = 0;
@@ -319,8 +314,8 @@ void TDirectoryReader::AddFile(const TDiscRecord& record, uint64_t size, TDEntry
   // The extents of a file follow each other (Import checks that), so they
   // lie on the disc when the sectors from the first one on do; a size that
   // no recorded track can hold is caught here too.
-  if (!Within(path, size, record.Extent, (size + 2047) / 2048)) return;
-  ClearSetuid(listing, path);
+  if (!Within(where, size, record.Extent, (size + 2047) / 2048)) return;
+  ClearSetuid(listing, where);
   // An empty file owns no sectors: it is added as an empty entry, with
   // nothing to read from the disc.
   FCompilation.AddEntry(target, listing, "", size > 0 ? static_cast<int32_t>(record.Extent) : 0, false);

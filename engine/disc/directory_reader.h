@@ -45,6 +45,13 @@ class TDirectoryReader {
 
  private:
   struct TPendingFile;
+  // An entry by its directory and name: its path, "/a/b/name" from the
+  // compilation's root, is made only for a message.
+  struct TWhere {
+    const TDEntry* Dir;
+    const std::string& Name;
+    std::string Path() const;
+  };
 
   bool ReadDirectory(uint32_t extent, uint32_t length, TDEntry* target, int depth);
   void ReadSector(const uint8_t* sector, TDEntry* target, int depth, TPendingFile& pending);
@@ -56,14 +63,14 @@ class TDirectoryReader {
   TRockRidgeFields ReadRockRidge(const TDiscRecord& record);
   // False (told) when the entry cannot be taken as its Rock Ridge entries
   // say and is left out.
-  bool PutRockRidge(const TDiscRecord& record, TSearchRec& listing, const std::string& path, uint64_t size);
-  bool PutDevice(const TRockRidgeFields& fields, TSearchRec& listing, const std::string& path);
+  bool PutRockRidge(const TDiscRecord& record, TSearchRec& listing, const TWhere& where, uint64_t size);
+  bool PutDevice(const TRockRidgeFields& fields, TSearchRec& listing, const TWhere& where);
   // Clears the setuid and setgid bits of a file about to be added, unless
   // they are kept, and notes it for the one line that names them all.
-  void ClearSetuid(TSearchRec& listing, const std::string& path);
+  void ClearSetuid(TSearchRec& listing, const TWhere& where);
   void ReportClearedSetuid();
   // Whether `sectors` from `extent` lie on the recorded area; told when not.
-  bool Within(const std::string& path, uint64_t bytes, uint32_t extent, uint64_t sectors);
+  bool Within(const TWhere& where, uint64_t bytes, uint32_t extent, uint64_t sectors);
   void Say(const std::string& text, uint8_t type = 4) { if (FLog) FLog(">>> " + text, type); }
 
   TSectorSource& FSource;
