@@ -33,6 +33,11 @@ Examples:
                                                DVD-R and sequential DVD-RW only)
   fornax-cli burn --verify ~/Documents         (reads every file back and compares it)
 
+An imported session brings only what lies on the disc: an entry whose data
+lies beyond the disc's recorded sectors, or where the new session goes, is
+left out and named. Imported files lose their setuid and setgid bits unless
+--keep-setuid is given.
+
 Exit status: 0 written as asked; 1 not written or failed (the reason is
 printed); 2 written, but some entries were left out; 3 written, but --verify
 found files that differ from what was sent or cannot be read (named).)";
@@ -54,6 +59,7 @@ struct TBurnOptions {
   TCompilationOptions Compilation;
   int ImportSession = 0;
   bool Replace = false;
+  bool KeepSetuid = false;
 };
 
 struct TBurnIsoOptions {
@@ -179,6 +185,7 @@ int RunBurn(TBurnOptions& options) {
   TCompilationFeeder feeder(options.Compilation, console);
   feeder.Configure(rec);
   rec.ReplaceFile = options.Replace;
+  rec.KeepSetuid = options.KeepSetuid;
   rec.ClearCompilation(600000, 20000);
   const uint8_t medium = rec.MediumType();
   TSCSIDevice::SetCurrentMediumCode(medium);
@@ -327,6 +334,8 @@ void AddBurnCommands(CLI::App& app, int& exitCode) {
                           "so the new session still shows them");
   burnCommand->add_flag("--replace", burn->Replace,
                         "A file of the same name replaces an imported one (without it, the imported one stays)");
+  burnCommand->add_flag("--keep-setuid", burn->KeepSetuid,
+                        "Imported files keep their setuid and setgid bits (without it they are cleared, and named)");
   burnCommand->callback([burn, &exitCode] { exitCode = RunBurn(*burn); });
 
   auto iso = std::make_shared<TBurnIsoOptions>();

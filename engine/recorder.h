@@ -88,6 +88,9 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   // symbolic links. Set before the compilation is filled: entries added
   // without it carry none of it.
   bool RockRidge = false;
+  // Whether entries imported from a session keep their setuid and setgid
+  // bits; without it they are cleared, and the log names them.
+  bool KeepSetuid = false;
   TAddFileEvent OnAddFile;
   TAddDirEvent OnAddDir;
   TWriteDoneEvent OnWriteDone;
@@ -269,6 +272,7 @@ class TQzRecorder : public TSCSIDevice, private TCompilationHost {
   bool ReplacesFiles() const override { return ReplaceFile; }
   bool KeepsLastFolderOnly() const override { return KeepLastFolderOnly; }
   bool RecordsRockRidge() const override { return RockRidge; }
+  bool KeepsSetuid() const override { return KeepSetuid; }
 
   TVolumeIdentifiers VolumeIdentifiers() const;
   void CheckBootImage();

@@ -67,7 +67,18 @@ inline constexpr const char* kMsgExtractingFile = "EXTRACTING FILE {} TO {}";
 inline constexpr const char* kMsgUnsafeName = "NAME ON THE DISC CANNOT BE USED AS IT IS, TAKEN AS \"{}\"";
 inline constexpr const char* kMsgDirectoryLoop = "DIRECTORY AT SECTOR {} WAS MET BEFORE (A LOOP), SKIPPED";
 inline constexpr const char* kMsgDirectoryTooDeep = "DIRECTORY AT SECTOR {} LIES DEEPER THAN ANY DISC NESTS, SKIPPED";
-inline constexpr const char* kMsgExtentBeyondDisc = "EXTENT AT SECTOR {} LIES BEYOND THE END OF THE DISC, SKIPPED";
+inline constexpr const char* kMsgEntryOutsideDisc =
+    "\"{}\" ({} BYTES FROM SECTOR {}) LIES BEYOND THE END OF THE DISC OR BETWEEN ITS SESSIONS, NOT IMPORTED";
+inline constexpr const char* kMsgEntryInNewSession =
+    "\"{}\" ({} BYTES FROM SECTOR {}) REACHES PAST SECTOR {}, WHERE THE NEW SESSION IS WRITTEN, NOT IMPORTED";
+inline constexpr const char* kMsgDirectoryCut =
+    "DIRECTORY \"{}\" CLAIMS {} BYTES FROM SECTOR {}, BUT ONLY {} SECTORS THERE ARE RECORDED; THE REST IS NOT READ";
+inline constexpr const char* kMsgModeOfRecord =
+    "\"{}\" HAS THE ROCK RIDGE MODE {:06o}, WHICH NAMES NO FILE TYPE ITS RECORD CAN HAVE; TAKEN AS {:06o}";
+inline constexpr const char* kMsgDeviceWithoutNumber = "DEVICE \"{}\" HAS NO DEVICE NUMBER ON THE DISC, NOT IMPORTED";
+inline constexpr const char* kMsgDeviceNumberUnwritable =
+    "DEVICE \"{}\" HAS THE NUMBERS {},{}, WHICH A NEW SESSION CANNOT RECORD UNMISTAKABLY, NOT IMPORTED";
+inline constexpr const char* kMsgSetuidCleared = "SETUID/SETGID BITS CLEARED ON {} IMPORTED FILE{}: {}";
 inline constexpr const char* kMsgMalformedRecord = "MALFORMED DIRECTORY RECORD, REST OF THE SECTOR SKIPPED";
 inline constexpr const char* kMsgBrokenExtents = "FILE \"{}\" IS TOLD IN EXTENTS THAT DO NOT FOLLOW EACH OTHER, SKIPPED";
 inline constexpr const char* kMsgSessionPassedOver =

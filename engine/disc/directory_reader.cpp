@@ -1,17 +1,29 @@
 #include "engine/disc/directory_reader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fmt/format.h>
 #include <vector>
 
+#include "engine/base/device_base.h"
 #include "engine/base/messages.h"
 #include "engine/image/compilation.h"
 #include "engine/image/iso_names.h"
+#include "engine/image/rock_ridge.h"
 
 namespace fornax {
 
 constexpr size_t kIdentifierLimit = 240;
+// The entries a setuid line names before it only counts the rest.
+constexpr size_t kNamedSetuid = 5;
+
+std::string TDirectoryReader::TWhere::Path() const {
+  std::string path = Name.empty() ? std::string() : "/" + Name;
+  for (const TDEntry* dir = Dir; dir && dir->Parent != dir; dir = dir->Parent) path = "/" + dir->LongName + path;
+  return path.empty() ? "/" : path;
+}
 
 // A file told in several records (one per extent), gathered until its last.
 struct TDirectoryReader::TPendingFile {
@@ -23,7 +35,25 @@ struct TDirectoryReader::TPendingFile {
 };
 
 TDirectoryReader::TDirectoryReader(TSectorSource& source, TCompilation& compilation, TLogLine log, bool joliet)
-    : FSource(source), FCompilation(compilation), FLog(std::move(log)), FJoliet(joliet) {}
+    : FSource(source), FArea(source.RecordedArea()), FCompilation(compilation), FLog(std::move(log)),
+      FJoliet(joliet) {}
+
+bool TDirectoryReader::Read(uint32_t extent, uint32_t length, TDEntry* target) {
+  const bool read = ReadDirectory(extent, length, target, 0);
+  ReportClearedSetuid();
+  return read;
+}
+
+bool TDirectoryReader::Within(const TWhere& where, uint64_t bytes, uint32_t extent, uint64_t sectors) {
+  switch (FArea.Place(extent, sectors)) {
+    case TRecordedArea::TPlace::Inside: return true;
+    case TRecordedArea::TPlace::Outside: Say(fmt::format(kMsgEntryOutsideDisc, where.Path(), bytes, extent)); break;
+    case TRecordedArea::TPlace::InNewSession:
+      Say(fmt::format(kMsgEntryInNewSession, where.Path(), bytes, extent, FArea.NewSessionStart()));
+      break;
+  }
+  return false;
+}
 
 // Continuation areas a record may chain; a longer chain is a loop or junk.
 constexpr int kMaxContinuations = 32;
@@ -47,8 +77,8 @@ TRockRidgeFields TDirectoryReader::ReadRockRidge(const TDiscRecord& record) {
   TContinuationRef next = ReadSystemUseEntries(use + FSkip, record.SystemUse.size() - FSkip, fields);
   alignas(16) uint8_t sector[2048];
   for (int hop = 0; next.Present && hop < kMaxContinuations; ++hop) {
-    if (next.Offset >= 2048 || next.Length > 2048 - next.Offset || next.Block >= FSource.SectorLimit() ||
-        !FSource.ReadSectors(next.Block, 1, sector)) {
+    if (next.Offset >= 2048 || next.Length > 2048 - next.Offset ||
+        FArea.Place(next.Block, 1) != TRecordedArea::TPlace::Inside || !FSource.ReadSectors(next.Block, 1, sector)) {
       Say(fmt::format(kMsgBrokenContinuation, next.Block));
       return {};
     }
@@ -61,20 +91,68 @@ TRockRidgeFields TDirectoryReader::ReadRockRidge(const TDiscRecord& record) {
   return fields;
 }
 
-// What the Rock Ridge entries tell of a record, over what its ISO 9660 fields say.
-void TDirectoryReader::PutRockRidge(const TDiscRecord& record, TSearchRec& listing) {
+// What the Rock Ridge entries tell of a record, over what its ISO 9660 fields
+// say. A mode whose type is no POSIX type, or one its record cannot be, is
+// taken with the type the record implies: the record tells that much
+// without doubt, and the entry's data and name are whole on the disc, so a
+// user keeps the file (or the folder and all below it) that one bad field
+// would otherwise cost.
+bool TDirectoryReader::PutRockRidge(const TDiscRecord& record, TSearchRec& listing, const TWhere& where,
+                                    uint64_t size) {
   const TRockRidgeFields fields = RockRidgeOf(record);
-  if (!fields.HasAttributes) return;
+  if (!fields.HasAttributes) return true;
   listing.Mode = fields.Mode;
   listing.Uid = fields.Uid;
   listing.Gid = fields.Gid;
   if (fields.HasModified) listing.WriteTime = fields.Modified;
   listing.AccessTime = fields.HasAccessed ? fields.Accessed : listing.WriteTime;
   listing.ChangeTime = fields.HasChanged ? fields.Changed : listing.WriteTime;
-  if (fields.HasLink && (fields.Mode & 0170000) == 0120000 && !fields.LinkTarget.empty()) {
+  switch (CheckMode(fields, record.IsDirectory(), size)) {
+    case TModeCheck::Fits: break;
+    case TModeCheck::NoFileType:
+    case TModeCheck::Contradicts:
+      listing.Mode = ModeOfRecord(fields.Mode, record.IsDirectory());
+      Say(fmt::format(kMsgModeOfRecord, where.Path(), fields.Mode, listing.Mode), ltStatus);
+      break;
+    case TModeCheck::DeviceWithoutNumber: Say(fmt::format(kMsgDeviceWithoutNumber, where.Path())); return false;
+  }
+  if ((listing.Mode & S_IFMT) == S_IFLNK) {
     listing.Link = true;
     listing.LinkTarget = fields.LinkTarget;
   }
+  if (S_ISCHR(listing.Mode) || S_ISBLK(listing.Mode)) return PutDevice(fields, listing, where);
+  return true;
+}
+
+bool TDirectoryReader::PutDevice(const TRockRidgeFields& fields, TSearchRec& listing, const TWhere& where) {
+  const TDeviceNumber number = DeviceNumberOf(fields.DeviceHigh, fields.DeviceLow);
+  if (!PnTellsDevice(number.Major, number.Minor)) {
+    Say(fmt::format(kMsgDeviceNumberUnwritable, where.Path(), number.Major, number.Minor));
+    return false;
+  }
+  listing.DeviceMajor = number.Major;
+  listing.DeviceMinor = number.Minor;
+  return true;
+}
+
+// A disc is anyone's to make: a setuid or setgid file on it would run with
+// the rights of whoever the disc names, once copied off by root, so the bits
+// stay only when asked for. On a folder, setgid only hands its group on to
+// new entries and grants nothing: it stays.
+void TDirectoryReader::ClearSetuid(TSearchRec& listing, const TWhere& where) {
+  if (S_ISDIR(listing.Mode) || !(listing.Mode & (S_ISUID | S_ISGID)) || FCompilation.KeepsSetuid()) return;
+  listing.Mode &= ~static_cast<uint32_t>(S_ISUID | S_ISGID);
+  FClearedSetuid.push_back(where.Path());
+}
+
+void TDirectoryReader::ReportClearedSetuid() {
+  const size_t count = FClearedSetuid.size();
+  if (count == 0) return;
+  std::string named;
+  for (size_t i = 0; i < std::min(count, kNamedSetuid); ++i) named += (i ? ", \"" : "\"") + FClearedSetuid[i] + "\"";
+  if (count > kNamedSetuid) named += fmt::format(" AND {} MORE", count - kNamedSetuid);
+  Say(fmt::format(kMsgSetuidCleared, count, count == 1 ? "" : "S", named), ltStatus);
+  FClearedSetuid.clear();
 }
 
 std::string TDirectoryReader::NameOf(const TDiscRecord& record) {
@@ -100,11 +178,18 @@ bool TDirectoryReader::ReadDirectory(uint32_t extent, uint32_t length, TDEntry* 
   }
   uint64_t sectors = (static_cast<uint64_t>(length) + 2047) / 2048;
   if (sectors == 0) sectors = 1;
-  if (static_cast<uint64_t>(extent) >= FSource.SectorLimit()) {
-    Say(fmt::format(kMsgExtentBeyondDisc, extent));
+  const uint64_t recorded = FArea.InsideFrom(extent);
+  if (recorded == 0) {
+    Within({target, ""}, length, extent, 1);
     return false;
   }
-  sectors = std::min<uint64_t>({sectors, kMaxDirectorySectors, FSource.SectorLimit() - extent});
+  // Records beyond what is recorded there would be a gap's, stale sectors'
+  // or (once written) the new session's.
+  if (recorded < sectors) {
+    Say(fmt::format(kMsgDirectoryCut, TWhere{target, ""}.Path(), length, extent, recorded));
+    sectors = recorded;
+  }
+  sectors = std::min<uint64_t>(sectors, kMaxDirectorySectors);
   if (OnDirectory) OnDirectory(target, extent, static_cast<uint32_t>(sectors));
 
   alignas(16) uint8_t sector[2048];
@@ -196,10 +281,12 @@ void TDirectoryReader::Import(const TDiscRecord& record, TDEntry* target, int de
 
   TSearchRec listing;
   listing.Name = listing.LongName = NameOf(record);
+  const TWhere where{target, listing.LongName};
+  if (!Within(where, record.DataLength, record.Extent, 1)) return;
   listing.ShortName = ShortNameFromDirectoryName(listing.LongName);
   listing.Attr = 0x10 | (record.IsHidden() ? 0x02 : 0);
   if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
-  PutRockRidge(record, listing);
+  if (!PutRockRidge(record, listing, where, 0)) return;
   TDEntry* sub = FCompilation.AddDirectory(target, listing);
   if (sub) ReadDirectory(record.Extent, record.DataLength, sub, depth + 1);
 }
@@ -211,23 +298,24 @@ void TDirectoryReader::AddFile(const TDiscRecord& record, uint64_t size, TDEntry
   listing.Attr = record.IsHidden() ? 0x02 : 0;
   listing.Size = static_cast<int64_t>(size);
   if (!RecordDateToUnix(record.Date, listing.WriteTime)) listing.WriteTime = kNoFileDate;
-  PutRockRidge(record, listing);
+  const TWhere where{target, listing.LongName};
+  if (!PutRockRidge(record, listing, where, size)) return;
   // A link holds no data, whatever its record says.
   if (listing.Link) {
     listing.Size = 0;
     FCompilation.AddEntry(target, listing, "", 0, false);
     return;
   }
-  const uint64_t sectors = (size + 2047) / 2048;
   if (record.Extent == 0 && size > 0) {
     // No place on the disc: it would be given new, empty sectors.
     Say(fmt::format(kMsgFileWithoutExtent, listing.LongName));
     return;
   }
-  if (size > 0 && static_cast<uint64_t>(record.Extent) + sectors > FSource.SectorLimit()) {
-    Say(fmt::format(kMsgExtentBeyondDisc, record.Extent));
-    return;
-  }
+  // The extents of a file follow each other (Import checks that), so they
+  // lie on the disc when the sectors from the first one on do; a size that
+  // no recorded track can hold is caught here too.
+  if (!Within(where, size, record.Extent, (size + 2047) / 2048)) return;
+  ClearSetuid(listing, where);
   // An empty file owns no sectors: it is added as an empty entry, with
   // nothing to read from the disc.
   FCompilation.AddEntry(target, listing, "", size > 0 ? static_cast<int32_t>(record.Extent) : 0, false);

@@ -11,6 +11,8 @@ namespace fornax {
 
 bool TQzRecorder::ImportDiscSession(int Session, TDEntry* Target) {
   TDriveSessionSource source(*this, [this] { return SessionCount(); });
+  // A burn that lays its session out has asked the drive where it starts.
+  if (LayingOutForBurn && FNextSessionStart > 0) source.SetNewSessionStart(FNextSessionStart);
   return ImportSession(source, FCompilation, Session, Target, [this](const std::string& m, uint8_t t) { Log(m, t); });
 }
 

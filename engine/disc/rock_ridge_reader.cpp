@@ -1,5 +1,7 @@
 #include "engine/disc/rock_ridge_reader.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <ctime>
 
@@ -105,6 +107,10 @@ TContinuationRef ReadSystemUseEntries(const uint8_t* data, size_t length, TRockR
       fields.Mode = GetLe32(entry + 4);
       fields.Uid = GetLe32(entry + 20);
       fields.Gid = GetLe32(entry + 28);
+    } else if (Is(entry, "PN") && size >= 20) {
+      fields.Any = fields.HasDevice = true;
+      fields.DeviceHigh = GetLe32(entry + 4);
+      fields.DeviceLow = GetLe32(entry + 12);
     } else if (Is(entry, "TF")) {
       fields.Any = true;
       ReadTimes(entry, size, fields);
@@ -121,6 +127,29 @@ TContinuationRef ReadSystemUseEntries(const uint8_t* data, size_t length, TRockR
     }
   }
   return next;
+}
+
+TDeviceNumber DeviceNumberOf(uint32_t high, uint32_t low) {
+  if (high != 0) return {high, low};
+  return {(low >> 8) & 0xFFFu, (low & 0xFFu) | ((low >> 12) & 0xFFF00u)};
+}
+
+TModeCheck CheckMode(const TRockRidgeFields& fields, bool directoryRecord, uint64_t dataLength) {
+  const uint32_t type = fields.Mode & S_IFMT;
+  switch (type) {
+    case S_IFREG: case S_IFDIR: case S_IFLNK: case S_IFCHR: case S_IFBLK: case S_IFIFO: case S_IFSOCK: break;
+    default: return TModeCheck::NoFileType;
+  }
+  if (directoryRecord != (type == S_IFDIR)) return TModeCheck::Contradicts;
+  if (type == S_IFLNK && (!fields.HasLink || fields.LinkTarget.empty())) return TModeCheck::Contradicts;
+  const bool device = type == S_IFCHR || type == S_IFBLK;
+  if ((device || type == S_IFIFO || type == S_IFSOCK) && dataLength > 0) return TModeCheck::Contradicts;
+  if (device && !fields.HasDevice) return TModeCheck::DeviceWithoutNumber;
+  return TModeCheck::Fits;
+}
+
+uint32_t ModeOfRecord(uint32_t mode, bool directoryRecord) {
+  return (mode & 07777u) | (directoryRecord ? S_IFDIR : S_IFREG);
 }
 
 bool StartsWithSuspIndicator(const uint8_t* data, size_t length, uint8_t& skip) {

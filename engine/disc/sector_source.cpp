@@ -4,10 +4,53 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace fornax {
+
+TRecordedArea TRecordedArea::UpTo(uint64_t end) {
+  TRecordedArea area;
+  area.Add(0, end);
+  return area;
+}
+
+void TRecordedArea::Add(uint64_t first, uint64_t end) {
+  if (first >= end) return;
+  std::vector<std::pair<uint64_t, uint64_t>> merged;
+  merged.reserve(FRanges.size() + 1);
+  for (const auto& range : FRanges) {
+    if (range.second < first || range.first > end) {
+      merged.push_back(range);
+      continue;
+    }
+    first = std::min(first, range.first);
+    end = std::max(end, range.second);
+  }
+  merged.emplace_back(first, end);
+  std::sort(merged.begin(), merged.end());
+  FRanges = std::move(merged);
+}
+
+void TRecordedArea::SetNewSessionStart(uint64_t start) { FNewSession = std::min(FNewSession, start); }
+
+TRecordedArea::TPlace TRecordedArea::Place(uint64_t first, uint64_t sectors) const {
+  if (sectors == 0) return TPlace::Inside;
+  // Sums stay far below 2^64: both come from 32-bit fields.
+  const uint64_t end = first + sectors;
+  if (end > FNewSession) return TPlace::InNewSession;
+  for (const auto& range : FRanges)
+    if (range.first <= first && end <= range.second) return TPlace::Inside;
+  return TPlace::Outside;
+}
+
+uint64_t TRecordedArea::InsideFrom(uint64_t first) const {
+  if (first >= FNewSession) return 0;
+  for (const auto& range : FRanges)
+    if (range.first <= first && first < range.second) return std::min(range.second, FNewSession) - first;
+  return 0;
+}
 
 TImageFileSource::TImageFileSource(const std::string& path, std::vector<uint32_t> sessionStarts)
     : FStarts(std::move(sessionStarts)) {

@@ -4,9 +4,41 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fornax {
+
+// The sectors of a medium that hold recorded data, and where the session
+// about to be written starts. What an import takes must lie wholly within
+// the one and before the other: elsewhere it would read a gap between
+// sessions, stale sectors past a file system, or, once the new session is
+// written, that session's own sectors.
+class TRecordedArea {
+ public:
+  enum class TPlace { Inside, Outside, InNewSession };
+
+  // Sectors 0 to `end` - 1, and no new session.
+  static TRecordedArea UpTo(uint64_t end);
+  // Adds sectors `first` to `end` - 1; ranges that touch become one.
+  void Add(uint64_t first, uint64_t end);
+  // The new session is written from `start` on; the lowest start told wins.
+  void SetNewSessionStart(uint64_t start);
+  bool HasNewSession() const { return FNewSession != kNone; }
+  uint64_t NewSessionStart() const { return FNewSession; }
+  const std::vector<std::pair<uint64_t, uint64_t>>& Ranges() const { return FRanges; }
+
+  // Where `sectors` sectors from `first` lie; nothing (0 sectors) lies inside.
+  TPlace Place(uint64_t first, uint64_t sectors) const;
+  // How many sectors from `first` on lie inside before a gap or the new
+  // session; 0 when `first` itself does not.
+  uint64_t InsideFrom(uint64_t first) const;
+
+ private:
+  static constexpr uint64_t kNone = UINT64_MAX;
+  std::vector<std::pair<uint64_t, uint64_t>> FRanges;  // [first, end), sorted, apart
+  uint64_t FNewSession = kNone;
+};
 
 class TSectorSource {
  public:
@@ -17,6 +49,9 @@ class TSectorSource {
   virtual std::string LastError() const = 0;
   // Sectors the medium holds, when it is known (extents beyond are refused).
   virtual uint64_t SectorLimit() const { return UINT32_MAX; }
+  // What the readers take extents from: everything below SectorLimit unless
+  // the medium tells more.
+  virtual TRecordedArea RecordedArea() { return TRecordedArea::UpTo(SectorLimit()); }
 };
 
 // A medium of sessions, each one data track.

@@ -22,7 +22,8 @@ constexpr int kDescriptorSpan = 21;  // start + 16 to start + 36
 bool RockRidgeTree(TSessionSource& source, uint32_t root, uint8_t& skip) {
   alignas(16) uint8_t sector[2048];
   TDiscRecord dot;
-  if (root >= source.SectorLimit() || !source.ReadSectors(root, 1, sector)) return false;
+  if (source.RecordedArea().Place(root, 1) != TRecordedArea::TPlace::Inside || !source.ReadSectors(root, 1, sector))
+    return false;
   if (ReadDiscRecord(sector, 0, dot) != TRecordRead::Record || !dot.IsSelfOrParent()) return false;
   return StartsWithSuspIndicator(reinterpret_cast<const uint8_t*>(dot.SystemUse.data()), dot.SystemUse.size(), skip);
 }

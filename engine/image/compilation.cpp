@@ -1,5 +1,7 @@
 #include "engine/image/compilation.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <ctime>
 #include <functional>
@@ -229,6 +231,7 @@ TPosixAttributes TCompilation::PosixOf(const TSearchRec& Listing, const std::str
   posix.Accessed = Listing.AccessTime;
   posix.Changed = Listing.ChangeTime;
   posix.SetNames(Name == LongName ? std::string() : Name, Listing.Link ? Listing.LinkTarget : std::string());
+  if (S_ISCHR(Listing.Mode) || S_ISBLK(Listing.Mode)) posix.SetDevice(Listing.DeviceMajor, Listing.DeviceMinor);
   return posix;
 }
 

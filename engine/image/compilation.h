@@ -37,6 +37,8 @@ class TCompilationHost {
   // Rock Ridge: entries keep their POSIX attributes and whole names, and
   // symbolic links found in folders are recorded as links.
   virtual bool RecordsRockRidge() const { return false; }
+  // Entries of an imported session keep their setuid and setgid bits.
+  virtual bool KeepsSetuid() const { return false; }
 };
 
 // What FolderSize counted, and whether its cancel flag cut the count short.
@@ -69,6 +71,7 @@ class TCompilation {
   TDEntry* RootDirectory() const { return FRoot; }
   int64_t CompilationBytes() const { return FCompilationBytes; }
   bool RecordsRockRidge() const { return FHost.RecordsRockRidge(); }
+  bool KeepsSetuid() const { return FHost.KeepsSetuid(); }
 
   TDEntry* FindDirectory(const std::string& Path) const;
   TFEntry* FindEntry(const TDEntry* Dir, const std::string& Name) const;

@@ -18,7 +18,8 @@ struct TFEntry;
 // What a Rock Ridge tree tells of an entry besides its data: taken from the
 // source's lstat, or from the Rock Ridge records of an imported session. Held
 // in every entry, so the rare parts (a name the Joliet tree cannot hold, a
-// link's target) live apart and cost nothing for the entries without them.
+// link's target, a device's numbers) live apart and cost nothing for the
+// entries without them.
 struct TPosixAttributes {
   uint32_t Mode = 0;  // st_mode: file type and permission bits; 0 when nothing is recorded
   uint32_t Uid = 0, Gid = 0;
@@ -35,30 +36,50 @@ struct TPosixAttributes {
     Modified = other.Modified;
     Accessed = other.Accessed;
     Changed = other.Changed;
-    SetNames(other.Name(), other.LinkTarget());
+    Rare = other.Rare ? std::make_unique<const TRareParts>(*other.Rare) : nullptr;
     return *this;
   }
 
   explicit operator bool() const { return Mode != 0; }
   // The name as the file system has it when the entry's LongName differs
   // from it; empty otherwise.
-  const std::string& Name() const { return Names ? Names->Name : NoName(); }
-  const std::string& LinkTarget() const { return Names ? Names->LinkTarget : NoName(); }
+  const std::string& Name() const { return Rare ? Rare->Name : NoName(); }
+  const std::string& LinkTarget() const { return Rare ? Rare->LinkTarget : NoName(); }
+  // A character or block device's numbers (st_rdev), when it is one.
+  bool IsDevice() const { return Rare && Rare->Device; }
+  uint32_t DeviceMajor() const { return Rare ? Rare->Major : 0; }
+  uint32_t DeviceMinor() const { return Rare ? Rare->Minor : 0; }
   void SetNames(std::string name, std::string linkTarget) {
-    if (name.empty() && linkTarget.empty()) Names.reset();
-    else Names = std::make_unique<const TNames>(TNames{std::move(name), std::move(linkTarget)});
+    if (!Rare && name.empty() && linkTarget.empty()) return;  // most entries
+    TRareParts parts = Rare ? *Rare : TRareParts{};
+    parts.Name = std::move(name);
+    parts.LinkTarget = std::move(linkTarget);
+    Keep(std::move(parts));
+  }
+  void SetDevice(uint32_t major, uint32_t minor) {
+    TRareParts parts = Rare ? *Rare : TRareParts{};
+    parts.Device = true;
+    parts.Major = major;
+    parts.Minor = minor;
+    Keep(std::move(parts));
   }
 
  private:
-  struct TNames {
+  struct TRareParts {
     std::string Name;
     std::string LinkTarget;
+    bool Device = false;
+    uint32_t Major = 0, Minor = 0;
   };
+  void Keep(TRareParts parts) {
+    if (parts.Name.empty() && parts.LinkTarget.empty() && !parts.Device) Rare.reset();
+    else Rare = std::make_unique<const TRareParts>(std::move(parts));
+  }
   static const std::string& NoName() {
     static const std::string none;
     return none;
   }
-  std::unique_ptr<const TNames> Names;
+  std::unique_ptr<const TRareParts> Rare;
 };
 
 struct TDEntry {

@@ -34,6 +34,7 @@ constexpr size_t kSector = 2048;
 constexpr size_t kSpLength = 7;
 constexpr size_t kRrLength = 5;
 constexpr size_t kPxLength = 36;
+constexpr size_t kPnLength = 20;
 constexpr size_t kTfLength = kEntryHeader + 3 * 7;  // modified, accessed, attributes changed
 constexpr size_t kErLength = 8 + (sizeof kErIdentifier - 1) + (sizeof kErDescriptor - 1) + (sizeof kErSource - 1);
 
@@ -114,9 +115,9 @@ TSystemUseEntry ErEntry() {
 }
 
 // Older readers look here for which entries the record holds.
-TSystemUseEntry RrEntry(bool name, bool link) {
+TSystemUseEntry RrEntry(bool name, bool link, bool device) {
   TSystemUseEntry entry = Header("RR", kRrLength);
-  entry[4] = static_cast<uint8_t>(0x01 | 0x80 | (name ? 0x08 : 0) | (link ? 0x04 : 0));
+  entry[4] = static_cast<uint8_t>(0x01 | 0x80 | (device ? 0x02 : 0) | (name ? 0x08 : 0) | (link ? 0x04 : 0));
   return entry;
 }
 
@@ -128,6 +129,15 @@ TSystemUseEntry PxEntry(uint32_t mode, uint32_t links, uint32_t uid, uint32_t gi
   PutBoth32(&entry[28], gid);
   return entry;
 }
+
+TSystemUseEntry PnEntry(uint32_t major, uint32_t minor) {
+  TSystemUseEntry entry = Header("PN", kPnLength);
+  PutBoth32(&entry[4], 0);
+  PutBoth32(&entry[12], (minor & 0xFFu) | ((major & 0xFFFu) << 8) | ((minor & ~0xFFu) << 12));
+  return entry;
+}
+
+bool PnTellsDevice(uint32_t major, uint32_t minor) { return major <= 0xFFF && minor <= 0xFF; }
 
 void PutRockRidgeTime(uint8_t* p, int64_t unixSeconds) {
   const time_t seconds = static_cast<time_t>(unixSeconds);
@@ -251,8 +261,9 @@ std::vector<TSystemUseEntry> RockRidgeEntries(const TRockRidgeRecord& record) {
   entries.reserve(6);
   if (record.VolumeRoot) entries.push_back(SpEntry());
   const bool link = !record.LinkTarget.empty();
-  entries.push_back(RrEntry(!record.Name.empty() || record.NameFlags != 0, link));
+  entries.push_back(RrEntry(!record.Name.empty() || record.NameFlags != 0, link, record.Device));
   entries.push_back(PxEntry(record.Mode, record.Links, record.Uid, record.Gid));
+  if (record.Device) entries.push_back(PnEntry(record.DeviceMajor, record.DeviceMinor));
   entries.push_back(TfEntry(record.Modified, record.Accessed, record.Changed));
   AppendNmEntries(entries, record.Name, record.NameFlags);
   if (link)
@@ -308,6 +319,7 @@ void RockRidgeEntryLengths(const TRockRidgeRecord& record, size_t nameLength, st
   if (record.VolumeRoot) lengths.push_back(kSpLength);
   lengths.push_back(kRrLength);
   lengths.push_back(kPxLength);
+  if (record.Device) lengths.push_back(kPnLength);
   lengths.push_back(kTfLength);
   if (record.NameFlags & (kNameCurrent | kNameParent))
     lengths.push_back(kEntryHeader);

@@ -30,14 +30,26 @@ struct TRockRidgeRecord {
   std::string Name;        // NM; empty writes none
   uint8_t NameFlags = 0;   // kNameCurrent or kNameParent for "." and "..", with an empty Name
   std::string LinkTarget;  // SL, for a symbolic link
+  bool Device = false;     // PN, for a character or block device
+  uint32_t DeviceMajor = 0, DeviceMinor = 0;
   bool VolumeRoot = false; // the root's "." record: SP first, ER last
 };
 
 // Single entries.
 TSystemUseEntry SpEntry();
 TSystemUseEntry ErEntry();
-TSystemUseEntry RrEntry(bool name, bool link);
+TSystemUseEntry RrEntry(bool name, bool link, bool device = false);
 TSystemUseEntry PxEntry(uint32_t mode, uint32_t links, uint32_t uid, uint32_t gid);
+// A device's numbers as readers agree on them: the high word 0 and the low
+// one the number packed as Linux packs a 32-bit one (the minor's low byte,
+// the major above it, the minor's upper bits above that). Linux reads a
+// nonzero high word as the major, and others read the two words as one
+// 64-bit number, so only this form reads alike everywhere.
+TSystemUseEntry PnEntry(uint32_t major, uint32_t minor);
+// Whether PnEntry tells these numbers so that every reader gets them back:
+// Linux unpacks a low word by its old 8-bit split, so only minors below 256
+// (and majors that fit 12 bits) come back alike.
+bool PnTellsDevice(uint32_t major, uint32_t minor);
 // Modification, access and attribute change times, seven-byte form, in UTC.
 TSystemUseEntry TfEntry(int64_t modified, int64_t accessed, int64_t changed);
 // The seven bytes of a TF time (years since 1900 ... offset 0).

@@ -25,6 +25,9 @@ uint32_t DirectoryLinks(const TDEntry& dir) {
 
 void PutAttributes(TRockRidgeRecord& record, const TPosixAttributes& posix) {
   record.Mode = posix.Mode;
+  record.Device = posix.IsDevice();
+  record.DeviceMajor = posix.DeviceMajor();
+  record.DeviceMinor = posix.DeviceMinor();
   record.Uid = posix.Uid;
   record.Gid = posix.Gid;
   record.Modified = posix.Modified;
@@ -119,6 +122,7 @@ void TRockRidgeTree::DirectorySystemUseSizes(const TDEntry& dir, std::vector<TSy
   shape = TRockRidgeRecord();
   for (const TFEntry* entry = dir.FirstEntry; entry; entry = entry->Next) {
     shape.LinkTarget = linkTarget(entry);
+    shape.Device = entry->Posix.IsDevice();
     RockRidgeEntryLengths(shape, entry->PosixName().size(), lengths);
     const TSystemUseSize size = PackedSystemUseSize(lengths, SystemUseRoom(EntryIdentifierLength(*entry, TTree::Iso)));
     const int64_t records = entry->IsDirectory() ? 1 : ExtentCount(entry->ISOSize);

@@ -39,6 +39,9 @@ struct TSearchRec {
   int64_t AccessTime = 0, ChangeTime = 0;
   bool Link = false;       // the entry is a symbolic link
   std::string LinkTarget;  // set by ReadLinkItem
+  // A character or block device's numbers (st_rdev); only an imported
+  // session brings devices into a compilation.
+  uint32_t DeviceMajor = 0, DeviceMinor = 0;
 };
 
 // An entry a search does not report as an item, for the caller to tell the

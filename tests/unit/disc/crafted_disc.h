@@ -37,9 +37,13 @@ class TCraftedDisc {
     s[188] = 1;
   }
 
-  // Appends a record to the directory sector being filled.
-  void Record(uint32_t sector, const std::string& identifier, uint32_t extent, uint32_t length, uint8_t flags) {
+  // Appends a record to the directory sector being filled, with Rock Ridge
+  // entries when `systemUse` holds some.
+  void Record(uint32_t sector, const std::string& identifier, uint32_t extent, uint32_t length, uint8_t flags,
+              std::vector<uint8_t> systemUse = {}) {
     TDirectoryRecord r;
+    if (systemUse.size() % 2 != 0) systemUse.push_back(0);
+    r.SystemUse = std::move(systemUse);
     r.Extent = extent;
     r.DataLength = length;
     r.Date = 45000.5;  // 2023-03-15 12:00:00
@@ -51,9 +55,10 @@ class TCraftedDisc {
     std::memcpy(Sector(sector) + used, bytes.data(), bytes.size());
     used += bytes.size();
   }
-  // "." and ".." of a directory at `sector` whose parent is at `parent`.
-  void Dots(uint32_t sector, uint32_t parent) {
-    Record(sector, std::string(1, '\0'), sector, 2048, 2);
+  // "." and ".." of a directory at `sector` whose parent is at `parent`; the
+  // "." record may carry system use (a root's SP entry).
+  void Dots(uint32_t sector, uint32_t parent, std::vector<uint8_t> selfUse = {}) {
+    Record(sector, std::string(1, '\0'), sector, 2048, 2, std::move(selfUse));
     Record(sector, std::string(1, '\1'), parent, 2048, 2);
   }
   void Fill(uint32_t sector, char byte, size_t count) { std::memset(Sector(sector), byte, count); }

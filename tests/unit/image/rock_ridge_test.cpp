@@ -199,6 +199,7 @@ TEST(RockRidgeEntries, SizesCountedFromLengthsAreTheSizesOfThePackedBytes) {
       default: record.Name = std::string(pick(180, 760), 'n'); break;
     }
     record.VolumeRoot = round % 16 == 0;
+    record.Device = round % 7 == 0;
     if (round % 3 == 0) {
       for (size_t steps = pick(1, 30); steps > 0; --steps)
         record.LinkTarget += (pick(0, 4) == 0 ? std::string("..") : std::string(pick(1, 300), 's')) + "/";
