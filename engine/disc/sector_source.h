@@ -3,6 +3,7 @@
 // drive, or an image file. Everything read through a source is untrusted.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,9 +103,14 @@ class TMemorySource : public TSessionSource {
   uint64_t SectorLimit() const override { return FBytes.size() / 2048; }
   int SessionCount() override { return static_cast<int>(FStarts.size()); }
   bool SessionStart(int session, uint32_t& start) override;
+  // The whole of the bytes, unless told otherwise (a disc with gaps, a
+  // session about to be written).
+  TRecordedArea RecordedArea() override { return FArea ? *FArea : TSessionSource::RecordedArea(); }
+  void SetRecordedArea(TRecordedArea area) { FArea = std::move(area); }
   std::vector<std::pair<uint32_t, uint32_t>> Reads;  // (sector, count) of every read
 
  private:
+  std::optional<TRecordedArea> FArea;
   std::vector<uint8_t> FBytes;
   std::vector<uint32_t> FStarts;
 };

@@ -36,6 +36,10 @@
 //                 its Rock Ridge entries (names, modes, links, continuations)
 //   byte 1        a ceiling on the compilation's files (0: the usual 65535)
 //   byte 2        a ceiling on its directories (0: the usual 8191)
+//   bytes 4-9     the recorded area, as a drive tells it: a gap of sectors
+//                 (start at bytes 4-5, length at 6-7, little-endian) that
+//                 holds no data, and the start of the session about to be
+//                 written (bytes 8-9; 0: none). All zero: the whole image.
 // Images made by the usual tools have zeros there: the usual settings.
 //
 // With FORNAX_FUZZ_VERBOSE=1 in the environment, the log lines and the
@@ -65,6 +69,7 @@
 #include "engine/disc/session_import.h"
 #include "engine/image/compilation.h"
 #include "engine/image/entries.h"
+#include "engine/image/rock_ridge.h"
 #include "tests/unit/support/folder_snapshot.h"
 
 namespace {
@@ -311,6 +316,43 @@ void ExtractTreeInSandbox(TMemorySource& source, const TCompilation& compilation
   std::filesystem::remove_all(sandbox.Destination, ignored);
 }
 
+// The recorded area the switch bytes describe (see the top of this file).
+TRecordedArea AreaOf(const std::vector<uint8_t>& image, uint32_t sectors) {
+  const uint32_t gapStart = GetLe16(image.data() + 4), gapLength = GetLe16(image.data() + 6);
+  const uint32_t newSession = GetLe16(image.data() + 8);
+  TRecordedArea area = TRecordedArea::UpTo(0);
+  area.Add(0, std::min(gapStart, sectors));
+  area.Add(std::min(gapStart + gapLength, sectors), sectors);
+  if (newSession != 0) area.SetNewSessionStart(newSession);
+  return area;
+}
+
+// What an import keeps: every file's sectors inside the recorded area and
+// before the new session; every mode of one of the seven file types, that of
+// its record; every device's numbers such that a new session tells them.
+void CheckImported(const std::vector<const TFEntry*>& imported, const TRecordedArea& area) {
+  for (const TFEntry* e : imported) {
+    const uint64_t sectors = (static_cast<uint64_t>(e->ISOSize) + kSector - 1) / kSector;
+    if (sectors > 0 && area.Place(static_cast<uint32_t>(e->ISOLocation), sectors) != TRecordedArea::TPlace::Inside)
+      Broken("an imported file lies outside the recorded area", e->LongName);
+  }
+}
+
+void CheckModes(const TDEntry* dir) {
+  for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) {
+    if (e->Posix) {
+      const uint32_t type = e->Posix.Mode & 0170000;
+      static const uint32_t kTypes[] = {0010000, 0020000, 0040000, 0060000, 0100000, 0120000, 0140000};
+      if (std::find(std::begin(kTypes), std::end(kTypes), type) == std::end(kTypes))
+        Broken("an imported mode of no file type", e->LongName);
+      if ((type == 0040000) != e->IsDirectory()) Broken("an imported mode that its record contradicts", e->LongName);
+      if (e->Posix.IsDevice() && !PnTellsDevice(e->Posix.DeviceMajor(), e->Posix.DeviceMinor()))
+        Broken("an imported device whose numbers a new session cannot tell", e->LongName);
+    }
+    if (e->Directory) CheckModes(e->Directory);
+  }
+}
+
 // The record parsers straight on the system area, where nothing else looks:
 // every record found, and after a malformed one the next byte, as a resync.
 void ParseSystemArea(const std::vector<uint8_t>& image) {
@@ -400,6 +442,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   compilation.ClearCompilation(maxFiles, maxDirs);
   {
     TMemorySource source(image, starts);
+    source.SetRecordedArea(AreaOf(image, sectors));
     // An import reads each directory sector once at most, besides the
     // passes over the descriptors (three with Rock Ridge, which looks for its
     // tree first) and, with Rock Ridge, the continuation areas of each record
@@ -428,6 +471,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (entries != static_cast<size_t>(compilation.FileCount())) Broken("entries outside the tree");
     if (seen.size() != static_cast<size_t>(compilation.DirectoryCount()) + 1) Broken("directories outside the tree");
     if (compilation.FileCount() > compilation.MaxFiles()) Broken("more files than the ceiling");
+    CheckImported(imported, source.RecordedArea());
+    CheckModes(compilation.RootDirectory());
     ExtractSome(source, image, imported, log);
     ExtractTreeInSandbox(source, compilation, log);
   }
