@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds, and runs every test (unit and integration),
 # then the sanitizer job (ThreadSanitizer, AddressSanitizer + UBSan), then
-# fuzzes the readers of existing discs for a minute from the kept corpus.
+# fuzzes the readers of existing discs and the simulated recorder for a minute
+# from the kept corpora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
