@@ -1,6 +1,9 @@
 #include "simdrive/answers_toc.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
+#include <span>
 
 #include "simdrive/bytes.h"
 #include "simdrive/disc_model.h"
@@ -37,13 +40,15 @@ Toc CdToc(const Disc& disc) {
   return toc;
 }
 
+// One entry per complete session, at its first track: the tracks come in the
+// order of their sessions, so one pass finds each.
 Toc SequentialDvdToc(const Disc& disc) {
   Toc toc;
-  for (uint16_t s = 1; s <= disc.closed_sessions; ++s) {
-    auto first = std::find_if(disc.tracks.begin(), disc.tracks.end(),
-                              [&](const Track& t) { return t.session == s; });
-    if (first == disc.tracks.end()) continue;
-    toc.tracks.push_back({static_cast<uint8_t>(s), kDvdAdrControl, s, first->start});
+  uint32_t listed = 0;
+  for (const Track& t : disc.tracks) {
+    if (t.session > disc.closed_sessions || t.session <= listed) continue;
+    listed = t.session;
+    toc.tracks.push_back({static_cast<uint8_t>(t.session), kDvdAdrControl, t.session, t.start});
   }
   toc.lead_out = LastClosedSessionEnd(disc);
   toc.last_session = disc.closed_sessions;
@@ -94,6 +99,9 @@ std::vector<uint8_t> SessionInfoAnswer(const Toc& toc, bool msf, Sense* refusal)
   }
   auto first = std::find_if(toc.tracks.begin(), toc.tracks.end(),
                             [&](const TocTrack& t) { return t.session == toc.last_session; });
+  // Every complete session holds a track (state_check.h); should one not,
+  // the answer still names a track that exists.
+  if (first == toc.tracks.end()) first = std::prev(toc.tracks.end());
   std::vector<uint8_t> b(12, 0);
   PutBe16(&b[0], 10);
   b[2] = 1;
@@ -146,8 +154,32 @@ Sense IllegalForDvd(const Disc& disc) {
   return IsCd(disc.kind) ? sense::kNone : sense::InvalidFieldInCdb(2);
 }
 
+// The entries of one complete session: A0, A1, A2, its tracks, then B0 (when
+// a next session may follow) and, in session 1, C0.
+void PutFullTocSession(std::vector<uint8_t>& b, const Disc& disc, std::span<const TocTrack> tracks, uint32_t end,
+                       std::optional<uint32_t> next_session_start) {
+  const uint16_t session = tracks.front().session;
+  const auto s8 = static_cast<uint8_t>(session);
+  const uint8_t control = tracks.front().adr_control;
+  PutFullTocEntry(b, {s8, control, kPointFirstTrack, {}, 0, {tracks.front().number, disc.disc_type, 0}});
+  PutFullTocEntry(b, {s8, control, kPointLastTrack, {}, 0, {tracks.back().number, 0, 0}});
+  PutFullTocEntry(b, {s8, control, kPointLeadOut, {}, 0, LbaToMsf(static_cast<int32_t>(end))});
+  for (const TocTrack& t : tracks)
+    PutFullTocEntry(b, {s8, t.adr_control, t.number, {}, 0, LbaToMsf(static_cast<int32_t>(t.start))});
+  // B0: where the next session's program area starts, when one may follow.
+  if (!next_session_start) return;
+  const auto adr5 = static_cast<uint8_t>(0x50 | (control & 0x0F));
+  const uint8_t pointers = session == 1 ? 2 : 1;
+  PutFullTocEntry(b, {s8, adr5, kPointNextSession, LbaToMsf(static_cast<int32_t>(*next_session_start)), pointers,
+                      LbaToMsf(static_cast<int32_t>(geometry::kCdLeadOutStart))});
+  if (session == 1) PutFullTocEntry(b, {s8, adr5, kPointFirstLeadIn, {}, 0, LbaToMsf(geometry::kCdLeadInStart)});
+}
+
 }  // namespace
 
+// The TOC lists the tracks of the complete sessions in order, so a session is
+// a run of its entries; the work is one pass over the tracks, whatever the
+// numbers in the state.
 std::vector<uint8_t> FullTocAnswer(const Disc& disc, uint8_t first_session, Sense* refusal) {
   if (Sense s = IllegalForDvd(disc); !s.Good()) return *refusal = s, std::vector<uint8_t>{};
   const Toc toc = BuildToc(disc);
@@ -155,43 +187,32 @@ std::vector<uint8_t> FullTocAnswer(const Disc& disc, uint8_t first_session, Sens
     *refusal = sense::InvalidFieldInCdb(first_session > toc.last_session ? 6 : 2);
     return {};
   }
+  std::map<uint16_t, uint32_t> ends;    // of each session's last track
+  std::map<uint16_t, uint32_t> starts;  // of each session's first track
+  for (const Track& t : disc.tracks) {
+    uint32_t& end = ends[t.session];
+    end = std::max(end, TrackEnd(t));
+  }
+  for (const TocTrack& t : toc.tracks) starts.emplace(t.session, t.start);
   std::vector<uint8_t> b(4, 0);
   b[2] = 1;
   b[3] = static_cast<uint8_t>(toc.last_session);
-  for (uint16_t session = std::max<uint16_t>(first_session, 1); session <= toc.last_session; ++session) {
-    std::vector<const TocTrack*> tracks;
-    uint32_t end = 0;
-    for (size_t i = 0; i < toc.tracks.size(); ++i) {
-      if (toc.tracks[i].session != session) continue;
-      tracks.push_back(&toc.tracks[i]);
+  const std::span<const TocTrack> all(toc.tracks);
+  for (size_t from = 0; from < all.size();) {
+    const uint16_t session = all[from].session;
+    size_t to = from + 1;
+    while (to < all.size() && all[to].session == session) ++to;
+    if (session >= first_session) {
+      std::optional<uint32_t> next;
+      if (session < toc.last_session) {
+        const auto later = starts.find(static_cast<uint16_t>(session + 1));
+        next = later != starts.end() ? later->second : disc.open_start;
+      } else if (!disc.complete) {
+        next = disc.open_start;
+      }
+      PutFullTocSession(b, disc, all.subspan(from, to - from), ends[session], next);
     }
-    for (const Track& t : disc.tracks)
-      if (t.session == session) end = std::max(end, TrackEnd(t));
-    if (tracks.empty()) continue;
-    const auto s8 = static_cast<uint8_t>(session);
-    const uint8_t control = tracks.front()->adr_control;
-    PutFullTocEntry(b, {s8, control, kPointFirstTrack, {}, 0, {tracks.front()->number, disc.disc_type, 0}});
-    PutFullTocEntry(b, {s8, control, kPointLastTrack, {}, 0, {tracks.back()->number, 0, 0}});
-    PutFullTocEntry(b, {s8, control, kPointLeadOut, {}, 0, LbaToMsf(static_cast<int32_t>(end))});
-    for (const TocTrack* t : tracks)
-      PutFullTocEntry(b, {s8, t->adr_control, t->number, {}, 0, LbaToMsf(static_cast<int32_t>(t->start))});
-    // B0: where the next session's program area starts, when one may follow.
-    const bool later_session = session < toc.last_session;
-    if (later_session || !disc.complete) {
-      uint32_t next = disc.open_start;
-      if (later_session)
-        for (const TocTrack& t : toc.tracks)
-          if (t.session == session + 1) {
-            next = t.start;
-            break;
-          }
-      const auto adr5 = static_cast<uint8_t>(0x50 | (control & 0x0F));
-      const uint8_t pointers = session == 1 ? 2 : 1;
-      PutFullTocEntry(b, {s8, adr5, kPointNextSession, LbaToMsf(static_cast<int32_t>(next)), pointers,
-                          LbaToMsf(static_cast<int32_t>(geometry::kCdLeadOutStart))});
-      if (session == 1)
-        PutFullTocEntry(b, {s8, adr5, kPointFirstLeadIn, {}, 0, LbaToMsf(geometry::kCdLeadInStart)});
-    }
+    from = to;
   }
   PutBe16(&b[0], static_cast<uint32_t>(b.size() - 2));
   return b;

@@ -10,6 +10,7 @@
 #include "simdrive/drive.h"
 #include "simdrive/operations.h"
 #include "simdrive/simdrive.h"
+#include "simdrive/state_check.h"
 #include "simdrive/write_buffer.h"
 
 #define FORNAX_SIM_API extern "C" __attribute__((visibility("default")))
@@ -34,6 +35,14 @@ int Change(const std::function<bool(DriveState&, SectorFile&, std::string*)>& ch
 }
 
 int Fail(const std::string& error) { return Result(false, error); }
+
+// A state holds a bounded number of faults of each kind (state_check.h).
+template <class T>
+bool RoomForFault(const std::vector<T>& faults, std::string* error) {
+  if (faults.size() < kMaxFaultEntries) return true;
+  *error = "the drive already holds " + std::to_string(kMaxFaultEntries) + " faults of this kind";
+  return false;
+}
 
 bool WipeSectors(SectorFile& sectors, std::string* error) {
   if (sectors.Wipe()) return true;
@@ -138,7 +147,8 @@ FORNAX_SIM_API int fornax_sim_fault_busy(int commands, int target_status_busy) {
 
 FORNAX_SIM_API int fornax_sim_fault_write_error(uint32_t lba, uint8_t key, uint8_t asc, uint8_t ascq) {
   if (key == 0 || key > 0x0F) return Fail("a write error needs a sense key from 1 to Fh");
-  return Change([&](DriveState& s, SectorFile&, std::string*) {
+  return Change([&](DriveState& s, SectorFile&, std::string* e) {
+    if (!RoomForFault(s.faults.write_errors, e)) return false;
     s.faults.write_errors.push_back(WriteFault{lba, key, asc, ascq});
     return true;
   });
@@ -148,7 +158,8 @@ FORNAX_SIM_API int fornax_sim_fault_write_error_count(uint32_t lba, uint8_t key,
                                                       int count) {
   if (key == 0 || key > 0x0F) return Fail("a write error needs a sense key from 1 to Fh");
   if (count <= 0) return Fail("a write error for no write at all");
-  return Change([&](DriveState& s, SectorFile&, std::string*) {
+  return Change([&](DriveState& s, SectorFile&, std::string* e) {
+    if (!RoomForFault(s.faults.write_errors, e)) return false;
     s.faults.write_errors.push_back(WriteFault{lba, key, asc, ascq, count});
     return true;
   });
@@ -157,7 +168,8 @@ FORNAX_SIM_API int fornax_sim_fault_write_error_count(uint32_t lba, uint8_t key,
 FORNAX_SIM_API int fornax_sim_fault_read_error(uint32_t lba, uint32_t count, int times) {
   if (count == 0) return Fail("a read error for no block at all");
   if (times < 0) return Fail("a negative number of reads");
-  return Change([&](DriveState& s, SectorFile&, std::string*) {
+  return Change([&](DriveState& s, SectorFile&, std::string* e) {
+    if (!RoomForFault(s.faults.read_errors, e)) return false;
     s.faults.read_errors.push_back(ReadFault{lba, count, times});
     return true;
   });
@@ -246,6 +258,7 @@ FORNAX_SIM_API int fornax_sim_allow_sao_on_appendable(int allow) {
 }
 
 FORNAX_SIM_API int fornax_sim_set_border_gap(uint32_t blocks) {
+  if (blocks > kMaxBorderGap) return Fail("a border gap larger than a whole DVD-R");
   return Change([&](DriveState& s, SectorFile&, std::string*) {
     s.border_gap = blocks;
     return true;
@@ -254,6 +267,10 @@ FORNAX_SIM_API int fornax_sim_set_border_gap(uint32_t blocks) {
 
 FORNAX_SIM_API int fornax_sim_set_identity(const char* vendor, const char* product, const char* revision) {
   if (vendor == nullptr || product == nullptr || revision == nullptr) return Fail("identity fields missing");
+  for (const char* field : {vendor, product, revision})
+    if (!IsPlainText(field, kMaxIdentityBytes))
+      return Fail("an identity field must be printable ASCII of at most " + std::to_string(kMaxIdentityBytes) +
+                  " characters");
   return Change([&](DriveState& s, SectorFile&, std::string*) {
     s.identity = Identity{vendor, product, revision};
     return true;

@@ -49,6 +49,7 @@ std::string DescribeState(const DriveState& s, int64_t now_ms) {
     << " (simulated recorder)\n";
   o << "tray " << (s.tray_open ? "open" : "closed") << ", medium "
     << (s.HasMedium() ? MediumName(s.disc.kind, s.disc.restricted_overwrite) : "none") << '\n';
+  if (!s.refused_state.empty()) o << s.refused_state << '\n';
   if (s.HasMedium()) {
     const DiscSummary summary = Summarize(s.disc);
     o << "disc " << kStatusNames[summary.status & 3] << ", " << summary.sessions << " session(s), "

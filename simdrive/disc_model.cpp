@@ -32,7 +32,7 @@ TrackInfo SequentialTrackInfo(const Disc& disc, const Track& t, uint32_t number)
   if (open) {
     info.nwa_valid = true;
     info.nwa = t.start + t.recorded;
-    info.free = t.size - t.recorded;
+    info.free = t.size > t.recorded ? t.size - t.recorded : 0;
   }
   if (IsDvd(disc.kind) && t.recorded > 0) {
     info.lra_valid = true;
@@ -78,7 +78,7 @@ TrackInfo OverwriteTrackInfo(const Disc& disc) {
     info.blank = disc.grow_nwa == 0;
     info.nwa_valid = true;
     info.nwa = info.size = disc.grow_nwa;
-    info.free = OverwriteCapacity(disc) - disc.grow_nwa;
+    info.free = OverwriteCapacity(disc) > disc.grow_nwa ? OverwriteCapacity(disc) - disc.grow_nwa : 0;
   } else {
     info.size = disc.formatted_blocks;
   }
@@ -267,20 +267,21 @@ uint32_t FirstUnreadable(const Disc& disc, uint32_t lba, uint32_t count) {
     return want_end <= end ? static_cast<uint32_t>(want_end) : std::max(lba, end);
   }
   struct Range {
-    uint32_t from, to;
+    uint64_t from, to;
   };
   std::vector<Range> ranges;
+  ranges.reserve(disc.tracks.size() + 1);
   for (const Track& t : disc.tracks)
-    ranges.push_back({t.start, t.start + (t.closed ? t.size : t.recorded)});
-  if (!disc.complete) ranges.push_back({disc.open_start, disc.open_start + disc.open_recorded});
+    ranges.push_back({t.start, uint64_t{t.start} + (t.closed ? t.size : t.recorded)});
+  if (!disc.complete) ranges.push_back({disc.open_start, uint64_t{disc.open_start} + disc.open_recorded});
+  // One sweep over the readable ranges in address order, however many.
+  std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.from < b.from; });
   uint64_t at = lba;
-  while (at < want_end) {
-    auto hit = std::find_if(ranges.begin(), ranges.end(),
-                            [&](const Range& r) { return at >= r.from && at < r.to; });
-    if (hit == ranges.end()) return static_cast<uint32_t>(at);
-    at = hit->to;
+  for (const Range& r : ranges) {
+    if (at >= want_end || r.from > at) break;
+    at = std::max(at, r.to);
   }
-  return static_cast<uint32_t>(want_end);
+  return static_cast<uint32_t>(std::min(at, want_end));
 }
 
 uint32_t RecordedEnd(const Disc& disc) {

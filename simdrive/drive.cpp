@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <utility>
 
 #include "simdrive/dispatch.h"
 #include "simdrive/operations.h"
+#include "simdrive/state_check.h"
 #include "simdrive/state_codec.h"
 
 namespace fornax::sim {
@@ -25,6 +28,17 @@ class LockHolder {
   StateDirectory& files_;
   bool locked_ = false;
 };
+
+// The reason as one printable line of bounded length: it quotes what a user
+// wrote, and goes to a terminal and into the state text.
+std::string RefusalNote(const std::string& why) {
+  std::string note = "the stored drive state was refused: " + why;
+  const std::string tail = "; set aside as state.corrupt";
+  note.resize(std::min(note.size(), kMaxNoteBytes - tail.size()));
+  for (char& c : note)
+    if (!IsPlainText(std::string_view(&c, 1), 1)) c = '?';
+  return note + tail;
+}
 
 bool DirectoryExists(const std::string& dir) {
   struct stat st {};
@@ -118,11 +132,11 @@ bool Drive::StoreState(std::string* error) { return files_.state().Store(EncodeS
 
 bool Drive::LoadState(std::string* error) {
   std::string text;
+  std::string why;
   switch (files_.state().Load(&text, error)) {
     case StateFile::Loaded::kUnchanged: return true;
     case StateFile::Loaded::kText: {
       DriveState loaded;
-      std::string why;
       if (!DecodeState(text, &loaded, &why)) break;
       state_ = std::move(loaded);
       // A state of the older format is stored in slots at once.
@@ -142,13 +156,17 @@ bool Drive::LoadState(std::string* error) {
       state_ = FreshDriveState();
       files_.sectors().Wipe();
       return true;
-    case StateFile::Loaded::kUnreadable: break;
+    case StateFile::Loaded::kUnreadable: why = "not a drive state of this library's format"; break;
   }
   if (!error->empty()) return false;  // the file could not be read at all
-  // Nothing readable: a fresh drive with a blank disc, whose sectors must not
-  // show what an earlier disc held; the unreadable file is kept to be looked at.
+  // Nothing the drive can take: a fresh drive with a blank disc, whose sectors
+  // must not show what an earlier disc held. The refused file is kept to be
+  // looked at, and why it was refused goes to whoever looks at the drive: the
+  // description shows it until a reset, and this process says it at once.
   files_.state().SetAside();
   state_ = FreshDriveState();
+  state_.refused_state = RefusalNote(why);
+  std::fprintf(stderr, "fornax simulated recorder (%s): %s\n", dir_.c_str(), state_.refused_state.c_str());
   files_.sectors().Wipe();
   return true;
 }

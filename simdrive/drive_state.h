@@ -170,6 +170,9 @@ struct DriveState {
   // The sector file still holds an earlier disc's sectors: it is emptied
   // right after this state is stored, and by whoever finds the flag set.
   bool wipe_pending = false;
+  // The sentence saying why the state this drive found stored was refused
+  // (set aside, the drive started afresh); shown until the drive is reset.
+  std::string refused_state;
   Disc disc;
 
   bool HasMedium() const { return disc.kind != MediumKind::kNone; }

@@ -159,6 +159,9 @@ Reply Write10(CommandContext& ctx, const Command& cmd) {
   if (cmd.data_out.size() < static_cast<uint64_t>(count) * kBlockBytes) return TransferError();
   if (s.disc.cue.Active() && IsCd(s.disc.kind) && DecodeWriteParameters(s.page05).write_type == 2)
     return SessionAtOnceWrite(ctx, cmd, lba, count);
+  // A session at once under way (page 05 changed after its first block):
+  // its blocks are the only ones the disc takes until it is written.
+  if (s.disc.cue.Active()) return Reply::Check(sense::kCommandSequenceError);
   if (Sense refusal = CdWriteModeRefusal(s); !refusal.Good()) return Reply::Check(refusal);
   if (TestWriting(s)) return SimulatedTestWrite(ctx, lba, count);
   if (Sense refusal = CheckWrite(s.disc, lba, count); !refusal.Good()) return Reply::Check(refusal);
@@ -237,9 +240,11 @@ Reply SendCueSheet(CommandContext& ctx, const Command& cmd) {
   // Nothing of an earlier cue written yet: the new sheet replaces it.
   if (disc.cue.Active() && disc.cue.next != disc.cue.tracks.front().first)
     return Reply::Check(sense::kCommandSequenceError);
-  // A track being written at once, or a disc that holds sessions (real drives
-  // differ; allowed by fornax_sim_allow_sao_on_appendable).
-  if (disc.open_recorded > 0 || (HasAnyData(disc) && !s.sao_on_appendable))
+  // A track being written at once or a reserved track not yet full (the
+  // session could not be closed after it), or a disc that holds sessions
+  // (real drives differ; allowed by fornax_sim_allow_sao_on_appendable).
+  const bool track_open = std::any_of(disc.tracks.begin(), disc.tracks.end(), [](const Track& t) { return !t.closed; });
+  if (disc.open_recorded > 0 || track_open || (HasAnyData(disc) && !s.sao_on_appendable))
     return Reply::Check(sense::kCommandSequenceError);
   CueSheet cue;
   if (Sense refusal = ParseCueSheet(disc, cmd.data_out.first(size), &cue); !refusal.Good())

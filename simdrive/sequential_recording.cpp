@@ -7,7 +7,7 @@
 namespace fornax::sim {
 namespace {
 
-uint32_t RoundUpToEcc(uint32_t blocks) {
+uint64_t RoundUpToEcc(uint64_t blocks) {
   return (blocks + geometry::kEccBlock - 1) / geometry::kEccBlock * geometry::kEccBlock;
 }
 
@@ -26,7 +26,7 @@ uint32_t TrackGap(const Disc& disc) {
 // blocks (and is padded to four seconds), DVD tracks end on an ECC block.
 uint32_t ClosedLength(const Disc& disc, uint32_t recorded) {
   if (IsCd(disc.kind)) return std::max(recorded, geometry::kCdMinimumTrack) + geometry::kCdRunOut;
-  return RoundUpToEcc(recorded);
+  return static_cast<uint32_t>(RoundUpToEcc(recorded));
 }
 
 Track* FindTrack(Disc& disc, uint32_t number) {
@@ -158,12 +158,13 @@ Sense ReserveSequentialTrack(Disc& disc, uint32_t blocks) {
   if (disc.complete) return sense::kCannotWriteMedium;
   if (blocks == 0) return sense::InvalidFieldInCdb(5);
   if (disc.open_recorded > 0) return sense::kCommandSequenceError;
-  const uint32_t size = IsDvd(disc.kind) ? RoundUpToEcc(blocks) : blocks;
-  if (static_cast<uint64_t>(disc.open_start) + size > UsableEnd(disc))
-    return sense::InvalidFieldInCdb(5);
+  // Counted in 64 bits: rounding a count near 2^32 up to an ECC block must
+  // not wrap to an empty track.
+  const uint64_t size = IsDvd(disc.kind) ? RoundUpToEcc(blocks) : blocks;
+  if (disc.open_start + size > UsableEnd(disc)) return sense::InvalidFieldInCdb(5);
   Track t;
   t.start = disc.open_start;
-  t.size = size;
+  t.size = static_cast<uint32_t>(size);
   t.session = static_cast<uint16_t>(disc.closed_sessions + 1);
   t.reserved = true;
   disc.tracks.push_back(t);

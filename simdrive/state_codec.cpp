@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "simdrive/state_check.h"
+
 namespace fornax::sim {
 namespace {
 
@@ -75,11 +77,11 @@ bool ParseHex(std::string_view value, uint8_t* out, size_t n) {
 
 bool DecodeTrack(std::string_view value, Disc* d) {
   Track t;
-  int reserved = 0, closed = 0, mode = 0;
-  if (!ParseWords(value, &t.start, &t.size, &t.recorded, &t.session, &reserved, &closed, &mode)) return false;
-  t.reserved = reserved != 0;
-  t.closed = closed != 0;
-  t.cd_mode = static_cast<uint8_t>(mode);
+  int reserved = 0, closed = 0;
+  if (!ParseWords(value, &t.start, &t.size, &t.recorded, &t.session, &reserved, &closed, &t.cd_mode)) return false;
+  if (reserved < 0 || reserved > 1 || closed < 0 || closed > 1) return false;
+  t.reserved = reserved == 1;
+  t.closed = closed == 1;
   d->tracks.push_back(t);
   return true;
 }
@@ -179,6 +181,7 @@ const std::map<std::string_view, FieldParser>& Parsers() {
       {"wipe-pending", [](auto v, auto s) { return ParseFlag(v, &s->wipe_pending); }},
       {"sao-on-appendable", [](auto v, auto s) { return ParseFlag(v, &s->sao_on_appendable); }},
       {"buffer", [](auto v, auto s) { return ParseWords(v, &s->buffer.fill_bytes, &s->buffer.at_us); }},
+      {"refused-state", [](auto v, auto s) { return s->refused_state = v, true; }},
   };
   return parsers;
 }
@@ -273,12 +276,17 @@ std::string EncodeState(const DriveState& s) {
   w.Key("operation").Word(kOperationNames[static_cast<int>(s.operation.kind)]).Num(s.operation.start_ms)
       .Num(s.operation.duration_ms).End();
   if (s.wipe_pending) w.Key("wipe-pending").Flag(true).End();
+  if (!s.refused_state.empty()) w.Key("refused-state").Word(s.refused_state).End();
   w.Key("buffer").Num(s.buffer.fill_bytes).Num(s.buffer.at_us).End();
   EncodeDisc(w, s.disc);
   return out;
 }
 
 bool DecodeState(const std::string& text, DriveState* state, std::string* error) {
+  if (text.size() > kMaxStateBytes) {
+    *error = "the state is larger than any the drive stores (" + std::to_string(text.size()) + " bytes)";
+    return false;
+  }
   std::istringstream in(text);
   std::string line;
   if (!std::getline(in, line) || line != kStateMagic) {
@@ -300,6 +308,10 @@ bool DecodeState(const std::string& text, DriveState* state, std::string* error)
       *error = "line " + std::to_string(number) + " of the state is malformed: " + line;
       return false;
     }
+  }
+  if (std::string fault = StateFault(s); !fault.empty()) {
+    *error = std::move(fault);
+    return false;
   }
   *state = std::move(s);
   return true;

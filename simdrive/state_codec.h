@@ -10,9 +10,13 @@
 namespace fornax::sim {
 
 inline constexpr const char* kStateMagic = "fornax-simdrive-state 1";
+// The slot of the metadata file holds no more (storage.h).
+inline constexpr size_t kMaxStateBytes = 1 << 20;
 
 std::string EncodeState(const DriveState& state);
-// False with a reason when the text is not a state of this format.
+// False with a reason when the text is not a state of this format, or when
+// it describes a drive that no sequence of commands leads to: the reason is
+// then the rule the state breaks (StateFault in state_check.h).
 bool DecodeState(const std::string& text, DriveState* state, std::string* error);
 
 }  // namespace fornax::sim

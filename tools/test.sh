@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds, and runs every test (unit and integration),
 # then the sanitizer job (ThreadSanitizer, AddressSanitizer + UBSan), then
-# fuzzes the readers of existing discs from the kept corpus.
+# fuzzes the readers of existing discs and the simulated recorder from the
+# kept corpora.
 # Every stage runs even when an earlier one failed (a red unit test must not
 # hide what the sanitizers or the fuzzers would find); the script exits
 # non-zero at the end when any stage failed, and names them.

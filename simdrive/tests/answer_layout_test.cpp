@@ -182,10 +182,15 @@ TEST(StateCodec, RoundTripAndRefusals) {
   s.disc.formatted = true;
   s.disc.formatted_blocks = 2295104;
   s.disc.background = BackgroundFormat::kRunning;
-  s.disc.tracks.push_back(Track{0, 64, 32, 1, true, false, 5});
   s.page05[2] = 0x52;
   DriveState back;
   std::string error;
+  ASSERT_TRUE(DecodeState(EncodeState(s), &back, &error)) << error;
+  EXPECT_TRUE(back == s);
+  // Tracks are on sequential media: a reserved one being filled, in track mode 5.
+  s.disc = BlankDisc(MediumKind::kCdR, false);
+  s.disc.tracks.push_back(Track{0, 64, 32, 1, true, false, 5});
+  s.disc.open_start = 64 + 150;
   ASSERT_TRUE(DecodeState(EncodeState(s), &back, &error)) << error;
   EXPECT_TRUE(back == s);
   EXPECT_FALSE(DecodeState("fornax-simdrive-state 1\ntrack 1 2 x\n", &back, &error));

@@ -139,6 +139,15 @@ void DriveTest::SetUp() {
 
 void DriveTest::TearDown() {
   std::error_code ignored;
+  // FORNAX_SIMDRIVE_KEEP_STATES=FOLDER keeps each test's metadata file there,
+  // named after the test: the drive fuzzer's seeds are made from them
+  // (tests/fuzz/make_drive_corpus.sh).
+  if (const char* keep = std::getenv("FORNAX_SIMDRIVE_KEEP_STATES"); keep != nullptr && *keep != '\0') {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string name = std::string(test->test_suite_name()) + "." + test->name() + ".state";
+    std::filesystem::copy_file(dir_ + "/state", std::filesystem::path(keep) / name,
+                               std::filesystem::copy_options::overwrite_existing, ignored);
+  }
   std::filesystem::remove_all(dir_, ignored);
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the fuzzer of the disc readers, replays every kept regression input,
-# then fuzzes for SECONDS (default 60, at most 120) from a scratch copy of the
-# kept corpus. Exits non-zero when an input crashes, hangs, leaks or trips a
-# sanitizer; the input is then kept in $FUZZ_BUILD/artifacts/.
+# Builds the two fuzzers, of the disc readers (session_fuzzer) and of the
+# simulated recorder's state and commands (drive_fuzzer), replays every kept
+# regression input of each, then fuzzes each for half of SECONDS (default 60,
+# at most 120) from a scratch copy of its kept corpus. Exits non-zero when an
+# input crashes, hangs, leaks or trips a sanitizer; the input is then kept in
+# $FUZZ_BUILD/artifacts/.
 #
 #   bash tests/fuzz/run.sh [SECONDS]
 #
@@ -39,44 +41,55 @@ if [ ! -f "$build/build.ninja" ]; then
     exit 2
   }
 fi
-ninja -C "$build" session_fuzzer
-fuzzer="$build/session_fuzzer"
+ninja -C "$build" session_fuzzer drive_fuzzer
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-# The fuzzer's scratch folders for extracted files go here, and go with it.
+# The fuzzers' scratch folders for extracted files go here, and go with them.
 scratch="$(mktemp -d "$build/run.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 export TMPDIR="$scratch"
 mkdir -p "$build/artifacts"
 limits=(-rss_limit_mb=2048 -timeout=10 -artifact_prefix="$build/artifacts/")
+each=$(( seconds / 2 > 0 ? seconds / 2 : 1 ))
 
-# Every input that once failed must pass.
-mapfile -t regressions < <(find "$here/regressions" -type f ! -name '*.md' ! -name '.*' | sort)
-if [ ${#regressions[@]} -gt 0 ]; then
-  echo "== replaying ${#regressions[@]} regression inputs"
-  if ! "$fuzzer" "${limits[@]}" "${regressions[@]}" > "$scratch/replay.log" 2>&1; then
-    cat "$scratch/replay.log" >&2
-    echo "run.sh: a regression input fails again (log above)" >&2
+# fuzz NAME REGRESSION_FOLDER CORPUS_FOLDER DICTIONARY
+fuzz() {
+  local name="$1" regressions_dir="$2" corpus_dir="$3" dict="$4"
+  local fuzzer="$build/$name"
+  # Every input that once failed must pass. The session fuzzer's are the
+  # files of regressions/ itself, the drive fuzzer's those of regressions/drive/.
+  local -a regressions
+  mapfile -t regressions < <(find "$regressions_dir" -maxdepth 1 -type f ! -name '*.md' ! -name '.*' | sort)
+  if [ ${#regressions[@]} -gt 0 ]; then
+    echo "== $name: replaying ${#regressions[@]} regression inputs"
+    if ! "$fuzzer" "${limits[@]}" "${regressions[@]}" > "$scratch/$name-replay.log" 2>&1; then
+      cat "$scratch/$name-replay.log" >&2
+      echo "run.sh: a regression input of $name fails again (log above)" >&2
+      exit 1
+    fi
+    echo "regressions: ${#regressions[@]} passed, 0 failed"
+  else
+    echo "== $name: no regression inputs kept"
+  fi
+
+  # The kept corpus stays as it is: the run grows a copy. One fuzzing process
+  # (no -jobs: that would fork workers that log into the current folder).
+  mkdir -p "$scratch/$name-corpus"
+  cp "$corpus_dir"/* "$scratch/$name-corpus/"
+  echo "== $name: fuzzing for $each s from $(ls "$scratch/$name-corpus" | wc -l) seeds"
+  local status=0
+  "$fuzzer" "${limits[@]}" -max_total_time="$each" -dict="$dict" \
+    -print_final_stats=1 "$scratch/$name-corpus" > "$scratch/$name-fuzz.log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    cat "$scratch/$name-fuzz.log" >&2
+    echo "run.sh: $name failed (exit $status); the input is in $build/artifacts/" >&2
     exit 1
   fi
-  echo "regressions: ${#regressions[@]} passed, 0 failed"
-else
-  echo "== no regression inputs kept"
-fi
+  grep -E '^(#[0-9]+.*DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::average_exec_per_sec|stat::new_units_added)' \
+    "$scratch/$name-fuzz.log" || true
+}
 
-# The kept corpus stays as it is: the run grows a copy. One fuzzing process
-# (no -jobs: that would fork workers that log into the current folder).
-mkdir -p "$scratch/corpus"
-cp "$here"/corpus/* "$scratch/corpus/"
-echo "== fuzzing for $seconds s from $(ls "$scratch/corpus" | wc -l) seeds"
-status=0
-"$fuzzer" "${limits[@]}" -max_total_time="$seconds" -dict="$here/session.dict" \
-  -print_final_stats=1 "$scratch/corpus" > "$scratch/fuzz.log" 2>&1 || status=$?
-if [ "$status" -ne 0 ]; then
-  cat "$scratch/fuzz.log" >&2
-  echo "run.sh: the fuzzer failed (exit $status); the input is in $build/artifacts/" >&2
-  exit 1
-fi
-grep -E '^(#[0-9]+.*DONE|Done [0-9]+ runs|stat::number_of_executed_units|stat::average_exec_per_sec|stat::new_units_added)' "$scratch/fuzz.log" || true
-echo "fuzzing: 1 passed, 0 failed"
+fuzz session_fuzzer "$here/regressions" "$here/corpus" "$here/session.dict"
+fuzz drive_fuzzer "$here/regressions/drive" "$here/drive-corpus" "$here/drive.dict"
+echo "fuzzing: 2 passed, 0 failed"
