@@ -31,9 +31,10 @@ class LockHolder {
 
 // The reason as one printable line of bounded length: it quotes what a user
 // wrote, and goes to a terminal and into the state text.
-std::string RefusalNote(const std::string& why) {
+std::string RefusalNote(const std::string& why, bool sectorsKept) {
   std::string note = "the stored drive state was refused: " + why;
-  const std::string tail = "; set aside as state.corrupt";
+  const std::string tail = sectorsKept ? "; set aside as state.corrupt, its sectors as disc.data.corrupt"
+                                       : "; set aside as state.corrupt, its sectors left in disc.data";
   note.resize(std::min(note.size(), kMaxNoteBytes - tail.size()));
   for (char& c : note)
     if (!IsPlainText(std::string_view(&c, 1), 1)) c = '?';
@@ -163,11 +164,17 @@ bool Drive::LoadState(std::string* error) {
   // must not show what an earlier disc held. The refused file is kept to be
   // looked at, and why it was refused goes to whoever looks at the drive: the
   // description shows it until a reset, and this process says it at once.
+  // The sectors are kept beside it: a state refused by a later version of
+  // these rules may have been a user's disc. Where they cannot be copied
+  // they are not emptied either (a blank disc reads none of them).
   files_.state().SetAside();
+  std::string notCopied;
+  const bool kept = files_.sectors().KeepCopy(&notCopied);
   state_ = FreshDriveState();
-  state_.refused_state = RefusalNote(why);
+  state_.refused_state = RefusalNote(why, kept);
   std::fprintf(stderr, "fornax simulated recorder (%s): %s\n", dir_.c_str(), state_.refused_state.c_str());
-  files_.sectors().Wipe();
+  if (!kept) std::fprintf(stderr, "fornax simulated recorder (%s): %s\n", dir_.c_str(), notCopied.c_str());
+  if (kept) files_.sectors().Wipe();
   return true;
 }
 

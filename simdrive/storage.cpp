@@ -33,6 +33,7 @@ constexpr char kLockName[] = "lock";
 constexpr char kStateName[] = "state";
 constexpr char kDataName[] = "disc.data";
 constexpr char kSetAsideName[] = "state.corrupt";
+constexpr char kSectorsSetAsideName[] = "disc.data.corrupt";
 
 std::string Describe(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
@@ -206,6 +207,7 @@ SectorFile::~SectorFile() { Close(); }
 void SectorFile::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  folder_ = -1;
   wipe_requested_ = false;
   written_end_ = reserved_end_ = 0;
 }
@@ -213,7 +215,22 @@ void SectorFile::Close() {
 bool SectorFile::Open(int folder, const std::string& dir, std::string* error) {
   Close();
   fd_ = OpenInFolder(folder, dir, kDataName, O_RDWR | O_CREAT, error);
+  folder_ = folder;
+  dir_ = dir;
   return fd_ >= 0;
+}
+
+bool SectorFile::KeepCopy(std::string* error) {
+  // Whatever has the name goes first; the copy is a new file of its own.
+  unlinkat(folder_, kSectorsSetAsideName, 0);
+  const int out = OpenInFolder(folder_, dir_, kSectorsSetAsideName, O_WRONLY | O_CREAT | O_EXCL, error);
+  if (out < 0) return false;
+  struct stat st {};
+  const bool ok = fstat(fd_, &st) == 0 && ftruncate(out, st.st_size) == 0 && CopyExtents(fd_, out, st.st_size);
+  if (!ok) *error = Describe("cannot write", InFolder(dir_, kSectorsSetAsideName));
+  if (close(out) != 0 && ok) return *error = Describe("cannot write", InFolder(dir_, kSectorsSetAsideName)), false;
+  if (!ok) unlinkat(folder_, kSectorsSetAsideName, 0);
+  return ok;
 }
 
 bool SectorFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {

@@ -49,10 +49,16 @@ class SectorFile : public SectorStore {
   bool Wipe() override;
   bool TakeWipeRequest();
   bool Truncate();
+  // Copies the sectors to disc.data.corrupt (holes stay holes), beside a
+  // refused state set aside: whatever the state was, the disc's bytes are
+  // not lost. A copy, not a rename: other processes keep this file open.
+  bool KeepCopy(std::string* error);
 
  private:
   void ReserveAhead(off_t at, off_t end);
 
+  int folder_ = -1;  // the state directory's, owned by it
+  std::string dir_;
   int fd_ = -1;
   bool wipe_requested_ = false;
   off_t written_end_ = 0;   // where this process's last write ended

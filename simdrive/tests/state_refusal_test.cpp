@@ -15,6 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The sectors the refused state claimed, which must not be lost with it.
+const std::string kSectors(4096, 'S');
+
 class StateRefusal : public DriveTest {
  protected:
   // A folder holding `lines` as its state (the plain format a person edits).
@@ -22,6 +25,7 @@ class StateRefusal : public DriveTest {
     const std::string folder = dir_ + "/" + name;
     fs::create_directories(folder);
     std::ofstream(folder + "/state") << "fornax-simdrive-state 1\n" << lines;
+    std::ofstream(folder + "/disc.data") << kSectors;
     return folder;
   }
   static std::string Describe() {
@@ -68,10 +72,13 @@ TEST_F(StateRefusal, AnUnreachableStateIsSetAsideWithItsReasonAndNeverAnswered) 
     EXPECT_EQ(SenseText(sense[2] & 0x0F, sense[12], sense[13]), SenseText(5, 0x24, 0));
     EXPECT_EQ(transferred, 0u);
     const std::string refusal =
-        std::string("the stored drive state was refused: ") + row.reason + "; set aside as state.corrupt";
+        std::string("the stored drive state was refused: ") + row.reason +
+        "; set aside as state.corrupt, its sectors as disc.data.corrupt";
     EXPECT_NE(said.find(refusal), std::string::npos) << said;
     EXPECT_NE(Describe().find(refusal + "\n"), std::string::npos) << Describe();
     EXPECT_TRUE(fs::exists(folder + "/state.corrupt"));
+    std::ifstream kept(folder + "/disc.data.corrupt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), kSectors) << "the disc's bytes are kept";
     EXPECT_EQ(Send(cdb::GetConfiguration(2, 0), 8).Be16(6), 0x001B) << "a blank DVD+R in its place";
     Reload(folder);
     EXPECT_NE(Describe().find(refusal), std::string::npos) << "stored with the fresh state, for every process";
