@@ -49,18 +49,18 @@ def dots(extent, parent):
     return record(b"\0", extent, SECTOR, 2) + record(b"\1", parent, SECTOR, 2)
 
 
-def descriptor(kind, root):
+def descriptor(kind, root, sectors=SECTORS, name=b"HANDMADE"):
     d = bytearray(SECTOR)
     d[0] = kind
     d[1:6] = b"CD001"
     d[6] = 1
     if kind == 255:
         return bytes(d)
-    d[8:40] = b"HANDMADE".ljust(32)
-    d[40:72] = b"HANDMADE".ljust(32)
+    d[8:40] = name.ljust(32)
+    d[40:72] = name.ljust(32)
     if kind == 2:
         d[88:91] = b"%/E"
-    d[80:88] = both32(SECTORS)
+    d[80:88] = both32(sectors)
     d[120:124] = both16(1)
     d[124:128] = both16(1)
     d[128:132] = both16(SECTOR)

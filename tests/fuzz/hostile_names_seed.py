@@ -12,32 +12,14 @@ once extracted ("SAME." and "SAME").
 import os
 import sys
 
+import handmade_seed
 from handmade_seed import SECTOR, both32, dots, joliet, record
 
-DATE = bytes([123, 3, 15, 12, 0, 0, 0])
 ROCK_RIDGE_SWITCH = 0x20  # byte 0 of the image: the fuzzer reads Rock Ridge
 
 
 def descriptor(kind, root, sectors):
-    d = bytearray(SECTOR)
-    d[0] = kind
-    d[1:6] = b"CD001"
-    d[6] = 1
-    if kind == 255:
-        return bytes(d)
-    d[8:40] = b"HOSTILE".ljust(32)
-    d[40:72] = b"HOSTILE".ljust(32)
-    if kind == 2:
-        d[88:91] = b"%/E"
-    d[80:88] = both32(sectors)
-    d[128:132] = bytes([0, 8, 8, 0])
-    d[156:190] = record(b"\0", root, SECTOR, 2)
-    d[881] = 1
-    return bytes(d)
-
-
-def system_use(*entries):
-    return b"".join(entries)
+    return handmade_seed.descriptor(kind, root, sectors, b"HOSTILE")
 
 
 def sp():
